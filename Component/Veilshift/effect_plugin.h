@@ -1,0 +1,88 @@
+// The plug-in object: the interface the host obtains through CreateInterface and
+// the state of the one transition that can be in progress.
+#pragma once
+
+#include <cstdint>
+
+#include "host_connection.h"
+#include "host_interfaces.h"
+
+namespace veilshift {
+
+// The clipped Begin arguments, in this order.
+struct TransitionParams {
+    int32_t effect;
+    int32_t dstNumber;
+    int32_t srcANumber;
+    int32_t srcBNumber;
+    int32_t dx;
+    int32_t dy;
+    int32_t ax;
+    int32_t ay;
+    int32_t bx;
+    int32_t by;
+    int32_t width;
+    int32_t height;
+};
+static_assert(sizeof(TransitionParams) == 48);
+
+// The transition rectangle and its corners, clipped in place against the three
+// surfaces' sizes.
+struct TransitionRect {
+    int32_t dx, dy, ax, ay, bx, by, width, height;
+};
+struct SurfaceSizes {
+    int32_t dstWidth, dstHeight, aWidth, aHeight, bWidth, bHeight;
+};
+
+// Keeps the part of the rectangle that lies inside all three surfaces, the
+// corners keeping their offsets to one another; false when nothing is left.
+// Exact whatever the inputs (no step can overflow).
+bool ClipTransitionRect(TransitionRect& rect, const SurfaceSizes& sizes);
+
+class EffectPlugin final : public PluginInterface {
+public:
+    EffectPlugin();
+    ~EffectPlugin();
+    EffectPlugin(const EffectPlugin&) = delete;
+    EffectPlugin& operator=(const EffectPlugin&) = delete;
+
+    int32_t VS_THISCALL GetVersion() override;
+    int32_t VS_THISCALL GetFlags() override;
+    void VS_THISCALL SetInterface(const Guid* id, void* ptr) override;
+    void VS_THISCALL Idle() override;
+    void VS_THISCALL Notify(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                            int32_t) override;
+
+    bool Begin(int32_t dstNumber, int32_t dx, int32_t dy, int32_t srcANumber, int32_t ax, int32_t ay,
+               int32_t srcBNumber, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t effect);
+    void Draw(int32_t progress, int32_t total);
+    void End();
+
+    bool ConnectHost();
+    bool PrepareEffect();
+    void ReleaseEffectResources();
+
+    // Fields, in this order.
+    ScreenUpdater* screenUpdater = nullptr;
+    SurfaceTable* surfaceTable = nullptr;
+    bool connected = false;
+    bool active = false;
+    HostConnection platewright;
+    HostConnection pixmill;
+    TimerApi* timer = nullptr;
+    HostSurface* dst = nullptr;
+    HostSurface* srcA = nullptr;
+    HostSurface* srcB = nullptr;
+    TransitionParams params{};
+    HostSurface* tempSurface = nullptr;
+};
+
+// One frame of one effect; called only with 0 <= progress < total.
+using EffectHandler = void (*)(EffectPlugin& plugin, int32_t progress, int32_t total);
+
+inline constexpr int32_t kEffectCount = 42;
+// The handler of an effect number, or null when the entry is empty or out of range.
+EffectHandler FindEffectHandler(int32_t effect);
+
+}  // namespace veilshift

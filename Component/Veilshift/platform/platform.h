@@ -1,0 +1,45 @@
+// The few operating-system services the module uses. On Windows these are the
+// real calls; elsewhere small stand-ins (platform_posix.cpp) with the same meaning.
+#pragma once
+
+#include <cstdint>
+
+#include "../host_interfaces.h"
+
+namespace veilshift::platform {
+
+// An engine component that the host has already loaded, by name ("Pixmill");
+// null when absent. The module never loads or frees a module itself.
+void* FindLoadedModule(const char* name);
+
+// A factory exported by such a module, or null.
+ComponentFactoryFn FindFactory(void* module, const char* exportName);
+
+// The engine family's start-up key (HKCU\Software\Quillmoor\Tessary\Startup),
+// opened (and created, empty, when missing) for the holder's lifetime.
+class StartupKey {
+public:
+    StartupKey();
+    ~StartupKey();
+    StartupKey(const StartupKey&) = delete;
+    StartupKey& operator=(const StartupKey&) = delete;
+
+    bool IsOpen() const { return open_; }
+    // A 32-bit value: true when present (read with 4 bytes offered); shorter data
+    // fills the low bytes, the rest reads as zero.
+    bool ReadValue(const char* name, uint32_t& value) const;
+
+private:
+    void* handle_ = nullptr;
+    bool open_ = false;
+};
+
+// The one message box: no owner, OK only, topmost. `text` is Shift-JIS.
+void ShowMessageBox(const char* text, const char* caption);
+
+// CPUID as the processor answers it. `HasCpuId` is the ID-flag test (bit 21 of
+// EFLAGS can be toggled); always true on x86-64, false on other processors.
+bool HasCpuId();
+void CpuId(uint32_t leaf, uint32_t regs[4]);  // eax, ebx, ecx, edx
+
+}  // namespace veilshift::platform

@@ -1,0 +1,154 @@
+// The binary interface: table positions of every interface operation, and on
+// Windows the DLL's exports and version resource as the loader sees them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "Veilshift/effect_plugin.h"
+#include "Veilshift/host_interfaces.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace veilshift {
+namespace {
+
+// A pointer to a virtual member function holds 1 + the operation's byte offset
+// in the table (the Itanium C++ ABI, which GCC uses for both targets).
+template <typename MemberFn>
+ptrdiff_t SlotOf(MemberFn fn) {
+    ptrdiff_t raw;
+    static_assert(sizeof(fn) >= sizeof(raw));
+    std::memcpy(&raw, &fn, sizeof raw);
+    return (raw - 1) / static_cast<ptrdiff_t>(sizeof(void*));
+}
+
+TEST(BinaryInterface, HostOperationsSitAtTheirTablePositions) {
+    EXPECT_EQ(SlotOf(&SurfaceTable::GetSurface), 0);
+    EXPECT_EQ(SlotOf(&ScreenUpdater::UpdateRect), 0);
+    EXPECT_EQ(SlotOf(&HostSurface::Release), 1);
+    EXPECT_EQ(SlotOf(&HostSurface::PixelAddress), 2);
+    EXPECT_EQ(SlotOf(&HostSurface::Width), 4);
+    EXPECT_EQ(SlotOf(&HostSurface::Height), 5);
+    EXPECT_EQ(SlotOf(&HostSurface::Pitch), 7);
+    EXPECT_EQ(SlotOf(&PlatewrightApi::CreateSurface), 3);
+    EXPECT_EQ(SlotOf(&PixmillApi::IsReady), 2);
+    EXPECT_EQ(SlotOf(&PixmillApi::SetFlag), 3);
+    EXPECT_EQ(SlotOf(&PixmillApi::Copy), 4);
+    EXPECT_EQ(SlotOf(&PixmillApi::CopyAxisX), 73);
+    EXPECT_EQ(SlotOf(&PixmillApi::CopyAxisY), 74);
+    EXPECT_EQ(SlotOf(&SystemApi::LookupInterface), 0);
+    EXPECT_EQ(SlotOf(&TimerApi::GetTime), 1);
+}
+
+TEST(BinaryInterface, PluginOperationsAndObjectLayout) {
+    EXPECT_EQ(SlotOf(&PluginInterface::GetVersion), 0);
+    EXPECT_EQ(SlotOf(&PluginInterface::GetFlags), 1);
+    EXPECT_EQ(SlotOf(&PluginInterface::SetInterface), 2);
+    EXPECT_EQ(SlotOf(&PluginInterface::Idle), 3);
+    EXPECT_EQ(SlotOf(&PluginInterface::Notify), 4);
+    // The table pointer is the object's first word, then the two host interfaces.
+    EffectPlugin plugin;
+    auto offset = [&](const void* field) { return static_cast<const char*>(field) - reinterpret_cast<const char*>(&plugin); };
+    EXPECT_EQ(offset(&plugin.screenUpdater), static_cast<ptrdiff_t>(sizeof(void*)));
+    EXPECT_EQ(offset(&plugin.surfaceTable), static_cast<ptrdiff_t>(2 * sizeof(void*)));
+    EXPECT_EQ(sizeof(bool), 1u);
+    EXPECT_EQ(sizeof(TransitionParams), 48u);
+}
+
+TEST(BinaryInterface, GuidsAreTheStandardByteSequence) {
+    const uint8_t expected[16] = {0x5C, 0xAB, 0xD5, 0x21, 0xBB, 0xB8, 0xB3, 0x4C,
+                                  0xA2, 0x38, 0x53, 0xBE, 0x3E, 0xC7, 0x68, 0x4D};
+    EXPECT_EQ(std::memcmp(&kPluginGuid, expected, 16), 0);
+}
+
+#if defined(_WIN32)
+class LoadedDll : public ::testing::Test {
+protected:
+    void SetUp() override {
+        module_ = LoadLibraryA("Veilshift.dll");
+        ASSERT_NE(module_, nullptr);
+    }
+    void TearDown() override {
+        if (module_ != nullptr) FreeLibrary(module_);
+    }
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(LoadedDll, ExportsExactlyTheFourUndecoratedEntryPoints) {
+    for (const char* name : {"CreateInterface", "Begin", "Draw", "End"})
+        EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+    for (const char* name : {"_Begin", "Begin@48", "_CreateInterface@4", "DllMain"})
+        EXPECT_EQ(GetProcAddress(module_, name), nullptr) << name;
+
+    auto* base = reinterpret_cast<const uint8_t*>(module_);
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    EXPECT_EQ(exports->NumberOfFunctions, 4u);
+    ASSERT_EQ(exports->NumberOfNames, 4u);
+    auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    const char* expected[] = {"Begin", "CreateInterface", "Draw", "End"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_STREQ(reinterpret_cast<const char*>(base + names[i]), expected[i]);
+}
+
+TEST_F(LoadedDll, CreateInterfaceAnswersOnlyThePluginGuid) {
+    auto create = reinterpret_cast<CreateInterfaceFn>(reinterpret_cast<void*>(GetProcAddress(module_, "CreateInterface")));
+    PluginInterface* plugin = create(&kPluginGuid);
+    ASSERT_NE(plugin, nullptr);
+    EXPECT_EQ(create(&kPluginGuid), plugin);
+    EXPECT_EQ(plugin->GetVersion(), 1);
+    EXPECT_EQ(plugin->GetFlags(), 0);
+    Guid other = kPluginGuid;
+    other.data4[7] ^= 1;
+    EXPECT_EQ(create(&other), nullptr);
+}
+
+TEST(VersionResource, CarriesTheProductStringsInJapanese) {
+    char path[MAX_PATH];
+    HMODULE module = LoadLibraryA("Veilshift.dll");
+    ASSERT_NE(module, nullptr);
+    GetModuleFileNameA(module, path, MAX_PATH);
+    FreeLibrary(module);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    ASSERT_GE(length, 4u);
+    EXPECT_EQ(translation[0], 0x0411);  // Japanese
+
+    const std::pair<const char*, const char*> strings[] = {
+        {"FileVersion", "1, 0, 0, 0"},     {"ProductVersion", "1, 0, 0, 0"},
+        {"Comments", "Veilshift Ver.1.00"}, {"InternalName", "Veilshift"},
+        {"OriginalFilename", "Veilshift.dll"}};
+    for (const auto& [key, value] : strings) {
+        char query[128];
+        std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], key);
+        char* text = nullptr;
+        ASSERT_TRUE(VerQueryValueA(info.data(), query, reinterpret_cast<void**>(&text), &length)) << key;
+        EXPECT_STREQ(text, value) << key;
+    }
+}
+#endif
+
+}  // namespace
+}  // namespace veilshift
