@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang pkg-config binutils
           googletest libgtest-dev libbenchmark-dev libpng-dev
+          libstb-dev libwebp-dev chromium
           g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
           wine wine32:i386)
 

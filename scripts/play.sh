@@ -1,10 +1,26 @@
 #!/usr/bin/env bash
-# The main job: set up, build the native module and its tools, and play a
-# transition between the two built-in pictures into PNG frames (out/play/).
-# Arguments go to veilshift-preview (see --help), e.g. --effect 1 --frames 60.
+# The main job: set up, build the native module and its preview tool, and play
+# every implemented transition between the two built-in pictures into a gallery
+# (out/gallery/index.html: animations, contact sheets, per-frame timing).
+# With arguments, runs veilshift-preview with them instead (see --help), e.g.
+#   bash scripts/play.sh -e 34 --webp out/shatter.webp --sheet out/shatter.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc 2>/dev/null || echo 2)" --target veilshift-preview
-exec build/native/bin/veilshift-preview "$@"
+
+log=build/play-build.log
+mkdir -p build
+echo "building the native module and veilshift-preview (log: $log) ..."
+if ! { cmake --preset native && cmake --build --preset native -j "$(nproc 2>/dev/null || echo 2)" \
+         --target veilshift-preview; } >"$log" 2>&1; then
+  tail -n 40 "$log"
+  echo "play.sh: the build failed; the whole log is in $log" >&2
+  exit 1
+fi
+
+tool=build/native/bin/veilshift-preview
+if [ $# -gt 0 ]; then
+  exec "$tool" "$@"
+fi
+"$tool" --gallery out/gallery
+echo "open the gallery in a browser: file://$PWD/out/gallery/index.html"

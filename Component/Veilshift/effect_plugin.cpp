@@ -42,6 +42,8 @@ EffectPlugin::EffectPlugin() = default;
 EffectPlugin::~EffectPlugin() {
     ReleaseEffectResources();
     active = false;
+    pieces.Release();
+    renderer.Release();
     pixmill.Release();
     ThePixmillApi = nullptr;
     platewright.Release();
@@ -114,6 +116,8 @@ bool EffectPlugin::PrepareEffect() {
             if (ThePlatewrightApi == nullptr) return false;
             tempSurface = ThePlatewrightApi->CreateSurface(params.width, params.height, 24);
             return tempSurface != nullptr;
+        case 34:
+            return PrepareShatter(*this);
         default:
             return true;
     }
@@ -124,6 +128,7 @@ void EffectPlugin::ReleaseEffectResources() {
         tempSurface->Release();
         tempSurface = nullptr;
     }
+    if (params.effect == 34) ReleaseShatter(*this);
 }
 
 void EffectPlugin::Draw(int32_t progress, int32_t total) {

@@ -6,6 +6,9 @@
 
 #include "host_connection.h"
 #include "host_interfaces.h"
+#include "memory.h"
+#include "render3d/soft_renderer.h"
+#include "shatter/shatter.h"
 
 namespace veilshift {
 
@@ -76,6 +79,9 @@ public:
     HostSurface* srcB = nullptr;
     TransitionParams params{};
     HostSurface* tempSurface = nullptr;
+    SoftRenderer renderer;
+    GrowableArray<ShatterPiece> pieces;
+    Vec3 pictureCorner{};
 };
 
 // One frame of one effect; called only with 0 <= progress < total.

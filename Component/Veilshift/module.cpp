@@ -2,6 +2,7 @@
 // releases are registered first, so they run after the plug-in object is gone.
 #include "effect_plugin.h"
 #include "mul_table.h"
+#include "render3d/depth_buffer.h"
 
 #if defined(_WIN32)
 #define VS_EXPORT extern "C"
@@ -13,7 +14,7 @@ namespace veilshift {
 namespace {
 
 struct DepthBufferRelease {
-    ~DepthBufferRelease() {}
+    ~DepthBufferRelease() { depthBuffer.Free(); }
 };
 struct MulTableRelease {
     ~MulTableRelease() { ReleaseMulTable(); }

@@ -1,12 +1,15 @@
 // The built-in pair of pictures: two generated scenes, different enough in
-// colour and structure that every transition reads clearly between them.
+// colour and structure that every transition reads clearly between them. A is
+// warm, smooth and landscape-shaped; B is cool, sharp-edged and regular.
 #pragma once
 
-#include "host/test_surface.h"
+#include <cstdint>
+
+#include "image.h"
 
 namespace preview {
 
-void DrawSunsetPicture(refhost::TestSurface& surface);  // source A: warm sky, sun, hills
-void DrawTilePicture(refhost::TestSurface& surface);    // source B: cool tiles with rings
+Image SunsetPicture(int32_t width, int32_t height);  // source A: sky, sun, hills, a lake
+Image TilePicture(int32_t width, int32_t height);    // source B: blue tiles crossed by rings
 
 }  // namespace preview

@@ -1,138 +1,636 @@
-// veilshift-preview: plays one transition through the real module, driven by the
-// reference host exactly as the engine drives it, and writes the frames as PNG.
-#include <sys/stat.h>
+// veilshift-preview: plays transitions of the real module, driven through the
+// reference host exactly as the engine drives it, and writes what it drew: PNG
+// frames, an animated WebP, a contact sheet, or a gallery of every effect.
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "host/reference_host.h"
+#include "contact_sheet.h"
+#include "effect_names.h"
+#include "gallery_page.h"
+#include "image_input.h"
+#include "output_files.h"
 #include "pictures.h"
 #include "png_output.h"
+#include "progress.h"
+#include "session.h"
+#include "webp_output.h"
 
+namespace preview {
 namespace {
 
-struct Options {
-    int effect = 1;
-    int frames = 30;
-    int width = 320;
-    int height = 240;
-    std::string form = "auto";
-    std::string outDir = "out/play";
+constexpr char kProgram[] = "veilshift-preview";
+constexpr int kExitFailed = 1;  // something went wrong while running; nothing was written
+constexpr int kExitUsage = 2;   // the command line or an input is wrong
+
+struct Size {
+    int32_t width = 0;
+    int32_t height = 0;
 };
 
-void Usage(FILE* to) {
-    std::fprintf(to,
-                 "usage: veilshift-preview [options]\n"
-                 "Plays a transition between two built-in pictures and writes each frame as PNG.\n\n"
-                 "  --effect N     effect number (default 1)\n"
-                 "  --frames N     frames in the transition, the final copy of the entered picture\n"
-                 "                 comes on top (default 30)\n"
-                 "  --size WxH     picture size (default 320x240)\n"
-                 "  --form F       processor form: auto, scalar, mmx or sse (default auto)\n"
-                 "  --out DIR      output folder (default out/play)\n\n"
-                 "example: veilshift-preview --effect 1 --frames 60 --size 640x480 --out /tmp/fade\n");
+struct Options {
+    int32_t effect = 1;
+    int32_t frames = 30;
+    std::optional<Size> rect;
+    Point dstAt, aAt, bAt;
+    std::optional<Size> screen;
+    std::optional<Size> builtInSize;
+    std::optional<uint32_t> seed;
+    std::string form = "auto";
+    std::string framesDir, webp, sheet, gallery;
+    int32_t delayMs = 40;
+    int32_t holdMs = 600;
+    AnimationSettings animation;
+    int32_t sheetCount = 8;
+    std::vector<int32_t> sheetList;
+    int32_t columns = 4;
+    int32_t thumbSide = 160;
+    bool list = false;
+    bool quiet = false;
+    std::vector<std::string> inputs;
+};
+
+void Usage(std::FILE* to) {
+    std::fprintf(to, R"(usage: veilshift-preview [options] [A B]
+
+Plays one transition of the Veilshift module from picture A (being left) to
+picture B (being entered), or between two built-in pictures when none are
+given. The module and the engine's components are loaded from this program's
+folder and driven as the engine drives them: Begin, Draw once per frame, End.
+Pictures: PNG, JPEG, BMP, GIF (first frame), TGA or PNM.
+
+Transition:
+  -e, --effect N        effect number, 0 to 41 (default 1); --list shows which exist
+  -n, --frames N        frames to draw, 2 to 100000 (default 30); frame i has
+                        progress i of N-1, so the first shows A and the last B
+      --rect WxH        the transition rectangle (default: as much of the pictures
+                        as fits from the corners below)
+      --dst-at X,Y      its top-left corner on the screen (default 0,0)
+      --a-at X,Y        its top-left corner in A (default 0,0)
+      --b-at X,Y        its top-left corner in B (default 0,0)
+      --screen WxH      the screen (destination surface) size (default: A's size);
+                        it shows A before the transition
+      --size WxH        size of the built-in pictures (default 320x240)
+      --seed N          what the host's timer answers, the shatter's seed
+                        (decimal or 0x hex, default 0x2F6A91C3)
+      --form F          processor form of the crossfade kernel, set through the
+                        module's start-up settings: auto (its default: MMX when
+                        the processor has it), scalar, mmx or sse (default auto)
+
+Outputs, any combination (without one, only the summary is printed); missing
+folders are made, and a failed or interrupted run leaves nothing behind:
+  -o, --frames-dir DIR  every frame as DIR/frame-NNNN.png (the whole screen)
+  -w, --webp FILE       an animated WebP that browsers play
+  -s, --sheet FILE      a contact sheet PNG: chosen frames labelled with their progress
+  -g, --gallery DIR     every implemented effect for the pair: DIR/index.html with
+                        each effect's animation, contact sheet and per-frame timing
+
+Output settings:
+      --delay MS        time per animation frame (default 40)
+      --hold MS         extra time on the first and last frame (default 600)
+      --quality Q       WebP quality 0 to 100 (default 80), or "lossless"
+      --sheet-frames N  frames on a contact sheet, spread evenly (default 8),
+                        or a list of frame numbers such as 0,5,10,29
+      --columns N       contact sheet columns (default 4)
+      --thumb N         largest thumbnail side (default 160; smaller pictures stay 1:1)
+
+Other:
+  -l, --list            list the effects the module implements, then stop
+  -q, --quiet           no summary
+  -h, --help            this text
+
+Examples:
+  veilshift-preview --gallery out/gallery
+  veilshift-preview -e 34 -n 60 --seed 7 --webp shatter.webp --sheet shatter.png
+  veilshift-preview -e 6 --frames-dir frames/ from.jpg to.png
+  veilshift-preview -e 1 --form sse --rect 200x100 --dst-at 20,40 --a-at 20,40 --b-at 0,0 a.png b.bmp
+
+Exit status: 0 done; 1 failed while running (nothing is left behind); 2 bad
+command line or input; 128+N stopped by signal N (nothing is left behind).
+)");
 }
 
-bool ParseInt(const char* text, int low, int high, int& value) {
+// Error reporting: one line on standard error, prefixed with the program name.
+int Fail(int code, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
+    return code;
+}
+void Warn(const std::string& message) { std::fprintf(stderr, "%s: warning: %s\n", kProgram, message.c_str()); }
+
+bool ParseInt64(const std::string& text, int64_t low, int64_t high, int64_t& value) {
+    if (text.empty()) return false;
+    errno = 0;
     char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < low || v > high) return false;
-    value = static_cast<int>(v);
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long long v = std::strtoll(text.c_str(), &end, hex ? 16 : 10);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || v < low || v > high) return false;
+    value = v;
     return true;
 }
 
-// The module reads its processor settings when it first connects; these are its
-// own start-up values, not a back door.
-bool SelectForm(const std::string& form) {
-    if (form == "auto") {
-        unsetenv("TESSARY_STARTUP_MMX");
-        unsetenv("TESSARY_STARTUP_SSE");
-    } else if (form == "scalar") {
-        setenv("TESSARY_STARTUP_MMX", "0", 1);
-        unsetenv("TESSARY_STARTUP_SSE");
-    } else if (form == "mmx") {
-        setenv("TESSARY_STARTUP_MMX", "1", 1);
-        setenv("TESSARY_STARTUP_SSE", "0", 1);
-    } else if (form == "sse") {
-        setenv("TESSARY_STARTUP_MMX", "1", 1);
-        setenv("TESSARY_STARTUP_SSE", "1", 1);
-    } else {
-        return false;
-    }
+bool ParseInt32(const std::string& text, int32_t low, int32_t high, int32_t& value) {
+    int64_t v;
+    if (!ParseInt64(text, low, high, v)) return false;
+    value = static_cast<int32_t>(v);
     return true;
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "veilshift-preview: %s\n", message.c_str());
-    return 1;
+bool ParsePair(const std::string& text, char separator, int32_t low, int32_t high, int32_t& first, int32_t& second) {
+    const size_t at = text.find(separator);
+    return at != std::string::npos && ParseInt32(text.substr(0, at), low, high, first) &&
+           ParseInt32(text.substr(at + 1), low, high, second);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--help" || arg == "-h") {
+// Parses the command line; on a mistake, prints it and returns the exit code.
+std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool onlyInputs = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (onlyInputs || arg.empty() || arg[0] != '-' || arg == "-") {
+            o.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyInputs = true;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
             Usage(stdout);
             return 0;
         }
-        if (value == nullptr) return Usage(stderr), Fail("missing value after " + arg);
-        ++i;
-        if (arg == "--effect") {
-            if (!ParseInt(value, INT32_MIN, INT32_MAX, o.effect)) return Fail("bad effect number: " + std::string(value));
-        } else if (arg == "--frames") {
-            if (!ParseInt(value, 1, 100000, o.frames)) return Fail("frames must be 1 to 100000");
-        } else if (arg == "--size") {
-            if (std::sscanf(value, "%dx%d", &o.width, &o.height) != 2 || o.width < 1 || o.height < 1 ||
-                o.width > 8192 || o.height > 8192)
-                return Fail("size must be WxH, 1 to 8192 each");
+        if (arg == "-l" || arg == "--list") {
+            o.list = true;
+            continue;
+        }
+        if (arg == "-q" || arg == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+            hasValue = true;
+        }
+        auto bad = [&](const std::string& what) {
+            return Fail(kExitUsage, "bad value \"" + value + "\" for " + arg + ": " + what);
+        };
+        static const char* const kKnown[] = {"-e", "--effect", "-n", "--frames", "--rect", "--dst-at", "--a-at",
+                                             "--b-at", "--screen", "--size", "--seed", "--form", "-o",
+                                             "--frames-dir", "-w", "--webp", "-s", "--sheet", "-g", "--gallery",
+                                             "--delay", "--hold", "--quality", "--sheet-frames", "--columns",
+                                             "--thumb"};
+        if (std::find(std::begin(kKnown), std::end(kKnown), arg) == std::end(kKnown))
+            return Fail(kExitUsage, "unknown option " + arg + " (see --help)");
+        if (!hasValue) return Fail(kExitUsage, "option " + arg + " needs a value (see --help)");
+
+        const int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
+        Size size;
+        Point point;
+        if (arg == "-e" || arg == "--effect") {
+            // Any number is handed to the module, which has its own word for those it lacks.
+            if (!ParseInt32(value, kMin, kMax, o.effect)) return bad("an effect number, such as 1");
+        } else if (arg == "-n" || arg == "--frames") {
+            if (!ParseInt32(value, 2, 100000, o.frames)) return bad("2 to 100000 frames");
+        } else if (arg == "--rect" || arg == "--screen" || arg == "--size") {
+            if (!ParsePair(value, 'x', 1, kMaxSide, size.width, size.height))
+                return bad("WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxSide));
+            (arg == "--rect" ? o.rect : arg == "--screen" ? o.screen : o.builtInSize) = size;
+        } else if (arg == "--dst-at" || arg == "--a-at" || arg == "--b-at") {
+            if (!ParsePair(value, ',', kMin, kMax, point.x, point.y)) return bad("X,Y, such as 10,20");
+            (arg == "--dst-at" ? o.dstAt : arg == "--a-at" ? o.aAt : o.bAt) = point;
+        } else if (arg == "--seed") {
+            int64_t seed;
+            if (!ParseInt64(value, 0, 0xFFFFFFFFll, seed)) return bad("0 to 4294967295, or 0x0 to 0xFFFFFFFF");
+            o.seed = static_cast<uint32_t>(seed);
         } else if (arg == "--form") {
+            if (value != "auto" && value != "scalar" && value != "mmx" && value != "sse")
+                return bad("auto, scalar, mmx or sse");
             o.form = value;
-        } else if (arg == "--out") {
-            o.outDir = value;
+        } else if (arg == "-o" || arg == "--frames-dir") {
+            o.framesDir = value;
+        } else if (arg == "-w" || arg == "--webp") {
+            o.webp = value;
+        } else if (arg == "-s" || arg == "--sheet") {
+            o.sheet = value;
+        } else if (arg == "-g" || arg == "--gallery") {
+            o.gallery = value;
+        } else if (arg == "--delay") {
+            if (!ParseInt32(value, 1, 10000, o.delayMs)) return bad("1 to 10000 ms");
+        } else if (arg == "--hold") {
+            if (!ParseInt32(value, 0, 60000, o.holdMs)) return bad("0 to 60000 ms");
+        } else if (arg == "--quality") {
+            o.animation.lossless = value == "lossless";
+            if (!o.animation.lossless && !ParseInt32(value, 0, 100, o.animation.quality))
+                return bad("0 to 100, or lossless");
+        } else if (arg == "--sheet-frames") {
+            o.sheetList.clear();
+            if (value.find(',') == std::string::npos) {
+                if (!ParseInt32(value, 1, 1000, o.sheetCount)) return bad("1 to 1000 frames, or a list such as 0,5,9");
+            } else {
+                size_t start = 0;
+                while (start <= value.size()) {
+                    const size_t comma = std::min(value.find(',', start), value.size());
+                    int32_t frame;
+                    if (!ParseInt32(value.substr(start, comma - start), 0, 99999, frame))
+                        return bad("frame numbers from 0, separated by commas");
+                    o.sheetList.push_back(frame);
+                    start = comma + 1;
+                }
+            }
+        } else if (arg == "--columns") {
+            if (!ParseInt32(value, 1, 100, o.columns)) return bad("1 to 100 columns");
+        } else if (arg == "--thumb") {
+            if (!ParseInt32(value, 8, 4096, o.thumbSide)) return bad("8 to 4096 pixels");
+        }
+    }
+    if (o.inputs.size() != 0 && o.inputs.size() != 2)
+        return Fail(kExitUsage, "give two pictures (A, then B) or none for the built-in pair; got " +
+                                    std::to_string(o.inputs.size()));
+    if (!o.inputs.empty() && o.builtInSize)
+        return Fail(kExitUsage, "--size is for the built-in pictures; your pictures keep their own size");
+    for (int32_t frame : o.sheetList)
+        if (frame >= o.frames)
+            return Fail(kExitUsage, "--sheet-frames names frame " + std::to_string(frame) + ", but there are only " +
+                                        std::to_string(o.frames) + " (0 to " + std::to_string(o.frames - 1) + ")");
+    const std::string* files[] = {&o.webp, &o.sheet};
+    for (const std::string* file : files)
+        if (!file->empty() && (*file == o.framesDir || *file == o.gallery || (file == &o.webp && o.webp == o.sheet)))
+            return Fail(kExitUsage, "two outputs are both called " + *file);
+    return std::nullopt;
+}
+
+std::string FrameName(int32_t index, int32_t frames) {
+    int digits = 4;
+    for (int32_t n = frames - 1; n >= 10000; n /= 10) ++digits;
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%0*d.png", digits, index);
+    return name;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
+    return text;
+}
+
+std::string Ms(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return text;
+}
+
+std::string Kb(long long bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
+    return text;
+}
+
+std::string ImplementedList(const std::vector<EffectProbe>& probes) {
+    std::string text;
+    for (const EffectProbe& p : probes)
+        if (p.implemented) text += (text.empty() ? "" : ", ") + std::to_string(p.effect) + " (" + EffectName(p.effect) + ")";
+    return text.empty() ? "none" : text;
+}
+
+// One transition and the files it feeds.
+struct Job {
+    int32_t effect = 1;
+    std::string framesDir;
+    std::string webp;
+    std::string sheet;
+    std::string label;  // for the progress bar
+};
+
+struct JobOutcome {
+    TransitionResult result;
+    std::string form;
+    long long webpBytes = -1;
+    long long sheetBytes = -1;
+};
+
+class Runner {
+public:
+    Runner(const Options& o, OutputFiles& files, ProgressBar& progress, const Image& a, const Image& b,
+           const TransitionRequest& base)
+        : o_(o), files_(files), progress_(progress), a_(a), b_(b), base_(base) {}
+
+    // Empty on success; sets `badInput` when the user's input is at fault.
+    std::string Run(const Job& job, JobOutcome& outcome, bool& badInput) {
+        TransitionRequest request = base_;
+        request.effect = job.effect;
+        request.a = &a_;
+        request.b = &b_;
+        std::unique_ptr<AnimationWriter> animation;
+        if (!job.webp.empty())
+            animation = std::make_unique<AnimationWriter>(request.screenWidth, request.screenHeight, o_.animation);
+        std::unique_ptr<ContactSheet> sheet;
+        if (!job.sheet.empty())
+            sheet = std::make_unique<ContactSheet>(
+                o_.sheetList.empty() ? SpreadFrames(o_.sheetCount, o_.frames) : o_.sheetList, o_.columns, o_.thumbSide);
+
+        const FrameSink sink = [&](const FrameInfo& frame, const Image& screen) -> std::string {
+            if (!job.framesDir.empty()) {
+                const std::string path = JoinPath(job.framesDir, FrameName(frame.index, o_.frames));
+                if (std::string error = WritePng(screen, files_.Stage(path)); !error.empty())
+                    return path + ": " + error;
+            }
+            if (animation) {
+                const bool endFrame = frame.index == 0 || frame.index == o_.frames - 1;
+                if (std::string error = animation->Add(screen, o_.delayMs + (endFrame ? o_.holdMs : 0));
+                    !error.empty())
+                    return job.webp + ": " + error;
+            }
+            if (sheet) sheet->Add(frame.index, frame.progress, frame.total, screen);
+            progress_.Show(job.label, frame.index + 1, o_.frames);
+            return {};
+        };
+        outcome.result = PlayTransition(request, sink, Interrupted);
+        progress_.Clear();
+        if (!outcome.result.error.empty()) {
+            badInput = outcome.result.badInput;
+            return outcome.result.error;
+        }
+        if (animation) {
+            const std::string staged = files_.Stage(job.webp);
+            if (std::string error = animation->Write(staged); !error.empty()) return job.webp + ": " + error;
+            outcome.webpBytes = FileSize(staged);
+        }
+        if (sheet) {
+            const std::string staged = files_.Stage(job.sheet);
+            if (std::string error = WritePng(sheet->Render(), staged); !error.empty()) return job.sheet + ": " + error;
+            outcome.sheetBytes = FileSize(staged);
+        }
+        return {};
+    }
+
+private:
+    const Options& o_;
+    OutputFiles& files_;
+    ProgressBar& progress_;
+    const Image& a_;
+    const Image& b_;
+    const TransitionRequest& base_;
+};
+
+std::string CommandLine(int argc, char** argv) {
+    std::string line = kProgram;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                                 "0123456789-_=.,/:+") == std::string::npos;
+        if (!plain) {
+            std::string quoted = "'";
+            for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            arg = quoted + "'";
+        }
+        line += " " + arg;
+    }
+    return line;
+}
+
+int Main(int argc, char** argv) {
+    Options o;
+    if (std::optional<int> code = ParseOptions(argc, argv, o)) return *code;
+    InstallInterruptHandlers();
+    ApplyFormSettings(o.form);
+
+    if (o.list) {
+        std::string error;
+        const std::vector<EffectProbe> probes = ProbeEffects(error);
+        if (probes.empty()) return Fail(kExitFailed, error);
+        for (const EffectProbe& p : probes)
+            if (p.implemented) std::printf("%2d  %s\n", p.effect, EffectName(p.effect).c_str());
+        return 0;
+    }
+
+    // The pair.
+    Image a, b;
+    std::string pairDescription;
+    if (o.inputs.empty()) {
+        const Size size = o.builtInSize.value_or(Size{320, 240});
+        if (int64_t{size.width} * size.height > kMaxPixels)
+            return Fail(kExitUsage, "--size is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
+        a = SunsetPicture(size.width, size.height);
+        b = TilePicture(size.width, size.height);
+        pairDescription = "The built-in pictures, " + std::to_string(size.width) + "x" + std::to_string(size.height);
+    } else {
+        for (int k = 0; k < 2; ++k)
+            if (std::string error = LoadPicture(o.inputs[k], k == 0 ? a : b); !error.empty())
+                return Fail(kExitUsage, error);
+        pairDescription = o.inputs[0] + " (" + std::to_string(a.width) + "x" + std::to_string(a.height) + ") to " +
+                          o.inputs[1] + " (" + std::to_string(b.width) + "x" + std::to_string(b.height) + ")";
+    }
+
+    // Where the transition goes. The default rectangle is as much as fits from
+    // the three corners, so only a rectangle the user asked for can be clipped.
+    TransitionRequest base;
+    base.frames = o.frames;
+    base.seed = o.seed;
+    const Size screen = o.screen.value_or(Size{a.width, a.height});
+    base.screenWidth = screen.width;
+    base.screenHeight = screen.height;
+    Placement& placement = base.placement;
+    placement.dst = o.dstAt;
+    placement.a = o.aAt;
+    placement.b = o.bAt;
+    if (o.rect) {
+        placement.width = o.rect->width;
+        placement.height = o.rect->height;
+    } else {
+        auto room = [](int64_t extent, int32_t corner) { return std::clamp<int64_t>(extent - corner, 0, kMaxSide); };
+        placement.width = static_cast<int32_t>(
+            std::min({room(screen.width, o.dstAt.x), room(a.width, o.aAt.x), room(b.width, o.bAt.x)}));
+        placement.height = static_cast<int32_t>(
+            std::min({room(screen.height, o.dstAt.y), room(a.height, o.aAt.y), room(b.height, o.bAt.y)}));
+        if (placement.width == 0 || placement.height == 0)
+            return Fail(kExitUsage, "nothing of the pictures lies beyond the corners: screen " +
+                                        std::to_string(o.dstAt.x) + "," + std::to_string(o.dstAt.y) + " of " +
+                                        std::to_string(screen.width) + "x" + std::to_string(screen.height) + ", A " +
+                                        std::to_string(o.aAt.x) + "," + std::to_string(o.aAt.y) + " of " +
+                                        std::to_string(a.width) + "x" + std::to_string(a.height) + ", B " +
+                                        std::to_string(o.bAt.x) + "," + std::to_string(o.bAt.y) + " of " +
+                                        std::to_string(b.width) + "x" + std::to_string(b.height));
+        if (o.inputs.size() == 2 && (a.width != b.width || a.height != b.height))
+            Warn("the pictures differ in size; the transition covers " + DescribePlacement(placement));
+    }
+    const ClipOutcome clip =
+        ClipPlacement(placement, screen.width, screen.height, a.width, a.height, b.width, b.height);
+    if (clip.empty) {
+        std::string message = "the rectangle " + DescribePlacement(placement) + " lies outside the pictures";
+        for (const std::string& note : clip.notes) message += "; " + note;
+        return Fail(kExitUsage, message);
+    }
+    if (!clip.notes.empty()) {
+        std::string message = "the rectangle " + DescribePlacement(placement) + " was clipped to " +
+                              DescribePlacement(clip.clipped) + ":";
+        for (size_t i = 0; i < clip.notes.size(); ++i) message += (i == 0 ? " " : "; ") + clip.notes[i];
+        Warn(message);
+    }
+
+    // Every output is checked before any work, and staged until all of it has succeeded.
+    // Missing folders are made, and removed again if the run fails.
+    OutputFiles files;
+    for (const std::string& folder : {o.framesDir, o.gallery, FolderOf(o.webp), FolderOf(o.sheet)})
+        if (!folder.empty() && folder != ".")
+            if (std::string error = files.MakeFolder(folder); !error.empty()) return Fail(kExitUsage, error);
+    for (const std::string* file : {&o.webp, &o.sheet})
+        if (!file->empty())
+            if (std::string error = files.CheckFile(*file); !error.empty()) return Fail(kExitUsage, error);
+
+    std::vector<Job> jobs;
+    const bool singleOutputs = !o.framesDir.empty() || !o.webp.empty() || !o.sheet.empty();
+    if (singleOutputs || o.gallery.empty())
+        jobs.push_back({o.effect, o.framesDir, o.webp, o.sheet, "effect " + std::to_string(o.effect)});
+    std::vector<EffectProbe> probes;
+    const size_t galleryStart = jobs.size();
+    if (!o.gallery.empty()) {
+        std::string error;
+        probes = ProbeEffects(error);
+        if (probes.empty()) return Fail(kExitFailed, error);
+        for (const EffectProbe& p : probes) {
+            if (!p.implemented) continue;
+            char stem[32];
+            std::snprintf(stem, sizeof stem, "effect-%02d", p.effect);
+            jobs.push_back({p.effect, "", JoinPath(o.gallery, std::string(stem) + ".webp"),
+                            JoinPath(o.gallery, std::string(stem) + "-sheet.png"), ""});
+        }
+        if (jobs.size() == galleryStart) return Fail(kExitFailed, "the module implements no effect");
+        for (size_t j = galleryStart; j < jobs.size(); ++j)
+            jobs[j].label = "[" + std::to_string(j - galleryStart + 1) + "/" + std::to_string(jobs.size() - galleryStart) +
+                            "] effect " + std::to_string(jobs[j].effect) + " " + EffectName(jobs[j].effect);
+    }
+
+    ProgressBar progress(true);
+    Runner runner(o, files, progress, a, b, base);
+    const ProcessorSupport cpu = DetectProcessor();
+    const std::string form = DescribeForm(o.form, cpu, clip.clipped.width);
+    std::vector<std::string> summary;
+    GalleryPage page;
+    page.pairDescription = pairDescription;
+    page.delayMs = o.delayMs;
+    page.holdMs = o.holdMs;
+    page.command = CommandLine(argc, argv);
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        const Job& job = jobs[j];
+        JobOutcome outcome;
+        bool badInput = false;
+        const std::string error = runner.Run(job, outcome, badInput);
+        if (Interrupted()) {
+            files.Discard();
+            Fail(128 + InterruptSignal(), "interrupted; nothing was written");
+            return 128 + InterruptSignal();
+        }
+        if (!error.empty()) {
+            files.Discard();
+            Fail(badInput ? kExitUsage : kExitFailed, error);
+            if (!outcome.result.moduleMessage.empty()) {
+                std::string probeError;
+                const std::vector<EffectProbe> known = ProbeEffects(probeError);
+                if (!known.empty()) Fail(kExitUsage, "the effects it implements: " + ImplementedList(known));
+            }
+            return badInput ? kExitUsage : kExitFailed;
+        }
+        const TransitionResult& r = outcome.result;
+        const TimingSummary t = SummariseTiming(r.frameMs);
+        std::string line = "effect " + std::to_string(job.effect) + " (" + EffectName(job.effect) + "): " +
+                           std::to_string(o.frames) + " frames of " + std::to_string(screen.width) + "x" +
+                           std::to_string(screen.height) + ", " + Ms(t.mean) + " ms per frame (median " +
+                           Ms(t.median) + ", slowest " + Ms(t.max) + "), form " + form;
+        if (r.askedTime) line += ", seed " + Hex(r.time);
+        std::string warning;
+        if (r.hostViolations > 0) {
+            warning = "the host saw " + std::to_string(r.hostViolations) +
+                      " request(s) outside a surface or stray writes during effect " + std::to_string(job.effect) +
+                      ": the module has a fault";
+            Warn(warning);
+        }
+        if (j < galleryStart) {
+            summary.push_back(line);
+            if (!job.framesDir.empty())
+                summary.push_back("  frames: " + JoinPath(job.framesDir, FrameName(0, o.frames)) + " .. " +
+                                  FrameName(o.frames - 1, o.frames));
+            if (!job.webp.empty()) summary.push_back("  animation: " + job.webp + " (" + Kb(outcome.webpBytes) + ")");
+            if (!job.sheet.empty()) summary.push_back("  contact sheet: " + job.sheet + " (" + Kb(outcome.sheetBytes) + ")");
         } else {
-            return Usage(stderr), Fail("unknown option " + arg);
+            summary.push_back(line);
+            GalleryEntry entry;
+            entry.effect = job.effect;
+            entry.name = EffectName(job.effect);
+            entry.animation = job.webp.substr(job.webp.find_last_of('/') + 1);
+            entry.sheet = job.sheet.substr(job.sheet.find_last_of('/') + 1);
+            entry.frames = o.frames;
+            entry.width = screen.width;
+            entry.height = screen.height;
+            entry.rectangle = DescribePlacement(clip.clipped);
+            entry.form = form;
+            entry.frameMs = r.frameMs;
+            entry.animationBytes = outcome.webpBytes;
+            entry.sheetBytes = outcome.sheetBytes;
+            if (r.askedTime) entry.seed = Hex(r.time);
+            entry.warning = warning;
+            page.entries.push_back(entry);
         }
     }
-    if (!SelectForm(o.form)) return Fail("form must be auto, scalar, mmx or sse");
-    mkdir(o.outDir.c_str(), 0777);
-    struct stat info;
-    if (stat(o.outDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return Fail("cannot create folder " + o.outDir);
 
-    try {
-        refhost::Host host;
-        refhost::TestSurface& dst = host.AddSurface(1, o.width, o.height);
-        preview::DrawSunsetPicture(host.AddSurface(2, o.width, o.height));
-        preview::DrawTilePicture(host.AddSurface(3, o.width, o.height));
-        dst.Fill({0, 0, 0});
-        if (!host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, o.width, o.height, o.effect))
-            return Fail("the module refused effect " + std::to_string(o.effect));
-
-        const bool showProgress = isatty(STDERR_FILENO);
-        double drawMs = 0;
-        for (int frame = 0; frame <= o.frames; ++frame) {
-            const auto start = std::chrono::steady_clock::now();
-            host.Draw(frame, o.frames);
-            drawMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            char name[64];
-            std::snprintf(name, sizeof name, "/frame-%03d.png", frame);
-            const std::string error = preview::WritePng(dst, 0, 0, o.width, o.height, o.outDir + name);
-            if (!error.empty()) return Fail(error);
-            if (showProgress) std::fprintf(stderr, "\rframe %d/%d", frame, o.frames);
+    if (!o.gallery.empty()) {
+        page.sourceA = "source-a.png";
+        page.sourceB = "source-b.png";
+        for (const auto& [picture, name] : {std::pair{&a, page.sourceA}, std::pair{&b, page.sourceB}})
+            if (std::string error = WritePng(*picture, files.Stage(JoinPath(o.gallery, name))); !error.empty()) {
+                files.Discard();
+                return Fail(kExitFailed, JoinPath(o.gallery, name) + ": " + error);
+            }
+        const std::string index = JoinPath(o.gallery, "index.html");
+        const std::string html = RenderGalleryHtml(page);
+        std::FILE* out = std::fopen(files.Stage(index).c_str(), "wb");
+        const bool written = out != nullptr && std::fwrite(html.data(), 1, html.size(), out) == html.size();
+        if (out == nullptr || std::fclose(out) != 0 || !written) {
+            files.Discard();
+            return Fail(kExitFailed, "cannot write " + index);
         }
-        host.End();
-        if (showProgress) std::fprintf(stderr, "\n");
-        std::printf("effect %d: %d frames of %dx%d in %s, %.3f ms per frame (form %s)\n", o.effect, o.frames + 1,
-                    o.width, o.height, o.outDir.c_str(), drawMs / (o.frames + 1), o.form.c_str());
-    } catch (const std::exception& e) {
-        return Fail(e.what());
+        summary.push_back("gallery: " + index + " (" + std::to_string(page.entries.size()) + " effects: " +
+                          ImplementedList(probes) + ")");
     }
+    if (Interrupted()) {
+        files.Discard();
+        return Fail(128 + InterruptSignal(), "interrupted; nothing was written");
+    }
+    if (std::string error = files.Commit(); !error.empty()) return Fail(kExitFailed, error);
+    // Frames of an earlier, longer run in the same folder would read as part of this one.
+    if (!o.framesDir.empty())
+        for (int32_t n = o.frames; std::remove(JoinPath(o.framesDir, FrameName(n, o.frames)).c_str()) == 0; ++n) {
+        }
+    if (!o.quiet)
+        for (const std::string& line : summary) std::printf("%s\n", line.c_str());
     return 0;
+}
+
+}  // namespace
+}  // namespace preview
+
+int main(int argc, char** argv) {
+    try {
+        return preview::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "veilshift-preview: out of memory\n");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "veilshift-preview: %s\n", e.what());
+    }
+    return 1;
 }

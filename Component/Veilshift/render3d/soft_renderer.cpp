@@ -1,0 +1,73 @@
+#include "soft_renderer.h"
+
+#include "../platform/fpu_precision.h"
+
+namespace veilshift {
+
+namespace {
+
+__attribute__((noinline)) void TransformSceneSingle(SoftRenderer& r) {
+    // Object: turn about its own origin (Y, then X), move into place; camera:
+    // turn the world (Y, then X), then take the camera's position away.
+    Matrix4 m = MakeIdentity();
+    detail::MultiplyMatrixUnguarded(m, MakeRotationY(r.objectAngleY));
+    detail::MultiplyMatrixUnguarded(m, MakeRotationX(r.objectAngleX));
+    detail::MultiplyMatrixUnguarded(m, MakeTranslation(r.objectPosition.x, r.objectPosition.y, r.objectPosition.z));
+    detail::MultiplyMatrixUnguarded(m, MakeRotationY(r.cameraAngleY));
+    detail::MultiplyMatrixUnguarded(m, MakeRotationX(r.cameraAngleX));
+    detail::MultiplyMatrixUnguarded(m, MakeTranslation(-r.cameraPosition.x, -r.cameraPosition.y, -r.cameraPosition.z));
+    for (SceneTriangle& triangle : r.sceneTriangles) {
+        for (MeshVertex& vertex : triangle.vertex) {
+            vertex.viewPosition = vertex.position;
+            detail::TransformPointUnguarded(vertex.viewPosition, m);
+        }
+    }
+}
+
+}  // namespace
+
+SoftRenderer::~SoftRenderer() { Release(); }
+
+void SoftRenderer::TransformScene() {
+    platform::FpuSinglePrecision guard;
+    TransformSceneSingle(*this);
+}
+
+bool SoftRenderer::Setup(int32_t width, int32_t height) {
+    cameraPosition = {0.0f, 0.0f, 0.0f};
+    cameraAngleY = 0.0f;
+    projection = MakeProjection();
+    inverseProjection = projection;
+    InvertMatrix(inverseProjection);
+
+    FreeBytes(textureSlots);
+    textureSlots = nullptr;
+    textureSlotCount = 0;
+    TextureSlot* slots = AllocateArray<TextureSlot>(kTextureSlotCount);
+    if (slots == nullptr) return false;
+    // A zero-sized slot is never drawn from, so an unfilled one cannot be read.
+    for (int32_t i = 0; i < kTextureSlotCount; ++i) slots[i] = {nullptr, 0, 0, 0, 0};
+    textureSlots = slots;
+    textureSlotCount = kTextureSlotCount;
+
+    viewportWidth = width;
+    viewportHeight = height;
+    return true;
+}
+
+void SoftRenderer::SetTexture(int32_t index, HostSurface* surface, int32_t x, int32_t y, int32_t width,
+                              int32_t height) {
+    if (index < 0 || index >= textureSlotCount) return;
+    textureSlots[index] = {surface, x, y, width, height};
+}
+
+void SoftRenderer::Release() {
+    FreeBytes(textureSlots);
+    textureSlots = nullptr;
+    textureSlotCount = 0;
+    triangles.Release();
+    vertices.Release();
+    sceneTriangles.Release();
+}
+
+}  // namespace veilshift

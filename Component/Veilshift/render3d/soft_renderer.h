@@ -1,0 +1,144 @@
+// The software renderer of the shatter transition: textured, perspective-correct,
+// depth-tested triangles drawn into a host surface.
+//
+// One scene goes through four stages, in this order:
+//   TransformScene        sceneTriangles' positions -> view space (object, then camera)
+//   BuildScreenTriangles  cut at the near limit, fan into vertices / triangles
+//   ProjectTriangles      view space -> viewport pixels, reject what lies wholly outside
+//   DrawTriangles         fill the visible triangles, tested against the depth buffer
+// View space: the viewer at the origin looking along +z (smaller z is nearer),
+// y up; viewport rows count from the top.
+#pragma once
+
+#include <cstdint>
+
+#include "../host_interfaces.h"
+#include "../memory.h"
+#include "math3d.h"
+
+namespace veilshift {
+
+// A rectangle of a borrowed host surface; texel (i, j) is pixel (x + i, y + j).
+struct TextureSlot {
+    HostSurface* surface;
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+};
+
+struct MeshVertex {
+    Vec3 position;      // model space, set by whoever builds the scene
+    Vec3 viewPosition;  // written by TransformScene
+    float u;            // 0 at the slot's left edge, 1 at its right edge
+    float v;            // 0 at the top, 1 at the bottom
+};
+
+struct SceneTriangle {
+    MeshVertex vertex[3];
+    int32_t textureSlot;
+};
+
+struct ScreenVertex {
+    Vec3 viewPosition;
+    float screenX;  // viewport column, set by ProjectTriangles
+    float screenY;  // viewport row, from the top
+    float u;
+    float v;
+};
+
+struct ScreenTriangle {
+    int32_t index[3];     // positions in `vertices`
+    uint8_t visible;      // 0: wholly outside the viewport
+    int32_t textureSlot;
+};
+
+// Edge and gradient state handed from a triangle's set-up to the span filler.
+// iz = 1/z, uz = u'/z, vz = v'/z, with u' and v' in texels. x and the rows are
+// in coordinates shifted by half a pixel: row r is sampled on y' = r + 1,
+// pixel X at x' = X + 1.
+struct SpanState {
+    float dIzDx, dUzDx, dVzDx;  // per pixel to the right
+    float dIzDy, dUzDy, dVzDy;  // per row down at constant x
+    float leftX, rightX;        // edges on the current row's sample line
+    float leftIz, leftUz, leftVz;
+    float leftSlope, rightSlope;  // x change per row
+    float leftIzStep, leftUzStep, leftVzStep;
+};
+static_assert(sizeof(SpanState) == 16 * sizeof(float));
+
+inline constexpr int32_t kTextureSlotCount = 16;
+// A vertex whose view-space z is at least this is in front of the viewer.
+inline constexpr float NearInsideZ = 0.001f;
+// The depth at which an edge crossing the near limit is cut.
+inline constexpr float NearCrossingZ = 0.1f;
+
+// Not final: DrawTriangles calls DrawSpans through the table, and tests watch
+// those calls from a derived class. Nothing deletes a renderer through a base
+// pointer, so the destructor stays out of the table.
+class SoftRenderer {
+public:
+    SoftRenderer() = default;
+    ~SoftRenderer();
+    SoftRenderer(const SoftRenderer&) = delete;
+    SoftRenderer& operator=(const SoftRenderer&) = delete;
+
+    // Table slot 0: every sceneTriangles vertex's viewPosition = position * object * camera.
+    virtual void TransformScene();
+    // Table slot 1: fills viewport rows [firstRow, endRow) of one triangle part from
+    // `span`, then writes the advanced edges back into `span`.
+    virtual void DrawSpans(HostSurface* destination, int32_t x, int32_t y, int32_t slotIndex, int32_t firstRow,
+                           int32_t endRow);
+
+    // Projection, its inverse and 16 empty texture slots; false (nothing changed
+    // but the camera) when memory ran out.
+    bool Setup(int32_t width, int32_t height);
+    // Ignored for an index outside the slot array.
+    void SetTexture(int32_t index, HostSurface* surface, int32_t x, int32_t y, int32_t width, int32_t height);
+    // Gives back the slot array and the lists' storage; placement, matrices and
+    // viewport stay. Safe to call any number of times.
+    void Release();
+
+    // Draws every visible triangle, viewport pixel (0, 0) landing on destination
+    // pixel (x, y), against the process-wide depthBuffer.
+    void DrawTriangles(HostSurface* destination, int32_t x, int32_t y);
+
+    // Fields, in this order.
+    int32_t viewportWidth = 0;
+    int32_t viewportHeight = 0;
+    GrowableArray<SceneTriangle> sceneTriangles;
+    TextureSlot* textureSlots = nullptr;
+    int32_t textureSlotCount = 0;
+    GrowableArray<ScreenVertex> vertices;
+    GrowableArray<ScreenTriangle> triangles;
+    Vec3 objectPosition{};
+    float objectAngleY = 0.0f;
+    float objectAngleX = 0.0f;
+    Vec3 cameraPosition{};
+    float cameraAngleY = 0.0f;
+    float cameraAngleX = 0.0f;
+    Matrix4 projection{};
+    Matrix4 inverseProjection{};
+    SpanState span{};
+};
+
+// Cuts every scene triangle at the near limit and appends the remaining
+// polygon (3 or 4 vertices) to `vertices` and its fan to `triangles`, visible 0.
+// When memory runs out it stops: what was appended before stays consistent.
+void BuildScreenTriangles(SoftRenderer& renderer);
+
+// The point where the edge a -> b meets z = NearCrossingZ, with u and v along.
+ScreenVertex IntersectNearPlane(const ScreenVertex& a, const ScreenVertex& b);
+
+// screenX / screenY of every triangle's corners, and visible = 0 for a triangle
+// wholly to one side of the viewport (or naming a vertex that does not exist).
+void ProjectTriangles(SoftRenderer& renderer);
+
+// The rasterizer's rounding: the nearest integer, ties to even, for 0 to 2^23;
+// the integer nearest twice the value for -2^22 to 0 (only its sign matters
+// there). Other values saturate to the int32 range with their sign (positive
+// ones to the nearest integer, negative ones doubled, like the range above);
+// NaN gives 0.
+int32_t NearestInteger(float value);
+
+}  // namespace veilshift

@@ -1,0 +1,38 @@
+// Form choice, the host calls around the kernel, and effect 1.
+#include "crossfade.h"
+
+#include "../effect_plugin.h"
+#include "../frame_math.h"
+#include "../startup_settings.h"
+
+namespace veilshift {
+
+CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse) {
+    if (width < 4) return Crossfade_Scalar;  // no whole group of 4 pixels
+    if (useSse) return Crossfade_Sse;
+    if (useMmx) return Crossfade_Mmx;
+    return Crossfade_Scalar;
+}
+
+void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
+                   HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha) {
+    // An empty rectangle has no pixel whose address could be asked for.
+    if (width < 1 || height < 1) return;
+    // The host is asked once per call, in this order: three addresses, then three pitches.
+    uint8_t* const dstStart = dst->PixelAddress(dx, dy);
+    const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
+    const uint8_t* const bStart = srcB->PixelAddress(bx, by);
+    const ptrdiff_t dstPitch = dst->Pitch();
+    const ptrdiff_t aPitch = srcA->Pitch();
+    const ptrdiff_t bPitch = srcB->Pitch();
+    ChooseCrossfade(width, UseMMX, UseSSE)(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height,
+                                           alpha);
+}
+
+void DrawCrossfadeFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
+    const TransitionParams& p = plugin.params;
+    CrossfadeRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
+                  FrameAlpha(progress, total));
+}
+
+}  // namespace veilshift

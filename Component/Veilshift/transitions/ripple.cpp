@@ -1,0 +1,168 @@
+// The ripple crossfade: two shift tables per frame, then a per-pixel blend.
+#include "ripple.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "../effect_plugin.h"
+#include "../frame_math.h"
+#include "../memory.h"
+#include "../mul_table.h"
+#include "../platform/fpu_precision.h"
+
+namespace veilshift {
+namespace {
+
+// The degrees-to-radians factor is a single-precision constant widened to
+// double: 0.01745329238474369, not pi / 180. Keeping the float matters: it
+// decides which near-integer products truncate up or down.
+constexpr double kDegreesToRadians = static_cast<double>(0.017453292f);
+constexpr double kOneWave = static_cast<double>(1.0f);
+
+// A double rounded to double precision and range. On the x87 unit a library
+// sine may hand back more bits than a double holds; storing it makes the next
+// multiplication see exactly what SSE arithmetic would.
+inline double RoundToDouble(double value) {
+#if defined(VEILSHIFT_X87_MATH)
+    volatile double stored = value;
+    return stored;
+#else
+    return value;
+#endif
+}
+
+bool ValidFrame(int32_t progress, int32_t total) { return total >= 1 && progress >= 0 && progress < total; }
+
+// Truncation toward zero, held to the int32 range (NaN gives 0) so that no
+// conversion can be undefined.
+inline int32_t TruncateToInt32(double value) {
+    if (!(value > -2147483649.0)) return value < 0 ? INT32_MIN : 0;
+    if (!(value < 2147483648.0)) return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+// amp * sin(((offset * 360) * waves / width) * factor), in this order.
+inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, double amp) {
+    double angle = static_cast<double>(offset * 360);  // exact: |offset| < 2^31
+    angle = angle * waves;
+    angle = angle / widthDivisor;
+    angle = angle * kDegreesToRadians;
+    const double sine = RoundToDouble(std::sin(angle));
+    return TruncateToInt32(amp * sine);
+}
+
+// Out of line, like FillShifts below, so that no double operation is
+// scheduled before the caller has set the x87 precision.
+[[gnu::noinline]] RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
+    if (!ValidFrame(progress, total)) return {0, kOneWave};
+    const RiseFall position = FrameRiseFall(progress, total);
+    if (position.halfTotal == 0) return {0, kOneWave};
+    // At most 2 * (width / 16): fits.
+    const int32_t amp = static_cast<int32_t>(ScaleRiseFall(std::max(width, 0) / 16, position));
+    // 16 * q is exact in a double; the quotient is the one real division.
+    const double waves =
+        static_cast<double>(int64_t{16} * position.q) / static_cast<double>(position.halfTotal) + kOneWave;
+    return {amp, waves};
+}
+
+[[gnu::noinline]] void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
+                                  int32_t* columnShift, int32_t* rowShift) {
+    const RippleWave wave = WaveOf(width, progress, total);
+    if (wave.amp == 0) {  // also every width below 16: amp * sin is 0 (or -0) throughout
+        std::fill(columnShift, columnShift + std::max(width, 0), 0);
+        std::fill(rowShift, rowShift + std::max(height, 0), 0);
+        return;
+    }
+    const double amp = wave.amp;
+    const double widthDivisor = width;
+    for (int32_t i = 0; i < width; ++i)
+        columnShift[i] = WaveShift(int64_t{i} - width / 2, wave.waves, widthDivisor, amp);
+    for (int32_t j = 0; j < height; ++j)
+        rowShift[j] = WaveShift(int64_t{j} - height / 2, wave.waves, widthDivisor, amp);
+}
+
+// One shift table: owned storage for the frame, freed on every way out.
+class ShiftTable {
+public:
+    explicit ShiftTable(int32_t count) : entries_(AllocateArray<int32_t>(static_cast<size_t>(count))) {}
+    ~ShiftTable() { FreeBytes(entries_); }
+    ShiftTable(const ShiftTable&) = delete;
+    ShiftTable& operator=(const ShiftTable&) = delete;
+
+    bool Obtained() const { return entries_ != nullptr; }
+    int32_t* Entries() const { return entries_; }
+
+private:
+    int32_t* entries_;
+};
+
+}  // namespace
+
+RippleWave RippleWaveOf(int32_t width, int32_t progress, int32_t total) {
+    platform::FpuDoublePrecision precision;
+    return WaveOf(width, progress, total);
+}
+
+void ComputeRippleShifts(int32_t width, int32_t height, int32_t progress, int32_t total, int32_t* columnShift,
+                         int32_t* rowShift) {
+    platform::FpuDoublePrecision precision;
+    FillShifts(width, height, progress, total, columnShift, rowShift);
+}
+
+void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
+                HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
+                int32_t total) {
+    // An empty rectangle has no pixel whose address could be asked for.
+    if (width < 1 || height < 1 || !ValidFrame(progress, total) || MulTable.rows == nullptr) return;
+    uint8_t* const dstStart = dst->PixelAddress(dx, dy);
+    const uint8_t* const bStart = srcB->PixelAddress(bx, by);
+    const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
+    const ptrdiff_t dstPitch = dst->Pitch();
+    const ptrdiff_t bPitch = srcB->Pitch();
+    const ptrdiff_t aPitch = srcA->Pitch();
+
+    // Declared in allocation order, so rowShift is freed first.
+    ShiftTable columnShift(width);
+    if (!columnShift.Obtained()) return;
+    ShiftTable rowShift(height);
+    if (!rowShift.Obtained()) return;
+    ComputeRippleShifts(width, height, progress, total, columnShift.Entries(), rowShift.Entries());
+
+    const int32_t alpha = FrameAlpha(progress, total);
+    const uint8_t* const weightA = MulTable.rows[255 - alpha];
+    const uint8_t* const weightB = MulTable.rows[alpha];
+    const int32_t* const columns = columnShift.Entries();
+    const int32_t* const rows = rowShift.Entries();
+    for (int32_t j = 0; j < height; ++j) {
+        // The columns whose shifted position u = i + rowShift[j] stays in 0..width - 1.
+        const int64_t shift = rows[j];
+        const int32_t iBegin = static_cast<int32_t>(std::max<int64_t>(0, -shift));
+        const int32_t iEnd = static_cast<int32_t>(std::min<int64_t>(width, width - shift));
+        // v = j + columnShift[i] stays in 0..height - 1 exactly when the shift does this.
+        const int32_t lowest = -j;
+        const int32_t beyond = height - j;
+        uint8_t* const out = dstStart + j * dstPitch;
+        for (int32_t i = iBegin; i < iEnd; ++i) {
+            const int32_t columnShiftHere = columns[i];
+            if (columnShiftHere < lowest || columnShiftHere >= beyond) continue;
+            const ptrdiff_t u = i + static_cast<int32_t>(shift);
+            const ptrdiff_t v = j + columnShiftHere;
+            const uint8_t* const a = aStart + v * aPitch + u * 3;
+            const uint8_t* const b = bStart + v * bPitch + u * 3;
+            uint8_t* const d = out + static_cast<ptrdiff_t>(i) * 3;
+            d[0] = static_cast<uint8_t>(weightA[a[0]] + weightB[b[0]]);
+            d[1] = static_cast<uint8_t>(weightA[a[1]] + weightB[b[1]]);
+            d[2] = static_cast<uint8_t>(weightA[a[2]] + weightB[b[2]]);
+        }
+    }
+}
+
+void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
+    if (total < 1) return;
+    const TransitionParams& p = plugin.params;
+    RippleRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
+               progress, total);
+}
+
+}  // namespace veilshift

@@ -1,0 +1,155 @@
+// The software renderer on its own: 128 textured triangles tiling the viewport,
+// drawn straight from screen space and pushed piece by piece through the whole
+// pipeline, beside their floor (a background copy and a float depth clear of
+// the same size).
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+#include "Veilshift/render3d/depth_buffer.h"
+#include "Veilshift/render3d/soft_renderer.h"
+
+namespace {
+
+using namespace veilshift;
+
+// A plain 24-bit surface.
+class BenchSurface final : public HostSurface {
+public:
+    BenchSurface(int32_t width, int32_t height)
+        : width_(width), height_(height), pitch_(width * 3 + 4),
+          pixels_(static_cast<size_t>(pitch_) * static_cast<size_t>(height)) {
+        for (size_t i = 0; i < pixels_.size(); ++i) pixels_[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    }
+    void Release() override {}
+    uint8_t* PixelAddress(int32_t x, int32_t y) override {
+        return pixels_.data() + static_cast<ptrdiff_t>(y) * pitch_ + x * 3;
+    }
+    int32_t Width() override { return width_; }
+    int32_t Height() override { return height_; }
+    int32_t Pitch() override { return pitch_; }
+
+private:
+    int32_t width_, height_, pitch_;
+    std::vector<uint8_t> pixels_;
+};
+
+constexpr int32_t kColumns = 8, kRows = 8;  // 8 x 8 quads, two triangles each: 128
+
+// Corner (i, j) of the grid over the viewport, nudged inwards so the triangles
+// differ in shape, with a depth that varies across the screen.
+ScreenVertex GridVertex(int32_t i, int32_t j, int32_t width, int32_t height) {
+    float x = static_cast<float>(width) * static_cast<float>(i) / kColumns;
+    float y = static_cast<float>(height) * static_cast<float>(j) / kRows;
+    if (i > 0 && i < kColumns && j > 0 && j < kRows) {
+        x += static_cast<float>((i * 7 + j * 3) % 5 - 2) * 3.0f;
+        y += static_cast<float>((i * 3 + j * 5) % 5 - 2) * 3.0f;
+    }
+    const float z = 900.0f + 20.0f * static_cast<float>(i) + 10.0f * static_cast<float>(j);
+    return {{0.0f, 0.0f, z}, x, y, static_cast<float>(i) / kColumns, static_cast<float>(j) / kRows};
+}
+
+bool FillTiledScreen(SoftRenderer& r, int32_t width, int32_t height) {
+    for (int32_t j = 0; j <= kRows; ++j)
+        for (int32_t i = 0; i <= kColumns; ++i)
+            if (!r.vertices.Append(GridVertex(i, j, width, height))) return false;
+    for (int32_t j = 0; j < kRows; ++j)
+        for (int32_t i = 0; i < kColumns; ++i) {
+            const int32_t a = j * (kColumns + 1) + i, b = a + 1, c = a + kColumns + 1, d = c + 1;
+            if (!r.triangles.Append({{a, b, c}, 1, 0}) || !r.triangles.Append({{b, d, c}, 1, 0})) return false;
+        }
+    return true;
+}
+
+void SetPixelCounter(benchmark::State& state, int32_t width, int32_t height) {
+    state.counters["ns_per_pixel"] = benchmark::Counter(
+        static_cast<double>(width) * height, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// DrawTriangles alone, with the depth clear it needs every frame.
+void Render3dTiled(benchmark::State& state) {
+    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+    SoftRenderer r;
+    BenchSurface texture(w, h), target(w, h);
+    if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w) || !FillTiledScreen(r, w, h)) {
+        state.SkipWithError("no memory");
+        return;
+    }
+    r.SetTexture(0, &texture, 0, 0, w, h);
+    for (auto _ : state) {
+        depthBuffer.Clear(0.0f);
+        r.DrawTriangles(&target, 0, 0);
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounter(state, w, h);
+    depthBuffer.Free();
+}
+
+// 128 one-triangle scenes through TransformScene, BuildScreenTriangles,
+// ProjectTriangles and DrawTriangles, tilted so the texture is in perspective.
+void Render3dPieces(benchmark::State& state) {
+    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+    SoftRenderer r;
+    BenchSurface texture(w, h), target(w, h);
+    if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w)) {
+        state.SkipWithError("no memory");
+        return;
+    }
+    r.SetTexture(0, &texture, 0, 0, w, h);
+    Vec3 corner{-1.0f, 1.0f, 1.0f};
+    TransformPoint(corner, r.inverseProjection);
+    auto picture = [&](int32_t i, int32_t j) {
+        const float x = corner.x - 2.0f * corner.x * static_cast<float>(i) / kColumns;
+        const float y = corner.y - 2.0f * corner.y * static_cast<float>(j) / kRows;
+        return MeshVertex{{x, y, 0.0f}, {}, static_cast<float>(i) / kColumns, static_cast<float>(j) / kRows};
+    };
+    for (auto _ : state) {
+        depthBuffer.Clear(0.0f);
+        for (int32_t j = 0; j < kRows; ++j)
+            for (int32_t i = 0; i < kColumns; ++i)
+                for (int32_t half = 0; half < 2; ++half) {
+                    const SceneTriangle piece = half == 0
+                        ? SceneTriangle{{picture(i, j), picture(i + 1, j), picture(i, j + 1)}, 0}
+                        : SceneTriangle{{picture(i + 1, j), picture(i + 1, j + 1), picture(i, j + 1)}, 0};
+                    r.sceneTriangles.Clear();
+                    r.vertices.Clear();
+                    r.triangles.Clear();
+                    if (!r.sceneTriangles.Append(piece)) break;
+                    r.objectAngleY = 20.0f;
+                    r.objectAngleX = -10.0f;
+                    r.objectPosition = {0.0f, 0.0f, corner.z};
+                    r.TransformScene();
+                    BuildScreenTriangles(r);
+                    ProjectTriangles(r);
+                    r.DrawTriangles(&target, 0, 0);
+                }
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounter(state, w, h);
+    depthBuffer.Free();
+}
+
+// What any frame costs before a triangle is drawn.
+void Render3dFloor(benchmark::State& state) {
+    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+    BenchSurface background(w, h), target(w, h);
+    if (!depthBuffer.Allocate(h, w)) {
+        state.SkipWithError("no memory");
+        return;
+    }
+    for (auto _ : state) {
+        for (int32_t y = 0; y < h; ++y)
+            std::memcpy(target.PixelAddress(0, y), background.PixelAddress(0, y), static_cast<size_t>(w) * 3);
+        depthBuffer.Clear(0.0f);
+        benchmark::ClobberMemory();
+    }
+    SetPixelCounter(state, w, h);
+    depthBuffer.Free();
+}
+
+}  // namespace
+
+BENCHMARK(Render3dTiled)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(Render3dPieces)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(Render3dFloor)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);

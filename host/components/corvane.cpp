@@ -1,0 +1,55 @@
+// Corvane: the engine's system component. Its factory answers the SystemApi,
+// which knows one further interface, the timer.
+#include "host/component_control.h"
+
+using namespace veilshift;
+
+namespace refhost {
+namespace {
+
+ComponentControl control;
+
+class Timer final : public TimerApi {
+public:
+    uint32_t VS_THISCALL GetTime() override {
+        ++control.getTimeCalls;
+        HostCall call{};
+        call.op = HostOp::GetTime;
+        call.target = this;
+        Record(control.log, call);
+        return control.time;
+    }
+};
+Timer timer;
+
+class System final : public SystemApi {
+public:
+    void* VS_THISCALL LookupInterface(const Guid* id) override {
+        ++control.lookupCalls;
+        HostCall call{};
+        call.op = HostOp::LookupInterface;
+        call.target = this;
+        if (id != nullptr) call.guid = *id;
+        Record(control.log, call);
+        bool timerAsked = id != nullptr && SameGuid(*id, kTimerApiId);
+        return timerAsked && !control.timerLookupFails ? static_cast<TimerApi*>(&timer) : nullptr;
+    }
+};
+System systemApi;
+
+}  // namespace
+}  // namespace refhost
+
+REFHOST_COMPONENT_EXPORT void* VS_CDECL GetInterface(const Guid* id) {
+    using namespace refhost;
+    ++control.factoryCalls;
+    HostCall call{};
+    call.op = HostOp::Factory;
+    call.target = &control;
+    if (id != nullptr) call.guid = *id;
+    Record(control.log, call);
+    if (control.factoryAnswersNull || id == nullptr || !SameGuid(*id, kCorvaneGuid)) return nullptr;
+    return static_cast<SystemApi*>(&systemApi);
+}
+
+REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }

@@ -1,0 +1,503 @@
+// The crossfade forms against per-byte models of their own arithmetic, the
+// form choice, and the host calls made by CrossfadeRect and effect 1.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#elif defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#include <unistd.h>
+#define VS_TEST_GUARD_PAGES 1
+#endif
+
+#include "Veilshift/effect_plugin.h"
+#include "Veilshift/startup_settings.h"
+#include "Veilshift/transitions/blend.h"
+#include "Veilshift/transitions/crossfade.h"
+
+namespace veilshift {
+namespace {
+
+struct Form {
+    const char* name;
+    CrossfadeFn fn;
+    bool grouped;  // whole 4-pixel groups use the 16-bit lane arithmetic
+};
+void PrintTo(const Form& form, std::ostream* os) { *os << form.name; }
+
+const Form kForms[] = {
+    {"Scalar", Crossfade_Scalar, false},
+    {"Mmx", Crossfade_Mmx, true},
+    {"Sse", Crossfade_Sse, true},
+};
+
+size_t GroupedBytes(const Form& form, int32_t width) {
+    return form.grouped ? static_cast<size_t>(width / 4) * 12 : 0;
+}
+
+// The model of byte `i` of a row.
+uint8_t Expected(const Form& form, size_t i, int32_t width, int a, int b, int alpha) {
+    return i < GroupedBytes(form, width) ? BlendByteGrouped(a, b, alpha >> 1) : BlendByte(a, b, alpha);
+}
+
+// Both models for every (alpha, b, a), computed once: the exhaustive sweep then
+// costs one look-up per byte.
+struct ModelTables {
+    std::vector<uint8_t> scalar, grouped;
+    static size_t Index(int alpha, int b) {
+        return (static_cast<size_t>(alpha) << 16) | (static_cast<size_t>(b) << 8);
+    }
+};
+const ModelTables& Models() {
+    static const ModelTables tables = [] {
+        ModelTables t;
+        t.scalar.resize(size_t{1} << 24);
+        t.grouped.resize(size_t{1} << 24);
+        for (int alpha = 0; alpha < 256; ++alpha)
+            for (int b = 0; b < 256; ++b)
+                for (int a = 0; a < 256; ++a) {
+                    t.scalar[ModelTables::Index(alpha, b) + a] = BlendByte(a, b, alpha);
+                    t.grouped[ModelTables::Index(alpha, b) + a] = BlendByteGrouped(a, b, alpha >> 1);
+                }
+        return t;
+    }();
+    return tables;
+}
+
+// Pixel memory of one surface, sized so that the last byte of the last row in
+// memory is the last byte of the block. Guarded storage puts an inaccessible
+// page right after it, so an over-wide load at a row end faults where it
+// happens (ASan catches the same with the exact heap block).
+class Storage {
+public:
+    Storage(size_t size, bool guarded) : size_(size) {
+        if (guarded && MapGuarded()) return;
+        heap_.reset(new uint8_t[size]);
+        data_ = heap_.get();
+    }
+    ~Storage() { Unmap(); }
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+    uint8_t* data() { return data_; }
+    size_t size() const { return size_; }
+
+private:
+#if defined(_WIN32)
+    bool MapGuarded() {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t page = info.dwPageSize;
+        mapSize_ = (size_ + page - 1) / page * page + page;
+        map_ = VirtualAlloc(nullptr, mapSize_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (map_ == nullptr) return false;
+        DWORD old;
+        uint8_t* guard = static_cast<uint8_t*>(map_) + mapSize_ - page;
+        VirtualProtect(guard, page, PAGE_NOACCESS, &old);
+        data_ = guard - size_;
+        return true;
+    }
+    void Unmap() {
+        if (map_ != nullptr) VirtualFree(map_, 0, MEM_RELEASE);
+    }
+#elif VS_TEST_GUARD_PAGES
+    bool MapGuarded() {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        mapSize_ = (size_ + page - 1) / page * page + page;
+        void* map = mmap(nullptr, mapSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) return false;
+        map_ = map;
+        uint8_t* guard = static_cast<uint8_t*>(map_) + mapSize_ - page;
+        mprotect(guard, page, PROT_NONE);
+        data_ = guard - size_;
+        return true;
+    }
+    void Unmap() {
+        if (map_ != nullptr) munmap(map_, mapSize_);
+    }
+#else
+    bool MapGuarded() { return false; }
+    void Unmap() {}
+#endif
+    size_t size_;
+    uint8_t* data_ = nullptr;
+    std::unique_ptr<uint8_t[]> heap_;
+    void* map_ = nullptr;
+    size_t mapSize_ = 0;
+};
+
+// A 24-bit test surface of `cols` x `rows` pixels with any pitch; a negative
+// pitch stores the rows bottom-up.
+struct TestSurface {
+    TestSurface(int32_t cols, int32_t rows, int32_t pitch, bool guarded, std::mt19937& rng)
+        : cols(cols), rows(rows), pitch(pitch),
+          memory(static_cast<size_t>(rows - 1) * std::abs(pitch) + static_cast<size_t>(cols) * 3, guarded) {
+        for (size_t i = 0; i < memory.size(); ++i) memory.data()[i] = static_cast<uint8_t>(rng());
+        origin = memory.data() + (pitch < 0 ? static_cast<size_t>(rows - 1) * -pitch : 0);
+    }
+    uint8_t* Pixel(int32_t x, int32_t y) { return origin + static_cast<ptrdiff_t>(y) * pitch + x * 3; }
+    std::vector<uint8_t> Bytes() { return std::vector<uint8_t>(memory.data(), memory.data() + memory.size()); }
+
+    int32_t cols, rows, pitch;
+    Storage memory;
+    uint8_t* origin;
+};
+
+testing::AssertionResult SameBytes(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& expected) {
+    for (size_t i = 0; i < expected.size(); ++i)
+        if (actual[i] != expected[i])
+            return testing::AssertionFailure()
+                   << "byte " << i << " is " << int{actual[i]} << ", expected " << int{expected[i]};
+    return testing::AssertionSuccess();
+}
+
+// One row of `width` pixels, every A byte `a` and every B byte `b`.
+std::vector<uint8_t> RunRow(const Form& form, int32_t width, uint8_t a, uint8_t b, int32_t alpha) {
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> aRow(rowBytes, a), bRow(rowBytes, b), out(rowBytes, 0x5A);
+    form.fn(out.data(), 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
+    return out;
+}
+
+class CrossfadeForm : public testing::TestWithParam<Form> {};
+INSTANTIATE_TEST_SUITE_P(AllForms, CrossfadeForm, testing::ValuesIn(kForms),
+                         [](const testing::TestParamInfo<Form>& info) { return std::string(info.param.name); });
+
+// a sweeps the row (byte i holds i & 255); b and alpha sweep the loops. Width
+// 87 ends in a 3-pixel tail, 88 in a whole group.
+TEST_P(CrossfadeForm, EveryByteMatchesModel) {
+    const Form& form = GetParam();
+    const ModelTables& models = Models();
+    std::vector<uint8_t> aRow(88 * 3), bRow(88 * 3), out(88 * 3), expected(88 * 3);
+    for (size_t i = 0; i < aRow.size(); ++i) aRow[i] = static_cast<uint8_t>(i);
+    for (int32_t width : {87, 88}) {
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        const size_t groupedBytes = GroupedBytes(form, width);
+        for (int b = 0; b < 256; ++b) {
+            std::memset(bRow.data(), b, bRow.size());
+            for (int alpha = 0; alpha < 256; ++alpha) {
+                form.fn(out.data(), 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
+                const uint8_t* scalar = &models.scalar[ModelTables::Index(alpha, b)];
+                const uint8_t* grouped = &models.grouped[ModelTables::Index(alpha, b)];
+                for (size_t i = 0; i < rowBytes; ++i) expected[i] = (i < groupedBytes ? grouped : scalar)[i & 255];
+                if (std::memcmp(out.data(), expected.data(), rowBytes) != 0) {
+                    for (size_t i = 0; i < rowBytes; ++i)
+                        ASSERT_EQ(int{out[i]}, int{expected[i]})
+                            << "width " << width << " byte " << i << " a " << (i & 255) << " b " << b << " alpha "
+                            << alpha;
+                }
+            }
+        }
+    }
+}
+
+TEST_P(CrossfadeForm, WorkedExamples) {
+    const Form& form = GetParam();
+    const uint8_t grouped127 = form.grouped ? 125 : 126;
+
+    // a = 0, b = 255, alpha = 127: 126 by the scalar formula, 125 in grouped bytes.
+    for (uint8_t byte : RunRow(form, 4, 0, 255, 127)) EXPECT_EQ(byte, grouped127);
+    // 5 pixels: one group, then a tail pixel with the full alpha.
+    const std::vector<uint8_t> five = RunRow(form, 5, 0, 255, 127);
+    for (size_t i = 0; i < 12; ++i) EXPECT_EQ(five[i], grouped127) << i;
+    for (size_t i = 12; i < 15; ++i) EXPECT_EQ(five[i], 126) << i;
+
+    // The floor: at alpha 1 a falling byte moves, a rising one does not (tail pixel).
+    EXPECT_EQ(RunRow(form, 5, 255, 0, 1)[12], 254);
+    EXPECT_EQ(RunRow(form, 5, 0, 255, 1)[12], 0);
+    if (!form.grouped) {
+        EXPECT_EQ(RunRow(form, 1, 255, 0, 1)[0], 254);
+        EXPECT_EQ(RunRow(form, 1, 0, 255, 1)[0], 0);
+    }
+    // The heaviest weight never quite reaches B.
+    EXPECT_EQ(RunRow(form, 4, 0, 255, 255)[0], form.grouped ? 253 : 254);
+    EXPECT_EQ(RunRow(form, 4, 255, 0, 255)[0], form.grouped ? 1 : 0);
+
+    // alpha 0 copies source A exactly.
+    std::mt19937 rng(7);
+    TestSurface a(13, 3, 13 * 3 + 5, false, rng), b(13, 3, 13 * 3 + 2, false, rng), dst(13, 3, 13 * 3, false, rng);
+    form.fn(dst.Pixel(0, 0), dst.pitch, a.Pixel(0, 0), a.pitch, b.Pixel(0, 0), b.pitch, 13, 3, 0);
+    for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(dst.Pixel(0, y), a.Pixel(0, y), 13 * 3), 0) << y;
+}
+
+// Formulas close enough to pass a casual look. Each must disagree with the
+// model somewhere, and the form must side with the model there.
+using ByteFormula = int (*)(int a, int b, int alpha);
+struct NearMiss {
+    const char* what;
+    bool grouped;  // compared with the lane model (else with the scalar one)
+    ByteFormula formula;
+};
+const NearMiss kNearMisses[] = {
+    {"rounds instead of flooring", false, [](int a, int b, int alpha) { return a + ((alpha * (b - a) + 128) >> 8); }},
+    {"truncates toward zero", false, [](int a, int b, int alpha) { return a + alpha * (b - a) / 256; }},
+    {"divides by 255", false, [](int a, int b, int alpha) { return a + (alpha * (b - a)) / 255; }},
+    {"full alpha in grouped bytes", true, [](int a, int b, int alpha) { return a + ((alpha * (b - a)) >> 8); }},
+    {"halves alpha rounding up", true,
+     [](int a, int b, int alpha) { return a + ((((alpha + 1) >> 1) * (b - a)) >> 7); }},
+    {"half alpha with shift 8", true, [](int a, int b, int alpha) { return a + (((alpha >> 1) * (b - a)) >> 8); }},
+    {"logical shift (psrlw)", true,
+     [](int a, int b, int alpha) {
+         const int v = a + static_cast<int>(static_cast<uint16_t>((alpha >> 1) * (b - a)) >> 7);
+         return v > 255 ? 255 : v;
+     }},
+};
+
+TEST(CrossfadeModel, NearMissFormulasAreCaught) {
+    for (const NearMiss& nearMiss : kNearMisses) {
+        SCOPED_TRACE(nearMiss.what);
+        bool found = false;
+        int wa = 0, wb = 0, walpha = 0;
+        for (int alpha = 0; alpha < 256 && !found; ++alpha)
+            for (int b = 0; b < 256 && !found; ++b)
+                for (int a = 0; a < 256 && !found; ++a) {
+                    const uint8_t model =
+                        nearMiss.grouped ? BlendByteGrouped(a, b, alpha >> 1) : BlendByte(a, b, alpha);
+                    if (static_cast<uint8_t>(nearMiss.formula(a, b, alpha)) != model) {
+                        found = true;
+                        wa = a, wb = b, walpha = alpha;
+                    }
+                }
+        ASSERT_TRUE(found);
+        for (const Form& form : kForms) {
+            if (form.grouped != nearMiss.grouped) continue;
+            const uint8_t out = RunRow(form, 4, static_cast<uint8_t>(wa), static_cast<uint8_t>(wb), walpha)[0];
+            EXPECT_NE(int{out}, static_cast<uint8_t>(nearMiss.formula(wa, wb, walpha)))
+                << form.name << " a " << wa << " b " << wb << " alpha " << walpha;
+        }
+    }
+}
+
+// A model-free check of the grouped arithmetic: even weights agree with the
+// scalar form exactly; odd ones may land one step nearer A, never further.
+TEST(CrossfadeModel, GroupedFormsStayWithinOneStepTowardsA) {
+    std::mt19937 rng(11);
+    const int32_t width = 37;
+    const size_t rowBytes = width * 3, groupedBytes = (width / 4) * 12;
+    std::vector<uint8_t> a(rowBytes), b(rowBytes), scalar(rowBytes), mmx(rowBytes), sse(rowBytes);
+    for (int alpha = 0; alpha < 256; ++alpha)
+        for (int round = 0; round < 16; ++round) {
+            for (size_t i = 0; i < rowBytes; ++i)
+                a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
+            Crossfade_Scalar(scalar.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            Crossfade_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            Crossfade_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            ASSERT_EQ(mmx, sse) << alpha;
+            for (size_t i = 0; i < rowBytes; ++i) {
+                const int s = scalar[i], g = mmx[i];
+                if (i >= groupedBytes || alpha % 2 == 0) {
+                    ASSERT_EQ(g, s) << "alpha " << alpha << " byte " << i;
+                } else if (g != s) {
+                    ASSERT_EQ(std::abs(g - s), 1) << "alpha " << alpha << " byte " << i;
+                    ASSERT_LT(std::abs(g - a[i]), std::abs(s - a[i])) << "alpha " << alpha << " byte " << i;
+                }
+            }
+        }
+}
+
+// Random surfaces: three different pitches, some negative; odd sizes and
+// offsets; the destination starts random and every byte of all three buffers is
+// compared, so a write outside the rectangle or into a source fails. Each case
+// is seeded with its number; rectangles in the surfaces' far corner end at the
+// last byte of their buffer.
+TEST_P(CrossfadeForm, RandomSurfacesMatchModelAndStayInsideTheRectangle) {
+    const Form& form = GetParam();
+    std::vector<int32_t> widths;
+    for (int32_t w = 1; w <= 8; ++w) widths.push_back(w);
+    for (int32_t k : {3, 8, 10, 27})
+        for (int32_t r = 0; r < 4; ++r) widths.push_back(4 * k + r);
+    const int32_t alphas[] = {0, 1, 127, 128, 254, 255};
+
+    uint32_t caseNumber = 0;
+    for (int32_t width : widths)
+        for (uint32_t signs = 0; signs < 8; ++signs) {
+            SCOPED_TRACE(testing::Message() << "case " << caseNumber << " width " << width << " signs " << signs);
+            std::mt19937 rng(caseNumber++);
+            auto pick = [&](int32_t lo, int32_t hi) { return static_cast<int32_t>(lo + rng() % (hi - lo + 1)); };
+            const int32_t height = pick(1, 5);
+            const int32_t alpha = caseNumber % 3 == 0 ? alphas[caseNumber % 6] : pick(0, 255);
+            const bool farCorner = caseNumber % 2 == 0;
+            const bool guarded = caseNumber % 4 < 2;
+
+            // Each surface: a margin of up to 3 pixels and its own row padding, so
+            // that dst pitch < A pitch < B pitch whatever the margins.
+            struct Shape { int32_t cols, rows, pitch, x, y; };
+            auto shape = [&](int32_t padLo, int32_t padHi, bool negative) {
+                Shape s;
+                s.cols = width + pick(0, 3);
+                s.rows = height + pick(0, 2);
+                s.pitch = (s.cols * 3 + pick(padLo, padHi)) * (negative ? -1 : 1);
+                s.x = farCorner ? s.cols - width : pick(0, s.cols - width);
+                // The far corner in memory is the last row for a top-down surface, the first for a bottom-up one.
+                s.y = farCorner ? (negative ? 0 : s.rows - height) : pick(0, s.rows - height);
+                return s;
+            };
+            const Shape ds = shape(1, 7, signs & 1), as = shape(17, 24, signs & 2), bs = shape(34, 49, signs & 4);
+            TestSurface dst(ds.cols, ds.rows, ds.pitch, guarded, rng);
+            TestSurface a(as.cols, as.rows, as.pitch, guarded, rng);
+            TestSurface b(bs.cols, bs.rows, bs.pitch, guarded, rng);
+            const std::vector<uint8_t> aBefore = a.Bytes(), bBefore = b.Bytes();
+
+            std::vector<uint8_t> expected = dst.Bytes();
+            for (int32_t y = 0; y < height; ++y) {
+                const uint8_t* aRow = a.Pixel(as.x, as.y + y);
+                const uint8_t* bRow = b.Pixel(bs.x, bs.y + y);
+                const size_t at = static_cast<size_t>(dst.Pixel(ds.x, ds.y + y) - dst.memory.data());
+                for (size_t i = 0; i < static_cast<size_t>(width) * 3; ++i)
+                    expected[at + i] = Expected(form, i, width, aRow[i], bRow[i], alpha);
+            }
+
+            form.fn(dst.Pixel(ds.x, ds.y), dst.pitch, a.Pixel(as.x, as.y), a.pitch, b.Pixel(bs.x, bs.y), b.pitch,
+                    width, height, alpha);
+            ASSERT_TRUE(SameBytes(dst.Bytes(), expected)) << "destination";
+            ASSERT_TRUE(SameBytes(a.Bytes(), aBefore)) << "source A";
+            ASSERT_TRUE(SameBytes(b.Bytes(), bBefore)) << "source B";
+        }
+}
+
+// MMX registers alias the x87 stack: without EMMS the next x87 load overflows
+// it and 1 + 1 comes out as NaN. Only real MMX code can fail this (the 32-bit
+// build); x86-64 GCC carries __m64 in SSE registers.
+TEST_P(CrossfadeForm, LeavesTheX87StackUsable) {
+    std::vector<uint8_t> a(64 * 3, 10), b(64 * 3, 200), out(64 * 3);
+    GetParam().fn(out.data(), 0, a.data(), 0, b.data(), 0, 64, 1, 100);
+    volatile long double x = 1;
+    x = x + 1;  // an x87 load, add and store
+    const long double sum = x;
+    EXPECT_EQ(sum, 2.0L);
+}
+
+TEST(ChooseCrossfade, PicksSimdOnlyForWholeGroupsAndSseFirst) {
+    for (int32_t width : {1, 2, 3, 0, -5})
+        for (bool mmx : {false, true})
+            for (bool sse : {false, true}) EXPECT_EQ(ChooseCrossfade(width, mmx, sse), Crossfade_Scalar) << width;
+    for (int32_t width : {4, 5, 640, INT32_MAX}) {
+        EXPECT_EQ(ChooseCrossfade(width, false, false), Crossfade_Scalar) << width;
+        EXPECT_EQ(ChooseCrossfade(width, true, false), Crossfade_Mmx) << width;
+        EXPECT_EQ(ChooseCrossfade(width, true, true), Crossfade_Sse) << width;
+        EXPECT_EQ(ChooseCrossfade(width, false, true), Crossfade_Sse) << width;
+    }
+}
+
+// A host surface that records every call into a shared log.
+class LoggingSurface final : public HostSurface {
+public:
+    LoggingSurface(const char* name, TestSurface& pixels, std::vector<std::string>& log)
+        : name_(name), pixels_(pixels), log_(log) {}
+    void VS_THISCALL Release() override { log_.push_back(name_ + ".Release"); }
+    uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) override {
+        log_.push_back(name_ + ".PixelAddress(" + std::to_string(x) + "," + std::to_string(y) + ")");
+        return pixels_.Pixel(x, y);
+    }
+    int32_t VS_THISCALL Width() override { return Log("Width", pixels_.cols); }
+    int32_t VS_THISCALL Height() override { return Log("Height", pixels_.rows); }
+    int32_t VS_THISCALL Pitch() override { return Log("Pitch", pixels_.pitch); }
+
+private:
+    int32_t Log(const char* what, int32_t value) {
+        log_.push_back(name_ + "." + what);
+        return value;
+    }
+    std::string name_;
+    TestSurface& pixels_;
+    std::vector<std::string>& log_;
+};
+
+class FlagScope {
+public:
+    FlagScope(bool mmx, bool sse) { UseMMX = mmx, UseSSE = sse; }
+    ~FlagScope() { UseMMX = mmx_, UseSSE = sse_; }
+
+private:
+    bool mmx_ = UseMMX, sse_ = UseSSE;
+};
+
+void Fill(TestSurface& s, uint8_t value) { std::memset(s.memory.data(), value, s.memory.size()); }
+
+TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
+    std::mt19937 rng(3);
+    TestSurface dstPixels(9, 4, 9 * 3 + 4, false, rng), aPixels(8, 5, -(8 * 3 + 9), false, rng),
+        bPixels(7, 6, 7 * 3 + 1, false, rng);
+    std::vector<std::string> log;
+    LoggingSurface dst("dst", dstPixels, log), a("A", aPixels, log), b("B", bPixels, log);
+    Fill(aPixels, 0);
+    Fill(bPixels, 255);
+
+    struct Case { bool mmx, sse; int32_t width; uint8_t grouped; };
+    // a = 0, b = 255, alpha = 127: the grouped forms give 125, the scalar one 126.
+    for (const Case& c : {Case{false, false, 5, 126}, Case{true, false, 5, 125}, Case{true, true, 5, 125},
+                          Case{true, true, 3, 126}, Case{false, false, 3, 126}}) {
+        SCOPED_TRACE(testing::Message() << "mmx " << c.mmx << " sse " << c.sse << " width " << c.width);
+        FlagScope flags(c.mmx, c.sse);
+        Fill(dstPixels, 7);
+        log.clear();
+        CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127);
+        EXPECT_EQ(log, (std::vector<std::string>{"dst.PixelAddress(3,1)", "A.PixelAddress(2,2)",
+                                                 "B.PixelAddress(1,0)", "dst.Pitch", "A.Pitch", "B.Pitch"}));
+        for (int32_t y = 0; y < dstPixels.rows; ++y)
+            for (int32_t x = 0; x < dstPixels.cols; ++x) {
+                const bool inside = x >= 3 && x < 3 + c.width && y >= 1 && y < 4;
+                const uint8_t want = !inside ? 7 : (x < 3 + c.width / 4 * 4 ? c.grouped : 126);
+                for (int k = 0; k < 3; ++k) ASSERT_EQ(dstPixels.Pixel(x, y)[k], want) << x << "," << y;
+            }
+    }
+
+    // An empty rectangle asks the host for nothing.
+    log.clear();
+    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 0, 3, 127);
+    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 3, 0, 127);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
+    std::mt19937 rng(5);
+    TestSurface dstPixels(4, 3, 4 * 3, false, rng), aPixels(3, 3, 3 * 3 + 2, false, rng),
+        bPixels(3, 2, 3 * 3 + 5, false, rng);
+    std::vector<std::string> log;
+    LoggingSurface dst("dst", dstPixels, log), a("A", aPixels, log), b("B", bPixels, log);
+    Fill(aPixels, 255);
+    Fill(bPixels, 0);
+    EffectPlugin plugin;
+    plugin.dst = &dst;
+    plugin.srcA = &a;
+    plugin.srcB = &b;
+    plugin.params.dx = 2, plugin.params.dy = 1;
+    plugin.params.ax = 1, plugin.params.ay = 2;
+    plugin.params.bx = 0, plugin.params.by = 1;
+    plugin.params.width = 1, plugin.params.height = 1;
+
+    // a = 255, b = 0: the blended byte is 255 - alpha.
+    auto alphaOf = [&](int32_t progress, int32_t total) {
+        log.clear();
+        DrawCrossfadeFrame(plugin, progress, total);
+        return 255 - int{dstPixels.Pixel(2, 1)[0]};
+    };
+    EXPECT_EQ(alphaOf(255, 256), 254);
+    EXPECT_EQ(log.at(0), "dst.PixelAddress(2,1)");
+    EXPECT_EQ(log.at(1), "A.PixelAddress(1,2)");
+    EXPECT_EQ(log.at(2), "B.PixelAddress(0,1)");
+    EXPECT_EQ(alphaOf(0, 3), 0);
+    EXPECT_EQ(alphaOf(1, 3), 85);
+    EXPECT_EQ(alphaOf(2, 3), 170);
+    // Beyond 8,421,504 frames progress * 255 no longer fits 32 bits; the weight still does.
+    EXPECT_EQ(alphaOf(8421505, 8421506), 254);
+    EXPECT_EQ(alphaOf(INT32_MAX - 1, INT32_MAX), 254);
+    EXPECT_EQ(alphaOf(INT32_MAX / 2, INT32_MAX), 127);
+    for (int32_t progress : {INT32_MAX - 2, INT32_MAX - 100000, INT32_MAX / 255 * 254}) {
+        const int alpha = alphaOf(progress, INT32_MAX);
+        EXPECT_GE(alpha, 0) << progress;
+        EXPECT_LE(alpha, 254) << progress;
+    }
+    plugin.dst = plugin.srcA = plugin.srcB = nullptr;
+}
+
+}  // namespace
+}  // namespace veilshift

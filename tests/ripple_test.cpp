@@ -1,0 +1,371 @@
+// Effect 31: the shift tables (worked examples, the formula entry by entry, the
+// same bits in every build and x87 precision), exact frames against a per-pixel
+// model, allocation failure, the host calls, and whole sessions.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "Veilshift/frame_math.h"
+#include "Veilshift/memory.h"
+#include "Veilshift/platform/fpu_precision.h"
+#include "Veilshift/transitions/ripple.h"
+#include "effects_2d_support.h"
+#include "session_fixture.h"
+
+namespace effects2d {
+namespace {
+
+using veilshift::ComputeRippleShifts;
+using veilshift::RippleRect;
+using veilshift::RippleWaveOf;
+
+struct Shifts {
+    std::vector<int32_t> columns, rows;
+};
+
+Shifts Compute(int32_t width, int32_t height, int32_t progress, int32_t total) {
+    Shifts s{std::vector<int32_t>(static_cast<size_t>(width), 12345),
+             std::vector<int32_t>(static_cast<size_t>(height), 12345)};
+    ComputeRippleShifts(width, height, progress, total, s.columns.data(), s.rows.data());
+    return s;
+}
+
+std::vector<int32_t> Prefix(const std::vector<int32_t>& v, size_t n) { return {v.begin(), v.begin() + n}; }
+
+// The displacement of the column (or row) `offset` pixels from the centre,
+// evaluated from the frame counters alone.
+[[gnu::noinline]] int32_t ModelShiftUnguarded(int32_t offset, int32_t width, int32_t progress, int32_t total) {
+    const int32_t halfTotal = total / 2;
+    if (halfTotal == 0) return 0;
+    const int64_t q = progress < halfTotal ? progress : int64_t{total} - progress;
+    const int64_t amp = (width / 16) * q / halfTotal;
+    const double waves = static_cast<double>(16 * q) / halfTotal + 1.0;
+    const double angle = static_cast<double>(int64_t{offset} * 360) * waves / width * static_cast<double>(0.017453292f);
+    volatile double sine = std::sin(angle);  // a double, also where the sine came back wider
+    return static_cast<int32_t>(static_cast<double>(amp) * sine);
+}
+
+int32_t ModelShift(int32_t offset, int32_t width, int32_t progress, int32_t total) {
+    veilshift::platform::FpuDoublePrecision precision;
+    return ModelShiftUnguarded(offset, width, progress, total);
+}
+
+TEST(RippleShifts, WorkedExamplesAt640x480Over60Frames) {
+    veilshift::RippleWave wave = RippleWaveOf(640, 15, 60);
+    EXPECT_EQ(wave.amp, 20);
+    EXPECT_EQ(wave.waves, 9.0);
+    Shifts s = Compute(640, 480, 15, 60);
+    EXPECT_EQ(Prefix(s.columns, 6), (std::vector<int32_t>{0, -1, -3, -5, -6, -8}));
+    EXPECT_EQ(*std::min_element(s.columns.begin(), s.columns.end()), -19);
+    EXPECT_EQ(*std::max_element(s.columns.begin(), s.columns.end()), 19);
+
+    wave = RippleWaveOf(640, 30, 60);
+    EXPECT_EQ(wave.amp, 40);
+    EXPECT_EQ(wave.waves, 17.0);
+    s = Compute(640, 480, 30, 60);
+    EXPECT_EQ(Prefix(s.columns, 6), (std::vector<int32_t>{0, -6, -13, -19, -24, -29}));
+    EXPECT_EQ(*std::min_element(s.columns.begin(), s.columns.end()), -39);
+    EXPECT_EQ(*std::max_element(s.columns.begin(), s.columns.end()), 39);
+    // Rows share the columns' wavelength: the row table is the column table's middle.
+    EXPECT_EQ(std::vector<int32_t>(s.columns.begin() + 80, s.columns.begin() + 560), s.rows);
+
+    wave = RippleWaveOf(640, 59, 60);
+    EXPECT_EQ(wave.amp, 1);
+    EXPECT_EQ(wave.waves, 16.0 / 30.0 + 1.0);
+    s = Compute(640, 480, 59, 60);
+    EXPECT_EQ(s.columns, std::vector<int32_t>(640, 0));
+    EXPECT_EQ(s.rows, std::vector<int32_t>(480, 0));
+
+    // The centre column and row never move; frames p and total - p share their tables.
+    for (int32_t p = 0; p < 60; ++p) {
+        s = Compute(640, 480, p, 60);
+        EXPECT_EQ(s.columns[320], 0) << p;
+        EXPECT_EQ(s.rows[240], 0) << p;
+        if (p >= 1 && p < 30) {
+            Shifts mirror = Compute(640, 480, 60 - p, 60);
+            EXPECT_EQ(mirror.columns, s.columns) << p;
+            EXPECT_EQ(mirror.rows, s.rows) << p;
+        }
+    }
+}
+
+TEST(RippleShifts, OddTotalsPeakPastTheMiddleAndSmallCasesStayFlat) {
+    veilshift::RippleWave wave = RippleWaveOf(640, 1, 3);
+    EXPECT_EQ(wave.amp, 80);
+    EXPECT_EQ(wave.waves, 33.0);
+    Shifts s = Compute(640, 480, 1, 3);
+    EXPECT_EQ(*std::max_element(s.columns.begin(), s.columns.end()), 79);
+
+    // Narrower than 16 pixels: no frame ripples.
+    for (int32_t p = 0; p < 9; ++p) {
+        s = Compute(15, 40, p, 9);
+        EXPECT_EQ(s.columns, std::vector<int32_t>(15, 0)) << p;
+        EXPECT_EQ(s.rows, std::vector<int32_t>(40, 0)) << p;
+    }
+    // A one-frame transition, and counters Draw never passes: all flat.
+    for (auto [p, t] : {std::pair{0, 1}, std::pair{-1, 60}, std::pair{60, 60}, std::pair{5, 0},
+                        std::pair{INT32_MIN, INT32_MIN}}) {
+        wave = RippleWaveOf(640, p, t);
+        EXPECT_EQ(wave.amp, 0) << p << "/" << t;
+        EXPECT_EQ(wave.waves, 1.0) << p << "/" << t;
+        s = Compute(64, 48, p, t);
+        EXPECT_EQ(s.columns, std::vector<int32_t>(64, 0));
+        EXPECT_EQ(s.rows, std::vector<int32_t>(48, 0));
+    }
+}
+
+TEST(RippleShifts, HugeFrameCountsFollowTheFormulaWithinTheAmplitude) {
+    const int32_t total = INT32_MAX, half = INT32_MAX / 2;
+    veilshift::RippleWave wave = RippleWaveOf(640, half, total);  // q = half + 1
+    EXPECT_EQ(wave.amp, 40);
+    EXPECT_NEAR(wave.waves, 17.0, 1e-6);
+    for (int32_t p : {half, 8'421'505, 1'500'000'000, total - 1}) {
+        wave = RippleWaveOf(640, p, total);
+        EXPECT_GE(wave.amp, 0);
+        EXPECT_LE(wave.amp, 40);
+        Shifts s = Compute(640, 97, p, total);
+        for (int32_t v : s.columns) ASSERT_LE(std::abs(v), wave.amp) << p;
+        for (int32_t v : s.rows) ASSERT_LE(std::abs(v), wave.amp) << p;
+        EXPECT_EQ(s.columns[100], ModelShift(100 - 320, 640, p, total)) << p;
+    }
+}
+
+TEST(RippleShifts, EveryEntryMatchesTheFormula) {
+    for (auto [width, height] : {std::pair{640, 480}, std::pair{333, 215}, std::pair{17, 301}, std::pair{1001, 3}}) {
+        for (int32_t total : {60, 61, 7}) {
+            for (int32_t p = 0; p < total; ++p) {
+                const Shifts s = Compute(width, height, p, total);
+                for (int32_t i = 0; i < width; ++i)
+                    ASSERT_EQ(s.columns[i], ModelShift(i - width / 2, width, p, total))
+                        << width << "x" << height << " " << p << "/" << total << " column " << i;
+                for (int32_t j = 0; j < height; ++j)
+                    ASSERT_EQ(s.rows[j], ModelShift(j - height / 2, width, p, total))
+                        << width << "x" << height << " " << p << "/" << total << " row " << j;
+            }
+        }
+    }
+}
+
+uint32_t TablesFingerprint() {
+    uint32_t hash = 2166136261u;
+    for (auto [width, height, total] : {std::tuple{640, 480, 60}, std::tuple{333, 215, 61}, std::tuple{1920, 1080, 9}})
+        for (int32_t p = 0; p < total; ++p) {
+            const Shifts s = Compute(width, height, p, total);
+            hash = Fingerprint(Fingerprint(hash, s.columns), s.rows);
+        }
+    return hash;
+}
+
+// Pinned once: the native and the Windows builds must both give it, whatever
+// x87 precision and rounding the host left set.
+constexpr uint32_t kTablesFingerprint = 2846724808u;
+
+TEST(RippleShifts, TablesAreTheSameInEveryBuild) {
+    EXPECT_EQ(TablesFingerprint(), kTablesFingerprint);
+#if defined(VEILSHIFT_X87_MATH)
+    // Control words a host may leave: 24-bit precision, 53-bit rounding down,
+    // 64-bit precision (each of the first two changes the tables without a guard).
+    {
+        veilshift::platform::FpuPrecision<0x0000> hostLeftSingle;
+        EXPECT_EQ(TablesFingerprint(), kTablesFingerprint);
+    }
+    {
+        veilshift::platform::FpuPrecision<0x0600> hostLeftRoundingDown;
+        EXPECT_EQ(TablesFingerprint(), kTablesFingerprint);
+    }
+    {
+        veilshift::platform::FpuPrecision<0x0300> hostLeftExtended;
+        EXPECT_EQ(TablesFingerprint(), kTablesFingerprint);
+    }
+#endif
+}
+
+// The frame pixel by pixel: displacements evaluated per pixel, the mix from
+// the definition of the blend table, unmoved where the position leaves the rectangle.
+PixelModel RippleModel(const Stage& s, int32_t progress, int32_t total, int32_t* kept) {
+    return [&s, progress, total, kept](int32_t i, int32_t j, Rgb& colour) {
+        const Rect& r = s.rect;
+        const int64_t u = int64_t{i} + ModelShift(j - r.height / 2, r.width, progress, total);
+        const int64_t v = int64_t{j} + ModelShift(i - r.width / 2, r.width, progress, total);
+        if (u < 0 || u >= r.width || v < 0 || v >= r.height) {
+            ++*kept;
+            return false;
+        }
+        const int32_t alpha = static_cast<int32_t>(int64_t{progress} * 255 / total);
+        const Rgb a = s.srcA->GetPixel(r.ax + static_cast<int32_t>(u), r.ay + static_cast<int32_t>(v));
+        const Rgb b = s.srcB->GetPixel(r.bx + static_cast<int32_t>(u), r.by + static_cast<int32_t>(v));
+        for (int k = 0; k < 3; ++k) colour[k] = MixModel(a[k], b[k], alpha);
+        return true;
+    };
+}
+
+void Draw(Stage& s, int32_t progress, int32_t total) {
+    const Rect& r = s.rect;
+    RippleRect(s.dst.get(), r.dx, r.dy, s.srcA.get(), r.ax, r.ay, s.srcB.get(), r.bx, r.by, r.width, r.height,
+               progress, total);
+}
+
+class Ripple : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(table.Built()); }
+    void TearDown() override { veilshift::FailAllocationsFrom(0); }
+    MulTableScope table;
+};
+
+TEST_F(Ripple, FramesMatchThePerPixelModelAndTouchNothingElse) {
+    struct Case {
+        Rect rect;
+        int32_t progress, total;
+        bool someKept;  // displaced positions leave the rectangle somewhere
+    };
+    const Case cases[] = {
+        {{3, 2, 5, 1, 2, 4, 161, 97}, 0, 60, false},     // an exact copy of A
+        {{3, 2, 5, 1, 2, 4, 161, 97}, 15, 60, true},
+        {{1, 5, 0, 2, 7, 3, 97, 131}, 1, 3, true},       // odd total: twice the amplitude
+        {{0, 0, 4, 4, 1, 0, 203, 57}, 59, 60, false},    // amplitude 0 at 203 wide: flat
+        {{2, 1, 3, 3, 4, 2, 15, 41}, 4, 9, false},       // narrow: a plain blend
+        {{2, 1, 3, 3, 4, 2, 64, 1}, 2, 5, true},         // one row
+        {{2, 1, 3, 3, 4, 2, 1, 33}, 2, 5, false},        // one column
+        {{6, 3, 1, 9, 2, 2, 301, 19}, 9, 17, true},      // wider than high: rows move far
+    };
+    uint32_t seed = 20;
+    for (const Case& c : cases) {
+        Stage s(c.rect, ++seed);
+        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
+        int32_t kept = 0;
+        const std::vector<uint8_t> expected =
+            ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy, c.rect.width, c.rect.height,
+                            RippleModel(s, c.progress, c.total, &kept));
+        Draw(s, c.progress, c.total);
+        EXPECT_TRUE(SamePicture(*s.dst, expected)) << c.rect.width << "x" << c.rect.height << " frame "
+                                                    << c.progress << "/" << c.total;
+        EXPECT_EQ(kept > 0, c.someKept) << kept;
+        EXPECT_EQ(s.srcA->Snapshot(), a);
+        EXPECT_EQ(s.srcB->Snapshot(), b);
+        EXPECT_TRUE(s.GuardsIntact());
+        if (c.progress == 0) {
+            EXPECT_TRUE(s.dst->RectEquals(c.rect.dx, c.rect.dy, *s.srcA, c.rect.ax, c.rect.ay, c.rect.width,
+                                          c.rect.height));
+        }
+    }
+}
+
+TEST_F(Ripple, AsksThreeAddressesAndThreePitches) {
+    CallRecorder recorder;
+    const Rect r{3, 2, 5, 1, 2, 4, 40, 23};
+    Stage s(r, 30, recorder.Log());
+    Draw(s, 3, 8);
+    std::vector<std::pair<HostOp, const void*>> ops;
+    for (const HostCall& call : recorder.Calls()) ops.push_back({call.op, call.target});
+    const std::vector<std::pair<HostOp, const void*>> expected = {
+        {HostOp::PixelAddress, s.dst.get()}, {HostOp::PixelAddress, s.srcB.get()},
+        {HostOp::PixelAddress, s.srcA.get()}, {HostOp::Pitch, s.dst.get()},
+        {HostOp::Pitch, s.srcB.get()},       {HostOp::Pitch, s.srcA.get()}};
+    ASSERT_EQ(ops, expected);
+    EXPECT_EQ(CallArgs(recorder.Calls()[0]), (std::vector<int32_t>{3, 2}));
+    EXPECT_EQ(CallArgs(recorder.Calls()[1]), (std::vector<int32_t>{2, 4}));
+    EXPECT_EQ(CallArgs(recorder.Calls()[2]), (std::vector<int32_t>{5, 1}));
+    EXPECT_EQ(recorder.Violations(), 0);
+}
+
+TEST_F(Ripple, ShiftTableFailureLeavesTheFrameUndrawn) {
+    const Rect r{3, 2, 5, 1, 2, 4, 80, 50};
+    for (int64_t failing : {1, 2}) {  // columnShift, then rowShift
+        Stage s(r, 40);
+        const std::vector<uint8_t> before = s.dst->Snapshot();
+        veilshift::FailAllocationsFrom(failing);
+        Draw(s, 7, 20);
+        EXPECT_EQ(veilshift::AllocationCount(), failing);
+        veilshift::FailAllocationsFrom(0);
+        EXPECT_EQ(s.dst->Snapshot(), before) << failing;
+        EXPECT_TRUE(s.GuardsIntact());
+        // The next frame draws, with its own two tables.
+        Draw(s, 7, 20);
+        EXPECT_EQ(veilshift::AllocationCount(), 2);
+        EXPECT_NE(s.dst->Snapshot(), before);
+    }
+}
+
+TEST_F(Ripple, NothingIsAskedOrDrawnWithoutAFrame) {
+    CallRecorder recorder;
+    Stage s({1, 1, 2, 2, 3, 3, 17, 13}, 50, recorder.Log());
+    const std::vector<uint8_t> before = s.dst->Snapshot();
+    for (auto [width, height, progress, total] :
+         {std::tuple{0, 13, 1, 5}, std::tuple{17, -2, 1, 5}, std::tuple{17, 13, 1, 0}, std::tuple{17, 13, -1, 5},
+          std::tuple{17, 13, 5, 5}, std::tuple{17, 13, INT32_MAX, INT32_MIN}})
+        RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, width, height, progress, total);
+    veilshift::ReleaseMulTable();
+    RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, 13, 1, 5);
+    EXPECT_TRUE(recorder.Calls().empty());
+    EXPECT_EQ(s.dst->Snapshot(), before);
+}
+
+}  // namespace
+}  // namespace effects2d
+
+namespace sessiontest {
+namespace {
+
+class RippleSession : public SessionTest {
+protected:
+    void AddRippleStage(int32_t width, int32_t height) {
+        host->AddSurface(kDst, width, height, width * 3 + 1).FillRandom(21);
+        host->AddSurface(kSrcA, width + 6, height + 3, (width + 6) * 3 + 20).FillRandom(22);
+        host->AddSurface(kSrcB, width + 2, height + 9, -((width + 2) * 3 + 8)).FillRandom(23);
+    }
+
+    std::vector<uint8_t> Expected(const effects2d::Rect& r, int32_t progress, int32_t total) {
+        int32_t kept = 0;
+        const std::vector<uint8_t> before = Dst().Snapshot();
+        effects2d::PixelModel model = [&](int32_t i, int32_t j, refhost::Rgb& colour) {
+            const int64_t u = int64_t{i} + effects2d::ModelShift(j - r.height / 2, r.width, progress, total);
+            const int64_t v = int64_t{j} + effects2d::ModelShift(i - r.width / 2, r.width, progress, total);
+            if (u < 0 || u >= r.width || v < 0 || v >= r.height) return ++kept, false;
+            const int32_t alpha = veilshift::FrameAlpha(progress, total);
+            const refhost::Rgb a = SrcA().GetPixel(r.ax + static_cast<int32_t>(u), r.ay + static_cast<int32_t>(v));
+            const refhost::Rgb b = SrcB().GetPixel(r.bx + static_cast<int32_t>(u), r.by + static_cast<int32_t>(v));
+            for (int k = 0; k < 3; ++k) colour[k] = effects2d::MixModel(a[k], b[k], alpha);
+            return true;
+        };
+        return effects2d::ExpectedPicture(Dst(), before, r.dx, r.dy, r.width, r.height, model);
+    }
+};
+
+TEST_F(RippleSession, EveryFrameMatchesTheModelAndEndsOnSourceB) {
+    AddRippleStage(157, 93);
+    BEGIN_OR_SKIP({.dx = 9, .dy = 4, .ax = 3, .ay = 5, .bx = 1, .by = 7, .width = 141, .height = 83, .effect = 31});
+    const effects2d::Rect r{9, 4, 3, 5, 1, 7, 141, 83};
+    const int32_t total = 9;
+    for (int32_t progress = 0; progress < total; ++progress) {
+        std::vector<uint8_t> expected = Expected(r, progress, total);
+        host->ClearCalls();
+        host->Draw(progress, total);
+        EXPECT_TRUE(effects2d::SamePicture(Dst(), expected)) << "frame " << progress;
+        EXPECT_EQ(host->Ops(), (std::vector<HostOp>{HostOp::PixelAddress, HostOp::PixelAddress, HostOp::PixelAddress,
+                                                    HostOp::Pitch, HostOp::Pitch, HostOp::Pitch, HostOp::UpdateRect}));
+    }
+    host->Draw(total, total);
+    EXPECT_TRUE(Dst().RectEquals(9, 4, SrcB(), 1, 7, 141, 83));
+}
+
+TEST_F(RippleSession, OneFrameAndHugeCountsDrawSensibleFrames) {
+    AddRippleStage(96, 64);
+    BEGIN_OR_SKIP({.dx = 2, .dy = 3, .ax = 1, .ay = 1, .bx = 4, .by = 2, .width = 90, .height = 60, .effect = 31});
+    const effects2d::Rect r{2, 3, 1, 1, 4, 2, 90, 60};
+    host->Draw(0, 1);  // the lone frame: source A exactly
+    EXPECT_TRUE(Dst().RectEquals(2, 3, SrcA(), 1, 1, 90, 60));
+    for (auto [progress, total] : {std::pair{INT32_MAX / 2, INT32_MAX}, std::pair{INT32_MAX - 1, INT32_MAX},
+                                   std::pair{100'000'000, 150'000'000}}) {
+        std::vector<uint8_t> expected = Expected(r, progress, total);
+        host->Draw(progress, total);
+        EXPECT_TRUE(effects2d::SamePicture(Dst(), expected)) << progress << "/" << total;
+    }
+}
+
+}  // namespace
+}  // namespace sessiontest

@@ -1,0 +1,200 @@
+// The user's "MMX" and "SSE" switches, read when the module connects: which
+// crossfade form ran shows in the frame bytes. With a = 0, b = 255 and alpha 127
+// the scalar form gives 126; the MMX and SSE forms give 125 in grouped pixels
+// (the first 4 of a row) and 126 in the tail.
+//
+// Natively the switches are the environment variables TESSARY_STARTUP_MMX and
+// TESSARY_STARTUP_SSE; on Windows the values of the real registry key. That key
+// is shared with every test process under the same Wine prefix, so values are
+// set only around the Begin that reads them, under a named mutex.
+#include <cstdlib>
+#include <optional>
+
+#include "session_fixture.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace sessiontest {
+namespace {
+
+#if defined(_WIN32)
+constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
+
+void SetValue(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+void SetNumber(const char* name, uint32_t value) { SetValue(name, REG_DWORD, &value, sizeof value); }
+// Read by the module, but not the number 1: the string "1".
+void SetNotANumber(const char* name) { SetValue(name, REG_SZ, "1", 2); }
+void Remove(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+bool KeyExists() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+class SwitchesLock {
+public:
+    SwitchesLock() : mutex_(CreateMutexA(nullptr, FALSE, "VeilshiftTestsStartupSwitches")) {
+        WaitForSingleObject(mutex_, INFINITE);
+    }
+    ~SwitchesLock() {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+
+private:
+    HANDLE mutex_;
+};
+#else
+std::string Variable(const char* name) { return std::string("TESSARY_STARTUP_") + name; }
+void SetNumber(const char* name, uint32_t value) { setenv(Variable(name).c_str(), std::to_string(value).c_str(), 1); }
+void SetNotANumber(const char* name) { setenv(Variable(name).c_str(), "on", 1); }
+void Remove(const char* name) { unsetenv(Variable(name).c_str()); }
+struct SwitchesLock {};  // the environment is this process's own
+#endif
+
+struct Switches {
+    std::optional<uint32_t> mmx{}, sse{};
+    bool mmxText = false;
+};
+
+// The switches exist exactly as long as this lives.
+class ScopedSwitches {
+public:
+    explicit ScopedSwitches(const Switches& s) {
+        Clear();
+        if (s.mmx) SetNumber("MMX", *s.mmx);
+        if (s.sse) SetNumber("SSE", *s.sse);
+        if (s.mmxText) SetNotANumber("MMX");
+    }
+    ~ScopedSwitches() { Clear(); }
+    static void Clear() {
+        Remove("MMX");
+        Remove("SSE");
+    }
+
+private:
+    SwitchesLock lock_;
+};
+
+bool ProcessorHasMmx() {
+#if defined(__i386__) || defined(__x86_64__)
+    return __builtin_cpu_supports("mmx");
+#else
+    return false;
+#endif
+}
+
+enum class Form { Scalar, Grouped, Unknown };
+std::ostream& operator<<(std::ostream& out, Form form) {
+    return out << (form == Form::Scalar ? "scalar" : form == Form::Grouped ? "grouped" : "unknown");
+}
+
+class StartupSettings : public SessionTest {
+protected:
+    void SetUp() override {}
+    void StartStage() {
+        StartHost();
+        host->AddSurface(kDst, 5, 2).FillRandom(1);
+        host->AddSurface(kSrcA, 5, 2).Fill({0, 0, 0});
+        host->AddSurface(kSrcB, 5, 2, -16).Fill({255, 255, 255});
+    }
+    bool BeginStage() { return host->Begin(kDst, 0, 0, kSrcA, 0, 0, kSrcB, 0, 0, 5, 2, 1); }
+    // One frame at alpha 127 (progress 127 of 255) on a 5-pixel row.
+    Form DrawnForm() {
+        Dst().FillRandom(9);
+        host->Draw(127, 255);
+        for (int32_t y = 0; y < 2; ++y)
+            if (Dst().GetPixel(4, y) != refhost::Rgb{126, 126, 126}) return Form::Unknown;  // the tail
+        refhost::Rgb first = Dst().GetPixel(0, 0);
+        for (int32_t y = 0; y < 2; ++y)
+            for (int32_t x = 0; x < 4; ++x)
+                if (Dst().GetPixel(x, y) != first) return Form::Unknown;
+        if (first == refhost::Rgb{126, 126, 126}) return Form::Scalar;
+        if (first == refhost::Rgb{125, 125, 125}) return Form::Grouped;
+        return Form::Unknown;
+    }
+    // A fresh module connected under these switches, and the form it draws with.
+    Form FormOfFreshSession(const Switches& switches) {
+        StartStage();
+        {
+            ScopedSwitches scoped(switches);
+            EXPECT_TRUE(BeginStage());
+        }
+        return DrawnForm();
+    }
+};
+
+TEST_F(StartupSettings, SwitchesChooseTheForm) {
+    const Form processor = ProcessorHasMmx() ? Form::Grouped : Form::Scalar;
+    struct Case {
+        const char* what;
+        Switches switches;
+        Form expected;
+    };
+    const Case cases[] = {
+        {"no values", {}, processor},
+        {"MMX 1", {.mmx = 1}, processor},
+        {"MMX 0", {.mmx = 0}, Form::Scalar},
+        {"MMX 0 beats SSE 1", {.mmx = 0, .sse = 1}, Form::Scalar},
+        {"only exactly 1 is on: MMX 2", {.mmx = 2}, Form::Scalar},
+        {"MMX 0x101", {.mmx = 0x101}, Form::Scalar},
+        {"MMX not a number", {.mmxText = true}, Form::Scalar},
+        {"SSE 1 alone", {.sse = 1}, processor},
+        {"SSE 0", {.sse = 0}, processor},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormOfFreshSession(c.switches), c.expected) << c.what;
+}
+
+TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {
+    if (!ProcessorHasMmx()) GTEST_SKIP() << "the forms look alike without MMX";
+    StartStage();
+    {
+        // An attempt that fails after Pixmill reads the switches; the next one reads them again.
+        Control(Component::Corvane).factoryAnswersNull = true;
+        ScopedSwitches off({.mmx = 0});
+        EXPECT_FALSE(BeginStage());
+    }
+    Control(Component::Corvane).factoryAnswersNull = false;
+    ASSERT_TRUE(BeginStage());
+    EXPECT_EQ(DrawnForm(), Form::Grouped);
+    {
+        // Once connected, nothing is read again.
+        ScopedSwitches off({.mmx = 0});
+        ASSERT_TRUE(BeginStage());
+    }
+    EXPECT_EQ(DrawnForm(), Form::Grouped);
+}
+
+#if defined(_WIN32)
+TEST_F(StartupSettings, MissingKeyIsCreatedOnlyWhenPixmillIsReady) {
+    StartStage();
+    SwitchesLock lock;
+    RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKey);
+    ASSERT_FALSE(KeyExists());
+    Control(Component::Pixmill).isReady = false;
+    EXPECT_FALSE(BeginStage());
+    EXPECT_FALSE(KeyExists());  // the settings were not read
+
+    Control(Component::Pixmill).isReady = true;
+    ASSERT_TRUE(BeginStage());
+    EXPECT_TRUE(KeyExists());
+    EXPECT_EQ(DrawnForm(), ProcessorHasMmx() ? Form::Grouped : Form::Scalar);
+}
+#endif
+
+}  // namespace
+}  // namespace sessiontest

@@ -1,0 +1,156 @@
+#include "gallery_page.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace preview {
+namespace {
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string Kilobytes(long long bytes) { return bytes < 0 ? "?" : Fixed(bytes / 1024.0, 1) + " KB"; }
+
+// Per-frame Draw times as bars; long runs are folded into at most 300 bars,
+// each the slowest frame it covers, so a spike stays visible.
+std::string TimingChart(const std::vector<double>& frameMs) {
+    if (frameMs.empty()) return {};
+    const size_t bars = std::min<size_t>(frameMs.size(), 300);
+    std::vector<double> values(bars, 0.0);
+    for (size_t i = 0; i < frameMs.size(); ++i) {
+        double& slot = values[i * bars / frameMs.size()];
+        slot = std::max(slot, frameMs[i]);
+    }
+    const double top = std::max(*std::max_element(values.begin(), values.end()), 1e-6);
+    std::string svg = "<svg class=\"chart\" viewBox=\"0 0 " + std::to_string(bars) +
+                      " 40\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"time per frame\">";
+    for (size_t i = 0; i < bars; ++i) {
+        const double h = std::max(0.5, 40.0 * values[i] / top);
+        const size_t first = i * frameMs.size() / bars;
+        svg += "<rect x=\"" + std::to_string(i) + "\" y=\"" + Fixed(40.0 - h, 2) + "\" width=\"0.8\" height=\"" +
+               Fixed(h, 2) + "\"><title>frame " + std::to_string(first) + ": " + Fixed(values[i], 3) +
+               " ms</title></rect>";
+    }
+    return svg + "</svg>";
+}
+
+const char* const kStyle = R"(
+:root { color-scheme: dark; --bg: #15171c; --card: #1f2229; --line: #2f333d; --text: #e6e8ec; --dim: #9aa1ad; --accent: #ffaa3c; }
+* { box-sizing: border-box; }
+body { margin: 0; padding: 24px; background: var(--bg); color: var(--text); font: 15px/1.45 system-ui, sans-serif; }
+h1 { margin: 0 0 4px; font-size: 24px; }
+.lead { color: var(--dim); margin: 0 0 18px; }
+.sources { display: flex; gap: 16px; align-items: center; flex-wrap: wrap; margin-bottom: 24px; }
+.sources figure { margin: 0; }
+.sources img { display: block; max-width: 240px; height: auto; border: 1px solid var(--line); }
+.sources figcaption, .card figcaption { color: var(--dim); font-size: 13px; margin-top: 4px; }
+.arrow { font-size: 28px; color: var(--accent); }
+.grid { display: flex; flex-direction: column; gap: 20px; }
+.card { background: var(--card); border: 1px solid var(--line); border-radius: 10px; padding: 16px; }
+.card h2 { margin: 0 0 10px; font-size: 18px; }
+.card h2 .number { color: var(--accent); margin-right: 6px; }
+.pictures { display: flex; flex-wrap: wrap; gap: 16px; align-items: flex-start; margin-bottom: 12px; }
+.card figure { margin: 0; max-width: 100%; }
+.card img { display: block; max-width: 100%; height: auto; border: 1px solid var(--line); }
+.stats { display: grid; grid-template-columns: max-content 1fr; gap: 2px 12px; margin: 0; font-size: 13px; }
+.stats dt { color: var(--dim); }
+.stats dd { margin: 0; }
+.chart { width: 100%; height: 40px; display: block; margin: 8px 0 0; background: #181a20; }
+.chart rect { fill: var(--accent); }
+.warning { color: #ff7b72; font-size: 13px; }
+footer { margin-top: 24px; color: var(--dim); font-size: 13px; }
+code { font-size: 12px; }
+)";
+
+// Marks the page once every picture has loaded (a picture the browser cannot
+// decode has no natural width), so that a browser run, or a person, can tell a
+// broken or missing file at a glance.
+const char* const kCheckScript = R"(
+window.addEventListener('load', function () {
+  var images = Array.prototype.slice.call(document.images);
+  var failed = images.filter(function (img) { return !(img.complete && img.naturalWidth > 0); })
+                     .map(function (img) { return img.getAttribute('src'); });
+  var status = document.getElementById('status');
+  status.setAttribute('data-loaded', String(images.length - failed.length));
+  status.setAttribute('data-failed', failed.join(' '));
+  status.setAttribute('data-state', failed.length ? 'failed' : 'ok');
+  status.textContent = failed.length ? 'Pictures that did not load: ' + failed.join(', ')
+                                     : 'All ' + images.length + ' pictures loaded.';
+});
+)";
+
+}  // namespace
+
+TimingSummary SummariseTiming(const std::vector<double>& frameMs) {
+    TimingSummary s;
+    if (frameMs.empty()) return s;
+    std::vector<double> sorted = frameMs;
+    std::sort(sorted.begin(), sorted.end());
+    double sum = 0;
+    for (double ms : sorted) sum += ms;
+    s.mean = sum / static_cast<double>(sorted.size());
+    const size_t middle = sorted.size() / 2;
+    s.median = sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+    s.max = sorted.back();
+    return s;
+}
+
+std::string RenderGalleryHtml(const GalleryPage& page) {
+    const size_t pictures = 2 + 2 * page.entries.size();
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+                       Escape(page.title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+    html += "<h1>" + Escape(page.title) + "</h1>\n<p class=\"lead\">" + Escape(page.pairDescription) + ". " +
+            std::to_string(page.entries.size()) + (page.entries.size() == 1 ? " effect" : " effects") +
+            ", drawn by the module through the reference host; animations at " + std::to_string(page.delayMs) +
+            " ms a frame, holding the first and last frame " + std::to_string(page.holdMs) + " ms longer.</p>\n";
+    html += "<div class=\"sources\">\n<figure><img src=\"" + Escape(page.sourceA) +
+            "\" alt=\"source A\"><figcaption>A, the picture being left</figcaption></figure>\n"
+            "<span class=\"arrow\" aria-hidden=\"true\">&rarr;</span>\n<figure><img src=\"" +
+            Escape(page.sourceB) + "\" alt=\"source B\"><figcaption>B, the picture being entered</figcaption></figure>\n</div>\n";
+    html += "<main class=\"grid\">\n";
+    for (const GalleryEntry& e : page.entries) {
+        const TimingSummary t = SummariseTiming(e.frameMs);
+        html += "<section class=\"card\" id=\"effect-" + std::to_string(e.effect) + "\">\n<h2><span class=\"number\">" +
+                std::to_string(e.effect) + "</span>" + Escape(e.name) + "</h2>\n";
+        html += "<div class=\"pictures\">\n<figure><img src=\"" + Escape(e.animation) + "\" width=\"" + std::to_string(e.width) +
+                "\" height=\"" + std::to_string(e.height) + "\" alt=\"effect " + std::to_string(e.effect) +
+                " animation\"><figcaption>animation (" + Kilobytes(e.animationBytes) + ")</figcaption></figure>\n";
+        html += "<figure><a href=\"" + Escape(e.sheet) + "\"><img src=\"" + Escape(e.sheet) + "\" alt=\"effect " +
+                std::to_string(e.effect) + " contact sheet\"></a><figcaption>contact sheet (" +
+                Kilobytes(e.sheetBytes) + "), labelled with each frame's progress</figcaption></figure>\n</div>\n";
+        html += "<dl class=\"stats\">\n<dt>frames</dt><dd>" + std::to_string(e.frames) + "</dd>\n<dt>size</dt><dd>" +
+                std::to_string(e.width) + "&times;" + std::to_string(e.height) + ", rectangle " + Escape(e.rectangle) +
+                "</dd>\n<dt>per frame</dt><dd>" + Fixed(t.mean, 3) + " ms mean, " + Fixed(t.median, 3) +
+                " ms median, " + Fixed(t.max, 3) + " ms slowest</dd>\n<dt>form</dt><dd>" + Escape(e.form) + "</dd>\n";
+        if (!e.seed.empty()) html += "<dt>seed</dt><dd>" + Escape(e.seed) + " (the host timer's answer)</dd>\n";
+        html += "</dl>\n" + TimingChart(e.frameMs) + "\n";
+        if (!e.warning.empty()) html += "<p class=\"warning\">" + Escape(e.warning) + "</p>\n";
+        html += "</section>\n";
+    }
+    html += "</main>\n<footer>\n<p id=\"status\" data-state=\"pending\" data-expected=\"" + std::to_string(pictures) +
+            "\">Checking the " + std::to_string(pictures) + " pictures&hellip;</p>\n";
+    if (!page.command.empty()) html += "<p>Made with <code>" + Escape(page.command) + "</code></p>\n";
+    html += "</footer>\n<script>" + std::string(kCheckScript) + "</script>\n</body>\n</html>\n";
+    return html;
+}
+
+}  // namespace preview
