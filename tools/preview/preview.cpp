@@ -443,6 +443,8 @@ int Main(int argc, char** argv) {
     base.frames = o.frames;
     base.seed = o.seed;
     const Size screen = o.screen.value_or(Size{a.width, a.height});
+    if (int64_t{screen.width} * screen.height > kMaxPixels)
+        return Fail(kExitUsage, "--screen is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
     base.screenWidth = screen.width;
     base.screenHeight = screen.height;
     Placement& placement = base.placement;

@@ -21,6 +21,8 @@ namespace {
 constexpr int32_t kScreenNumber = 1;
 constexpr int32_t kSourceANumber = 2;
 constexpr int32_t kSourceBNumber = 3;
+constexpr char kWhereModulesAre[] =
+    " (libVeilshift.so and the engine's components are loaded from this program's folder)";
 
 struct AxisNames {
     const char* unit;    // "columns" / "rows"
@@ -170,7 +172,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
         host.End();
         result.hostViolations = host.Violations() + (host.SurfacesIntact() ? 0 : 1);
     } catch (const std::exception& e) {
-        result.error = std::string("cannot run the module: ") + e.what();
+        result.error = std::string("cannot run the module: ") + e.what() + kWhereModulesAre;
     }
     return result;
 }
@@ -197,7 +199,7 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
             probes.push_back(probe);
         }
     } catch (const std::exception& e) {
-        error = std::string("cannot run the module: ") + e.what();
+        error = std::string("cannot run the module: ") + e.what() + kWhereModulesAre;
         probes.clear();
     }
     return probes;

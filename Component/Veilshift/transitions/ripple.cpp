@@ -11,6 +11,15 @@
 #include "../mul_table.h"
 #include "../platform/fpu_precision.h"
 
+// Out of line and opaque to interprocedural analysis, so that no double
+// operation of the function is scheduled before the caller has set the x87
+// precision (a call the compiler proves free of side effects could move).
+#if defined(__GNUC__) && !defined(__clang__)
+#define VS_OUT_OF_LINE [[gnu::noipa]]
+#else
+#define VS_OUT_OF_LINE [[gnu::noinline]]
+#endif
+
 namespace veilshift {
 namespace {
 
@@ -52,9 +61,7 @@ inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, doub
     return TruncateToInt32(amp * sine);
 }
 
-// Out of line, like FillShifts below, so that no double operation is
-// scheduled before the caller has set the x87 precision.
-[[gnu::noinline]] RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
+VS_OUT_OF_LINE RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
     if (!ValidFrame(progress, total)) return {0, kOneWave};
     const RiseFall position = FrameRiseFall(progress, total);
     if (position.halfTotal == 0) return {0, kOneWave};
@@ -66,7 +73,7 @@ inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, doub
     return {amp, waves};
 }
 
-[[gnu::noinline]] void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
+VS_OUT_OF_LINE void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
                                   int32_t* columnShift, int32_t* rowShift) {
     const RippleWave wave = WaveOf(width, progress, total);
     if (wave.amp == 0) {  // also every width below 16: amp * sin is 0 (or -0) throughout
