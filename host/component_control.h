@@ -92,6 +92,20 @@ struct ComponentControl {
     CallLog* log = nullptr;
 };
 
+// A component factory's answer: the call is counted and logged, and the
+// component's interface comes back only for its own id (and no injected fault).
+inline void* AnswerFactory(ComponentControl& control, const veilshift::Guid* id, const veilshift::Guid& own,
+                           void* api) {
+    ++control.factoryCalls;
+    HostCall call{};
+    call.op = HostOp::Factory;
+    call.target = &control;
+    if (id != nullptr) call.guid = *id;
+    Record(control.log, call);
+    if (control.factoryAnswersNull || id == nullptr || !veilshift::SameGuid(*id, own)) return nullptr;
+    return api;
+}
+
 // Every component module exports this next to its factory.
 inline constexpr char kControlExport[] = "GetComponentControl";
 using GetComponentControlFn = ComponentControl* (VS_CDECL*)();

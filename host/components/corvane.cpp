@@ -42,14 +42,7 @@ System systemApi;
 
 REFHOST_COMPONENT_EXPORT void* VS_CDECL GetInterface(const Guid* id) {
     using namespace refhost;
-    ++control.factoryCalls;
-    HostCall call{};
-    call.op = HostOp::Factory;
-    call.target = &control;
-    if (id != nullptr) call.guid = *id;
-    Record(control.log, call);
-    if (control.factoryAnswersNull || id == nullptr || !SameGuid(*id, kCorvaneGuid)) return nullptr;
-    return static_cast<SystemApi*>(&systemApi);
+    return AnswerFactory(control, id, kCorvaneGuid, static_cast<SystemApi*>(&systemApi));
 }
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }

@@ -161,14 +161,7 @@ Pixmill pixmill;
 
 REFHOST_COMPONENT_EXPORT void* VS_CDECL CreateInterface(const Guid* id) {
     using namespace refhost;
-    ++control.factoryCalls;
-    HostCall call{};
-    call.op = HostOp::Factory;
-    call.target = &control;
-    if (id != nullptr) call.guid = *id;
-    Record(control.log, call);
-    if (control.factoryAnswersNull || id == nullptr || !SameGuid(*id, kPixmillGuid)) return nullptr;
-    return static_cast<PixmillApi*>(&pixmill);
+    return AnswerFactory(control, id, kPixmillGuid, static_cast<PixmillApi*>(&pixmill));
 }
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }

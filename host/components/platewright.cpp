@@ -49,14 +49,7 @@ Platewright platewright;
 
 REFHOST_COMPONENT_EXPORT void* VS_CDECL CreateInterface(const Guid* id) {
     using namespace refhost;
-    ++control.factoryCalls;
-    HostCall call{};
-    call.op = HostOp::Factory;
-    call.target = &control;
-    if (id != nullptr) call.guid = *id;
-    Record(control.log, call);
-    if (control.factoryAnswersNull || id == nullptr || !SameGuid(*id, kPlatewrightGuid)) return nullptr;
-    return static_cast<PlatewrightApi*>(&platewright);
+    return AnswerFactory(control, id, kPlatewrightGuid, static_cast<PlatewrightApi*>(&platewright));
 }
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
