@@ -1,75 +1,125 @@
-// The crossfade forms on whole frames, beside a streaming floor that moves the
-// same bytes (two frames read, one written) without blending them.
+// Effect 1 (the crossfade's frame drawer) and the blend of effects 40 and 41
+// into their work surface, in every processor form this machine has, and
+// libyuv's InterpolatePlane on the same bytes (one plane of width * 3 bytes
+// per row, the same pitches). Their floor, the streaming pass, is in
+// floors_bench.cpp. The form is chosen the way the module chooses it, through
+// the module-wide flags; the weight runs through 0 to 254 frame by frame.
 #include <benchmark/benchmark.h>
+#include <libyuv/planar_functions.h>
 
 #include <cstdint>
-#include <cstring>
-#include <random>
-#include <vector>
+#include <cstdio>
+#include <string>
 
+#include "Veilshift/effect_plugin.h"
+#include "Veilshift/frame_math.h"
+#include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/crossfade.h"
+#include "bench_support.h"
 
 namespace {
 
-using veilshift::CrossfadeFn;
+using benchsupport::BenchName;
+using benchsupport::CountPerPixel;
+using benchsupport::FrameSet;
+using benchsupport::FrameSize;
+using benchsupport::Frames;
 
-struct Frames {
-    Frames(int32_t width, int32_t height)
-        : width(width), height(height), pitch(width * 3), a(Size()), b(Size()), dst(Size()) {
-        std::mt19937 rng(1);
-        for (size_t i = 0; i < Size(); ++i) a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
-    }
-    size_t Size() const { return static_cast<size_t>(width) * 3 * height; }
-    int32_t width, height;
-    ptrdiff_t pitch;
-    std::vector<uint8_t> a, b, dst;
+struct Form {
+    const char* name;
+    bool mmx, sse, sse2, avx2;  // the module-wide flags that select it
 };
 
-void Report(benchmark::State& state, const Frames& f) {
-    const double pixels = static_cast<double>(f.width) * f.height;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(f.Size()) * 3);
-    state.counters["ns_per_pixel"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+const Form kForms[] = {
+    {"scalar", false, false, false, false}, {"mmx", true, false, false, false}, {"sse", true, true, false, false},
+    {"sse2", true, false, true, false},      {"avx2", true, true, false, true},
+};
+
+bool Available(const Form& form) {
+    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    return (!form.mmx || veilshift::DetectMMX()) && (!form.sse || veilshift::DetectSSE()) &&
+           (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
 }
 
-void BenchForm(benchmark::State& state, CrossfadeFn form) {
-    Frames f(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
-    int32_t alpha = 0;
+class FlagScope {
+public:
+    explicit FlagScope(const Form& form) {
+        veilshift::UseMMX = form.mmx, veilshift::UseSSE = form.sse;
+        veilshift::UseSSE2 = form.sse2, veilshift::UseAVX2 = form.avx2;
+    }
+    ~FlagScope() { veilshift::UseMMX = veilshift::UseSSE = veilshift::UseSSE2 = veilshift::UseAVX2 = false; }
+};
+
+constexpr int32_t kTotal = 255;  // frame p of 255 weighs source B by p
+int32_t NextProgress(int32_t progress) { return progress + 1 == kTotal ? 0 : progress + 1; }
+
+void Effect1(benchmark::State& state, Form form, FrameSize size) {
+    FrameSet& f = Frames(size);
+    FlagScope flags(form);
+    veilshift::EffectPlugin plugin;
+    plugin.dst = &f.dst, plugin.srcA = &f.a, plugin.srcB = &f.b;
+    plugin.params = {};
+    plugin.params.effect = 1;
+    plugin.params.width = size.width, plugin.params.height = size.height;
+    int32_t progress = 0;
     for (auto _ : state) {
-        form(f.dst.data(), f.pitch, f.a.data(), f.pitch, f.b.data(), f.pitch, f.width, f.height, alpha);
-        alpha = (alpha + 1) % 255;
-        benchmark::DoNotOptimize(f.dst.data());
+        veilshift::DrawCrossfadeFrame(plugin, progress, kTotal);
+        progress = NextProgress(progress);
         benchmark::ClobberMemory();
     }
-    Report(state, f);
+    plugin.dst = plugin.srcA = plugin.srcB = nullptr;  // borrowed
+    CountPerPixel(state, size);
 }
 
-// Row by row: A copied into the destination, B summed in 8-byte words.
-void BenchFloor(benchmark::State& state) {
-    Frames f(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
-    const size_t rowBytes = static_cast<size_t>(f.width) * 3;
+// Effects 40 and 41 blend into their work surface exactly alike; moving the
+// work surface into the destination is the host's CopyAxisX / CopyAxisY.
+void AxisBlend(benchmark::State& state, Form form, FrameSize size) {
+    FrameSet& f = Frames(size);
+    FlagScope flags(form);
+    int32_t progress = 0;
     for (auto _ : state) {
-        uint64_t sum = 0;
-        for (int32_t y = 0; y < f.height; ++y) {
-            const size_t row = static_cast<size_t>(y) * f.pitch;
-            std::memcpy(f.dst.data() + row, f.a.data() + row, rowBytes);
-            for (size_t i = 0; i + 8 <= rowBytes; i += 8) {
-                uint64_t word;
-                std::memcpy(&word, f.b.data() + row + i, 8);
-                sum += word;
-            }
+        veilshift::CrossfadeRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height,
+                                 veilshift::FrameAlpha(progress, kTotal));
+        progress = NextProgress(progress);
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+void PeerInterpolate(benchmark::State& state, FrameSize size) {
+    FrameSet& f = Frames(size);
+    const int pitch = size.width * 3;
+    int32_t progress = 0;
+    for (auto _ : state) {
+        libyuv::InterpolatePlane(f.a.Data(), pitch, f.b.Data(), pitch, f.dst.Data(), pitch, size.width * 3,
+                                 size.height, veilshift::FrameAlpha(progress, kTotal));
+        progress = NextProgress(progress);
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+const bool registered = [] {
+    for (const Form& form : kForms) {
+        if (!Available(form)) {
+            std::fprintf(stderr, "veilshift_bench: this processor cannot run the %s form; not measured\n", form.name);
+            continue;
         }
-        benchmark::DoNotOptimize(sum);
-        benchmark::ClobberMemory();
+        for (const FrameSize size : benchsupport::kFrameSizes) {
+            const std::string sizeName = benchsupport::SizeName(size);
+            benchmark::RegisterBenchmark(BenchName({"Effect1", form.name, sizeName}).c_str(), Effect1, form, size)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(BenchName({"Effect40", form.name, sizeName}).c_str(), AxisBlend, form, size)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(BenchName({"Effect41", form.name, sizeName}).c_str(), AxisBlend, form, size)
+                ->UseRealTime();
+        }
     }
-    Report(state, f);
-}
-
-void FrameSizes(benchmark::internal::Benchmark* b) { b->Args({640, 480})->Args({1920, 1080}); }
-
-BENCHMARK(BenchFloor)->Apply(FrameSizes);
-BENCHMARK_CAPTURE(BenchForm, Scalar, veilshift::Crossfade_Scalar)->Apply(FrameSizes);
-BENCHMARK_CAPTURE(BenchForm, Mmx, veilshift::Crossfade_Mmx)->Apply(FrameSizes);
-BENCHMARK_CAPTURE(BenchForm, Sse, veilshift::Crossfade_Sse)->Apply(FrameSizes);
+    for (const FrameSize size : benchsupport::kFrameSizes)
+        benchmark::RegisterBenchmark(BenchName({"Peer", "libyuv_interpolate", benchsupport::SizeName(size)}).c_str(),
+                                     PeerInterpolate, size)
+            ->UseRealTime();
+    return true;
+}();
 
 }  // namespace

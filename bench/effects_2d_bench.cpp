@@ -1,121 +1,96 @@
-// The mosaic, ripple and axis crossfades on whole frames, beside a plain copy
-// of the same rectangle (the floor: every destination byte written once from
-// one source). The axis effects' own work is the blend into the work surface;
-// the host's CopyAxisX / CopyAxisY is not the module's and is not measured.
+// Effects 6 (mosaic) and 31 (ripple) on whole frames, in every processor form
+// this machine has, chosen the way the module chooses them: through the
+// module-wide flags. Their floors (memset and the streaming pass) are in
+// floors_bench.cpp.
+//
+// The mosaic is measured at block sizes 1 (the ends of a transition: a blend
+// per pixel), 19 and 97 (mid-transition) with alpha 100; the ripple at its
+// peak (frame 30 of 60: the largest shifts, 17 waves across) and at frame 0
+// (no shift: a copy of source A), shift tables and their allocation included.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstring>
-#include <random>
-#include <vector>
+#include <cstdio>
+#include <string>
 
-#include "Veilshift/host_interfaces.h"
 #include "Veilshift/mul_table.h"
 #include "Veilshift/startup_settings.h"
-#include "Veilshift/transitions/crossfade.h"
 #include "Veilshift/transitions/mosaic.h"
 #include "Veilshift/transitions/ripple.h"
+#include "bench_support.h"
 
 namespace {
 
-// A packed 24-bit surface with random pixels.
-class BenchSurface final : public veilshift::HostSurface {
-public:
-    BenchSurface(int32_t width, int32_t height, uint32_t seed)
-        : width_(width), height_(height), pixels_(static_cast<size_t>(width) * 3 * static_cast<size_t>(height)) {
-        std::mt19937 rng(seed);
-        for (uint8_t& byte : pixels_) byte = static_cast<uint8_t>(rng());
-    }
-    void VS_THISCALL Release() override {}
-    uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) override {
-        return pixels_.data() + static_cast<size_t>(y) * Row() + static_cast<size_t>(x) * 3;
-    }
-    int32_t VS_THISCALL Width() override { return width_; }
-    int32_t VS_THISCALL Height() override { return height_; }
-    int32_t VS_THISCALL Pitch() override { return static_cast<int32_t>(Row()); }
+using benchsupport::CountPerPixel;
+using benchsupport::Frames;
+using benchsupport::FrameSet;
+using benchsupport::FrameSize;
 
-private:
-    size_t Row() const { return static_cast<size_t>(width_) * 3; }
-    int32_t width_, height_;
-    std::vector<uint8_t> pixels_;
+struct Form {
+    const char* name;
+    bool sse2, avx2;  // the module-wide flags that select it
 };
 
-struct Stage {
-    explicit Stage(const benchmark::State& state)
-        : width(static_cast<int32_t>(state.range(0))),
-          height(static_cast<int32_t>(state.range(1))),
-          dst(width, height, 1),
-          a(width, height, 2),
-          b(width, height, 3) {
+bool Available(const Form& form) {
+    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    return (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
+}
+
+class FlagScope {
+public:
+    explicit FlagScope(const Form& form) {
         static const bool tableBuilt = veilshift::BuildMulTable();
         static_cast<void>(tableBuilt);
+        veilshift::UseSSE2 = form.sse2, veilshift::UseAVX2 = form.avx2;
     }
-    int32_t width, height;
-    BenchSurface dst, a, b;
+    ~FlagScope() { veilshift::UseSSE2 = veilshift::UseAVX2 = false; }
 };
 
-void Report(benchmark::State& state, const Stage& s) {
-    const double pixels = static_cast<double>(s.width) * s.height;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(pixels) * 3);
-    state.counters["per_pixel"] =
-        benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
-void BenchCopyFloor(benchmark::State& state) {
-    Stage s(state);
-    const size_t rowBytes = static_cast<size_t>(s.width) * 3;
+void Mosaic(benchmark::State& state, Form form, FrameSize size, int32_t blockSize) {
+    FrameSet& f = Frames(size);
+    FlagScope flags(form);
     for (auto _ : state) {
-        for (int32_t y = 0; y < s.height; ++y) std::memcpy(s.dst.PixelAddress(0, y), s.a.PixelAddress(0, y), rowBytes);
+        veilshift::MosaicRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, blockSize, 100);
         benchmark::ClobberMemory();
     }
-    Report(state, s);
+    CountPerPixel(state, size);
 }
 
-// range(2): the block size (1 at the ends of the transition, 97 in the middle).
-void BenchMosaic(benchmark::State& state) {
-    Stage s(state);
-    const int32_t blockSize = static_cast<int32_t>(state.range(2));
+void Ripple(benchmark::State& state, Form form, FrameSize size, int32_t progress) {
+    FrameSet& f = Frames(size);
+    FlagScope flags(form);
     for (auto _ : state) {
-        veilshift::MosaicRect(&s.dst, 0, 0, &s.a, 0, 0, &s.b, 0, 0, s.width, s.height, blockSize, 100);
+        veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, 60);
         benchmark::ClobberMemory();
     }
-    Report(state, s);
+    CountPerPixel(state, size);
 }
 
-// range(2): progress of 60 frames (0: flat, 15: a quarter, 30: the peak).
-void BenchRipple(benchmark::State& state) {
-    Stage s(state);
-    const int32_t progress = static_cast<int32_t>(state.range(2));
-    for (auto _ : state) {
-        veilshift::RippleRect(&s.dst, 0, 0, &s.a, 0, 0, &s.b, 0, 0, s.width, s.height, progress, 60);
-        benchmark::ClobberMemory();
+const bool registered = [] {
+    const Form mosaicForms[] = {{"scalar", false, false}, {"sse2", true, false}, {"avx2", true, true}};
+    const Form rippleForms[] = {{"scalar", false, false}, {"avx2", true, true}};
+    for (const Form& form : mosaicForms) {
+        if (!Available(form)) {
+            std::fprintf(stderr, "veilshift_bench: this processor cannot run the %s form; not measured\n", form.name);
+            continue;
+        }
+        for (const FrameSize size : benchsupport::kFrameSizes)
+            for (int32_t blockSize : {1, 19, 97}) {
+                const std::string name = std::string("Effect6/") + form.name + "/" + benchsupport::SizeName(size) +
+                                         "/block" + std::to_string(blockSize);
+                benchmark::RegisterBenchmark(name.c_str(), Mosaic, form, size, blockSize)->UseRealTime();
+            }
     }
-    Report(state, s);
-}
-
-// The axis effects' blend into their work surface, with the forms the
-// processor offers (as a host without start-up values gets them).
-void BenchAxisBlend(benchmark::State& state) {
-    Stage s(state);
-    veilshift::UseMMX = veilshift::DetectMMX();
-    veilshift::UseSSE = false;
-    int32_t alpha = 0;
-    for (auto _ : state) {
-        veilshift::CrossfadeRect(&s.dst, 0, 0, &s.a, 0, 0, &s.b, 0, 0, s.width, s.height, alpha);
-        alpha = (alpha + 2) % 254;
-        benchmark::ClobberMemory();
+    for (const Form& form : rippleForms) {
+        if (!Available(form)) continue;
+        for (const FrameSize size : benchsupport::kFrameSizes)
+            for (const auto& [param, progress] : {std::pair{"peak", 30}, std::pair{"progress0", 0}}) {
+                const std::string name =
+                    std::string("Effect31/") + form.name + "/" + benchsupport::SizeName(size) + "/" + param;
+                benchmark::RegisterBenchmark(name.c_str(), Ripple, form, size, progress)->UseRealTime();
+            }
     }
-    Report(state, s);
-}
-
-void Sizes(benchmark::internal::Benchmark* b) { b->Args({640, 480})->Args({1920, 1080}); }
-void SizesWith(benchmark::internal::Benchmark* b, std::initializer_list<int64_t> thirds) {
-    for (int64_t third : thirds) b->Args({640, 480, third})->Args({1920, 1080, third});
-}
-
-BENCHMARK(BenchCopyFloor)->Apply(Sizes);
-BENCHMARK(BenchMosaic)->Apply([](benchmark::internal::Benchmark* b) { SizesWith(b, {1, 19, 97}); });
-BENCHMARK(BenchRipple)->Apply([](benchmark::internal::Benchmark* b) { SizesWith(b, {0, 15, 30}); });
-BENCHMARK(BenchAxisBlend)->Apply(Sizes);
+    return true;
+}();
 
 }  // namespace

@@ -1,14 +1,18 @@
-// The software renderer on its own: 128 textured triangles tiling the viewport,
-// drawn straight from screen space and pushed piece by piece through the whole
-// pipeline, beside their floor (a background copy and a float depth clear of
-// the same size).
+// The software renderer on its own, in-process, in each span form the
+// processor has: 128 textured triangles tiling the viewport, drawn straight
+// from screen space (Local/render3d_tiled) and pushed piece by piece through
+// the whole pipeline (Local/render3d_pieces), each frame with its depth clear.
+// Their floor is Floor/copy_depth_clear.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "Veilshift/render3d/depth_buffer.h"
 #include "Veilshift/render3d/soft_renderer.h"
+#include "Veilshift/startup_settings.h"
+#include "bench_support.h"
 
 namespace {
 
@@ -62,14 +66,31 @@ bool FillTiledScreen(SoftRenderer& r, int32_t width, int32_t height) {
     return true;
 }
 
-void SetPixelCounter(benchmark::State& state, int32_t width, int32_t height) {
-    state.counters["ns_per_pixel"] = benchmark::Counter(
-        static_cast<double>(width) * height, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+struct SpanForm {
+    const char* name;
+    bool sse2, avx2;
+};
+
+// The renderer picks its span form from the connection's flags; here they are set directly.
+class ScopedSpanForm {
+public:
+    explicit ScopedSpanForm(const SpanForm& form) : sse2_(UseSSE2), avx2_(UseAVX2) {
+        UseSSE2 = form.sse2;
+        UseAVX2 = form.avx2;
+    }
+    ~ScopedSpanForm() {
+        UseSSE2 = sse2_;
+        UseAVX2 = avx2_;
+    }
+
+private:
+    bool sse2_, avx2_;
+};
 
 // DrawTriangles alone, with the depth clear it needs every frame.
-void Render3dTiled(benchmark::State& state) {
-    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
+    const ScopedSpanForm scoped(form);
+    const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     BenchSurface texture(w, h), target(w, h);
     if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w) || !FillTiledScreen(r, w, h)) {
@@ -82,14 +103,15 @@ void Render3dTiled(benchmark::State& state) {
         r.DrawTriangles(&target, 0, 0);
         benchmark::ClobberMemory();
     }
-    SetPixelCounter(state, w, h);
+    benchsupport::CountPerPixel(state, size);
     depthBuffer.Free();
 }
 
 // 128 one-triangle scenes through TransformScene, BuildScreenTriangles,
 // ProjectTriangles and DrawTriangles, tilted so the texture is in perspective.
-void Render3dPieces(benchmark::State& state) {
-    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
+void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
+    const ScopedSpanForm scoped(form);
+    const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     BenchSurface texture(w, h), target(w, h);
     if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w)) {
@@ -126,30 +148,30 @@ void Render3dPieces(benchmark::State& state) {
                 }
         benchmark::ClobberMemory();
     }
-    SetPixelCounter(state, w, h);
+    benchsupport::CountPerPixel(state, size);
     depthBuffer.Free();
 }
 
-// What any frame costs before a triangle is drawn.
-void Render3dFloor(benchmark::State& state) {
-    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
-    BenchSurface background(w, h), target(w, h);
-    if (!depthBuffer.Allocate(h, w)) {
-        state.SkipWithError("no memory");
-        return;
+const bool registered = [] {
+    const WideFeatures features = DetectWideFeatures();
+    std::vector<SpanForm> forms = {{"scalar", false, false}};
+    if (features.sse2) forms.push_back({"sse2", true, false});
+    if (features.avx2) forms.push_back({"avx2", true, true});
+    for (const benchsupport::FrameSize size : benchsupport::kFrameSizes) {
+        const std::string sizeName = benchsupport::SizeName(size);
+        for (const SpanForm& form : forms) {
+            benchmark::RegisterBenchmark(benchsupport::BenchName({"Local", "render3d_tiled", form.name, sizeName}).c_str(),
+                                         Render3dTiled, form, size)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(benchsupport::BenchName({"Local", "render3d_pieces", form.name, sizeName}).c_str(),
+                                         Render3dPieces, form, size)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
     }
-    for (auto _ : state) {
-        for (int32_t y = 0; y < h; ++y)
-            std::memcpy(target.PixelAddress(0, y), background.PixelAddress(0, y), static_cast<size_t>(w) * 3);
-        depthBuffer.Clear(0.0f);
-        benchmark::ClobberMemory();
-    }
-    SetPixelCounter(state, w, h);
-    depthBuffer.Free();
-}
+    return true;
+}();
 
 }  // namespace
 
-BENCHMARK(Render3dTiled)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
-BENCHMARK(Render3dPieces)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
-BENCHMARK(Render3dFloor)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);

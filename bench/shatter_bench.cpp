@@ -1,55 +1,62 @@
-// A whole effect-34 frame through the module, beside its floor: the background
-// copy of source B plus one float depth clear of the same size.
+// Whole effect-34 frames through the module and the reference host, at five
+// points of the transition; their floor is Floor/copy_depth_clear (the
+// background copy and the depth clear every frame makes).
+//
+// The host logs every call the module makes (four per part of a triangle, up
+// to 256 parts a frame); ClearCalls keeps the log from growing. What the log
+// itself costs shows beside the logged frame as Local/effect34_unlogged.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <memory>
-#include <vector>
+#include <string>
 
+#include "bench_support.h"
 #include "host/reference_host.h"
 
 namespace {
 
-void ShatterFrame(benchmark::State& state) {
-    const int32_t w = static_cast<int32_t>(state.range(0)), h = static_cast<int32_t>(state.range(1));
-    const int32_t progress = static_cast<int32_t>(state.range(2));
+using benchsupport::BenchName;
+using benchsupport::CountPerPixel;
+using benchsupport::FrameSize;
+
+constexpr int32_t kTotal = 100;
+
+void Effect34(benchmark::State& state, FrameSize size, int32_t progress, bool logged) {
     refhost::Host host;
-    host.AddSurface(1, w, h);
-    host.AddSurface(2, w, h).FillRandom(1);
-    host.AddSurface(3, w, h).FillRandom(2);
-    if (!host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, w, h, 34)) {
+    host.AddSurface(1, size.width, size.height);
+    host.AddSurface(2, size.width, size.height).FillRandom(1);
+    host.AddSurface(3, size.width, size.height).FillRandom(2);
+    if (!host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, 34)) {
         state.SkipWithError("Begin failed");
         return;
     }
+    // The host appends nothing while its log is nested.
+    refhost::CallLog* const log = host.Control(refhost::Component::Pixmill)->log;
+    if (!logged) ++log->nesting;
     for (auto _ : state) {
-        host.Draw(progress, 100);
+        host.Draw(progress, kTotal);
         host.ClearCalls();
     }
-    state.counters["ns_per_pixel"] =
-        benchmark::Counter(static_cast<double>(w) * h, benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
+    if (!logged) --log->nesting;
+    CountPerPixel(state, size);
     host.End();
 }
 
-void ShatterFloor(benchmark::State& state) {
-    const size_t w = static_cast<size_t>(state.range(0)), h = static_cast<size_t>(state.range(1));
-    std::vector<uint8_t> src(w * h * 3, 7), dst(w * h * 3);
-    std::vector<float> depth(w * h);
-    for (auto _ : state) {
-        std::memcpy(dst.data(), src.data(), dst.size());
-        std::fill(depth.begin(), depth.end(), 0.0f);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::DoNotOptimize(depth.data());
-        benchmark::ClobberMemory();
+const bool registered = [] {
+    for (const FrameSize size : benchsupport::kFrameSizes) {
+        const std::string sizeName = benchsupport::SizeName(size);
+        for (const int32_t progress : {0, 25, 50, 75, 99}) {
+            const std::string point = "progress" + std::to_string(progress);
+            benchmark::RegisterBenchmark(BenchName({"Effect34", "any", sizeName, point}).c_str(), Effect34, size,
+                                         progress, true)
+                ->UseRealTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+        benchmark::RegisterBenchmark(BenchName({"Local", "effect34_unlogged", sizeName, "progress0"}).c_str(),
+                                     Effect34, size, 0, false)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
     }
-    state.counters["ns_per_pixel"] = benchmark::Counter(
-        static_cast<double>(w) * h, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+    return true;
+}();
 
 }  // namespace
-
-BENCHMARK(ShatterFrame)
-    ->ArgsProduct({{640}, {480}, {0, 25, 50, 75, 99}})
-    ->ArgsProduct({{1920}, {1080}, {0, 25, 50, 75, 99}})
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(ShatterFloor)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);

@@ -101,7 +101,7 @@ private:
 Host::Host(const HostOptions& options)
     : table_(std::make_unique<TableImpl>(*this)), updater_(std::make_unique<UpdaterImpl>(*this)) {
     if (hostAlive) throw std::logic_error("one reference host at a time: they would share the module");
-    log_.append = AppendCall;
+    log_.append = options.logCalls ? AppendCall : nullptr;
     log_.context = &calls_;
     const bool wanted[3] = {options.loadCorvane, options.loadPlatewright, options.loadPixmill};
     try {
@@ -118,12 +118,14 @@ Host::Host(const HostOptions& options)
             *controls_[i] = ComponentControl{};
             controls_[i]->log = &log_;
         }
-        module_ = OpenModule("Veilshift");
-        if (module_ == nullptr) throw std::runtime_error("Veilshift: " + LoadFailure());
-        createInterface_ = As<CreateInterfaceFn>(Symbol(module_, "CreateInterface"));
-        begin_ = As<BeginFn>(Symbol(module_, "Begin"));
-        draw_ = As<DrawFn>(Symbol(module_, "Draw"));
-        end_ = As<EndFn>(Symbol(module_, "End"));
+        if (options.loadModule) {
+            module_ = OpenModule("Veilshift");
+            if (module_ == nullptr) throw std::runtime_error("Veilshift: " + LoadFailure());
+            createInterface_ = As<CreateInterfaceFn>(Symbol(module_, "CreateInterface"));
+            begin_ = As<BeginFn>(Symbol(module_, "Begin"));
+            draw_ = As<DrawFn>(Symbol(module_, "Draw"));
+            end_ = As<EndFn>(Symbol(module_, "End"));
+        }
     } catch (...) {
         if (module_ != nullptr) CloseModule(module_);
         for (void* component : components_)
@@ -131,6 +133,7 @@ Host::Host(const HostOptions& options)
         throw;
     }
     hostAlive = true;
+    if (module_ == nullptr) return;
     plugin_ = createInterface_(&kPluginGuid);
     if (plugin_ == nullptr) return;
     if (options.surfaceTableFirst && options.giveSurfaceTable) GiveSurfaceTable();

@@ -31,6 +31,13 @@ struct HostOptions {
     bool giveScreenUpdater = true;
     bool giveSurfaceTable = true;
     bool surfaceTableFirst = false;  // order of the two SetInterface calls
+    // False: the components only, for a test that drives the test process's own
+    // EffectPlugin (the static core) against them. The exports and Plugin() are
+    // then unavailable (null), and no interface is handed over.
+    bool loadModule = true;
+    // False: no call is logged (the counters and violations still are), for
+    // long runs that would otherwise grow the log.
+    bool logCalls = true;
 };
 
 class Host {
@@ -74,6 +81,7 @@ public:
     std::vector<HostOp> Ops() const;
     void ClearCalls() { calls_.clear(); }
     int32_t Violations() const { return log_.violations; }
+    void ResetViolations() { log_.violations = 0; }
 
 private:
     class TableImpl;

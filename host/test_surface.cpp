@@ -37,8 +37,14 @@ TestSurface::TestSurface(int32_t width, int32_t height, int32_t pitch, CallLog* 
     stride_ = static_cast<size_t>(stride);
     size_ = 2 * kGuardBytes + stride_ * static_cast<size_t>(height);
     storage_ = new uint8_t[size_];
-    for (size_t i = 0; i < size_; ++i) storage_[i] = GuardByte(i);
-    Fill({0, 0, 0});
+    // The pattern wherever no pixel lives (guards and row padding), black pixels.
+    const size_t pixelBytes = static_cast<size_t>(rowBytes);
+    for (size_t i = 0; i < kGuardBytes; ++i) storage_[i] = GuardByte(i);
+    for (size_t row = kGuardBytes; row < size_ - kGuardBytes; row += stride_) {
+        std::memset(storage_ + row, 0, pixelBytes);
+        for (size_t i = row + pixelBytes; i < row + stride_; ++i) storage_[i] = GuardByte(i);
+    }
+    for (size_t i = size_ - kGuardBytes; i < size_; ++i) storage_[i] = GuardByte(i);
 }
 
 TestSurface::~TestSurface() { delete[] storage_; }
@@ -105,8 +111,10 @@ void TestSurface::SetPixel(int32_t x, int32_t y, Rgb value) {
 }
 
 void TestSurface::Fill(Rgb value) {
-    for (int32_t y = 0; y < height_; ++y)
-        for (int32_t x = 0; x < width_; ++x) std::memcpy(At(x, y), value.data(), 3);
+    for (int32_t y = 0; y < height_; ++y) {
+        uint8_t* row = At(0, y);
+        for (int32_t x = 0; x < width_; ++x) std::memcpy(row + 3 * x, value.data(), 3);
+    }
 }
 
 void TestSurface::FillRandom(uint32_t seed) {
@@ -125,11 +133,17 @@ void TestSurface::FillRandom(uint32_t seed) {
 }
 
 bool TestSurface::GuardsIntact() const {
-    size_t rowBytes = static_cast<size_t>(width_) * 3;
-    for (size_t i = 0; i < size_; ++i) {
-        bool guard = i < kGuardBytes || i >= size_ - kGuardBytes || (i - kGuardBytes) % stride_ >= rowBytes;
-        if (guard && storage_[i] != GuardByte(i)) return false;
-    }
+    // Only the fenced bytes are visited: the two guards and each row's padding.
+    auto intact = [this](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            if (storage_[i] != GuardByte(i)) return false;
+        return true;
+    };
+    const size_t rowBytes = static_cast<size_t>(width_) * 3;
+    if (!intact(0, kGuardBytes) || !intact(size_ - kGuardBytes, size_)) return false;
+    if (stride_ > rowBytes)
+        for (size_t row = kGuardBytes; row < size_ - kGuardBytes; row += stride_)
+            if (!intact(row + rowBytes, row + stride_)) return false;
     return true;
 }
 

@@ -3,8 +3,8 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang pkg-config binutils
-          googletest libgtest-dev libbenchmark-dev libpng-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config binutils
+          googletest libgtest-dev libbenchmark-dev libyuv-dev libpng-dev
           libstb-dev libwebp-dev chromium
           g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
           wine wine32:i386)

@@ -2,6 +2,7 @@
 // form choice, and the host calls made by CrossfadeRect and effect 1.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +28,17 @@
 namespace veilshift {
 namespace {
 
+bool Always() { return true; }
+#if VEILSHIFT_WIDE_FORMS
+bool HasAvx2() { return DetectWideFeatures().avx2; }
+#endif
+
 struct Form {
     const char* name;
     CrossfadeFn fn;
-    bool grouped;  // whole 4-pixel groups use the 16-bit lane arithmetic
+    bool grouped;                 // whole 4-pixel groups use the 16-bit lane arithmetic
+    bool (*available)() = Always;  // whether this processor can run it
+    bool streaming = false;       // run with the vector forms' stores around the cache
 };
 void PrintTo(const Form& form, std::ostream* os) { *os << form.name; }
 
@@ -38,7 +46,24 @@ const Form kForms[] = {
     {"Scalar", Crossfade_Scalar, false},
     {"Mmx", Crossfade_Mmx, true},
     {"Sse", Crossfade_Sse, true},
+#if VEILSHIFT_WIDE_FORMS
+    // The x86-64 build's vector forms, each also with non-temporal stores, which
+    // take another path through every row (pieces up to an aligned address).
+    {"ScalarStreaming", Crossfade_Scalar, false, Always, true},
+    {"Sse2", Crossfade_Sse2, true},
+    {"Sse2Streaming", Crossfade_Sse2, true, Always, true},
+    {"Avx2", Crossfade_Avx2, true, HasAvx2},
+    {"Avx2Streaming", Crossfade_Avx2, true, HasAvx2, true},
+#endif
 };
+
+// Calls the form with the streaming threshold the form's entry asks for.
+void CallForm(const Form& form, uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+    CrossfadeStreamingBytes = form.streaming ? 0 : SIZE_MAX;
+    form.fn(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
+}
 
 size_t GroupedBytes(const Form& form, int32_t width) {
     return form.grouped ? static_cast<size_t>(width / 4) * 12 : 0;
@@ -163,32 +188,39 @@ testing::AssertionResult SameBytes(const std::vector<uint8_t>& actual, const std
 std::vector<uint8_t> RunRow(const Form& form, int32_t width, uint8_t a, uint8_t b, int32_t alpha) {
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     std::vector<uint8_t> aRow(rowBytes, a), bRow(rowBytes, b), out(rowBytes, 0x5A);
-    form.fn(out.data(), 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
+    CallForm(form, out.data(), 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
     return out;
 }
 
-class CrossfadeForm : public testing::TestWithParam<Form> {};
+class CrossfadeForm : public testing::TestWithParam<Form> {
+protected:
+    void SetUp() override {
+        if (!GetParam().available()) GTEST_SKIP() << GetParam().name << " needs instructions this processor lacks";
+    }
+};
 INSTANTIATE_TEST_SUITE_P(AllForms, CrossfadeForm, testing::ValuesIn(kForms),
                          [](const testing::TestParamInfo<Form>& info) { return std::string(info.param.name); });
 
 // a sweeps the row (byte i holds i & 255); b and alpha sweep the loops. Width
-// 87 ends in a 3-pixel tail, 88 in a whole group.
+// 87 ends in a 3-pixel tail, 88 in a whole group. The destination row starts
+// at b mod 32 bytes into its buffer, so every alignment of it is seen.
 TEST_P(CrossfadeForm, EveryByteMatchesModel) {
     const Form& form = GetParam();
     const ModelTables& models = Models();
-    std::vector<uint8_t> aRow(88 * 3), bRow(88 * 3), out(88 * 3), expected(88 * 3);
+    std::vector<uint8_t> aRow(88 * 3), bRow(88 * 3), outBuffer(88 * 3 + 32), expected(88 * 3);
     for (size_t i = 0; i < aRow.size(); ++i) aRow[i] = static_cast<uint8_t>(i);
     for (int32_t width : {87, 88}) {
         const size_t rowBytes = static_cast<size_t>(width) * 3;
         const size_t groupedBytes = GroupedBytes(form, width);
         for (int b = 0; b < 256; ++b) {
             std::memset(bRow.data(), b, bRow.size());
+            uint8_t* const out = outBuffer.data() + (b & 31);
             for (int alpha = 0; alpha < 256; ++alpha) {
-                form.fn(out.data(), 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
+                CallForm(form, out, 0, aRow.data(), 0, bRow.data(), 0, width, 1, alpha);
                 const uint8_t* scalar = &models.scalar[ModelTables::Index(alpha, b)];
                 const uint8_t* grouped = &models.grouped[ModelTables::Index(alpha, b)];
                 for (size_t i = 0; i < rowBytes; ++i) expected[i] = (i < groupedBytes ? grouped : scalar)[i & 255];
-                if (std::memcmp(out.data(), expected.data(), rowBytes) != 0) {
+                if (std::memcmp(out, expected.data(), rowBytes) != 0) {
                     for (size_t i = 0; i < rowBytes; ++i)
                         ASSERT_EQ(int{out[i]}, int{expected[i]})
                             << "width " << width << " byte " << i << " a " << (i & 255) << " b " << b << " alpha "
@@ -224,7 +256,7 @@ TEST_P(CrossfadeForm, WorkedExamples) {
     // alpha 0 copies source A exactly.
     std::mt19937 rng(7);
     TestSurface a(13, 3, 13 * 3 + 5, false, rng), b(13, 3, 13 * 3 + 2, false, rng), dst(13, 3, 13 * 3, false, rng);
-    form.fn(dst.Pixel(0, 0), dst.pitch, a.Pixel(0, 0), a.pitch, b.Pixel(0, 0), b.pitch, 13, 3, 0);
+    CallForm(form, dst.Pixel(0, 0), dst.pitch, a.Pixel(0, 0), a.pitch, b.Pixel(0, 0), b.pitch, 13, 3, 0);
     for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(dst.Pixel(0, y), a.Pixel(0, y), 13 * 3), 0) << y;
 }
 
@@ -268,7 +300,7 @@ TEST(CrossfadeModel, NearMissFormulasAreCaught) {
                 }
         ASSERT_TRUE(found);
         for (const Form& form : kForms) {
-            if (form.grouped != nearMiss.grouped) continue;
+            if (form.grouped != nearMiss.grouped || !form.available()) continue;
             const uint8_t out = RunRow(form, 4, static_cast<uint8_t>(wa), static_cast<uint8_t>(wb), walpha)[0];
             EXPECT_NE(int{out}, static_cast<uint8_t>(nearMiss.formula(wa, wb, walpha)))
                 << form.name << " a " << wa << " b " << wb << " alpha " << walpha;
@@ -291,6 +323,12 @@ TEST(CrossfadeModel, GroupedFormsStayWithinOneStepTowardsA) {
             Crossfade_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
             Crossfade_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
             ASSERT_EQ(mmx, sse) << alpha;
+            for (const Form& form : kForms) {
+                if (!form.grouped || !form.available()) continue;
+                std::vector<uint8_t> other(rowBytes);
+                CallForm(form, other.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+                ASSERT_EQ(other, mmx) << form.name << " alpha " << alpha;
+            }
             for (size_t i = 0; i < rowBytes; ++i) {
                 const int s = scalar[i], g = mmx[i];
                 if (i >= groupedBytes || alpha % 2 == 0) {
@@ -355,8 +393,8 @@ TEST_P(CrossfadeForm, RandomSurfacesMatchModelAndStayInsideTheRectangle) {
                     expected[at + i] = Expected(form, i, width, aRow[i], bRow[i], alpha);
             }
 
-            form.fn(dst.Pixel(ds.x, ds.y), dst.pitch, a.Pixel(as.x, as.y), a.pitch, b.Pixel(bs.x, bs.y), b.pitch,
-                    width, height, alpha);
+            CallForm(form, dst.Pixel(ds.x, ds.y), dst.pitch, a.Pixel(as.x, as.y), a.pitch, b.Pixel(bs.x, bs.y), b.pitch,
+                width, height, alpha);
             ASSERT_TRUE(SameBytes(dst.Bytes(), expected)) << "destination";
             ASSERT_TRUE(SameBytes(a.Bytes(), aBefore)) << "source A";
             ASSERT_TRUE(SameBytes(b.Bytes(), bBefore)) << "source B";
@@ -368,11 +406,58 @@ TEST_P(CrossfadeForm, RandomSurfacesMatchModelAndStayInsideTheRectangle) {
 // build); x86-64 GCC carries __m64 in SSE registers.
 TEST_P(CrossfadeForm, LeavesTheX87StackUsable) {
     std::vector<uint8_t> a(64 * 3, 10), b(64 * 3, 200), out(64 * 3);
-    GetParam().fn(out.data(), 0, a.data(), 0, b.data(), 0, 64, 1, 100);
+    CallForm(GetParam(), out.data(), 0, a.data(), 0, b.data(), 0, 64, 1, 100);
     volatile long double x = 1;
     x = x + 1;  // an x87 load, add and store
     const long double sum = x;
     EXPECT_EQ(sum, 2.0L);
+}
+
+// A host may name one surface as destination and source: every byte must be
+// read before it is overwritten, whatever the pieces and stores of the form.
+TEST_P(CrossfadeForm, BlendsInPlaceOverEitherSource) {
+    const Form& form = GetParam();
+    for (int32_t width : {4, 23, 45, 130})
+        for (bool overA : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << (overA ? " over A" : " over B"));
+            std::mt19937 rng(static_cast<uint32_t>(width) * 2 + overA);
+            TestSurface shared(width + 3, 4, (width + 3) * 3 + 5, true, rng);
+            TestSurface other(width, 3, -(width * 3 + 2), true, rng);
+            const std::vector<uint8_t> sharedBefore = shared.Bytes();
+            std::vector<uint8_t> expected = sharedBefore;
+            for (int32_t y = 0; y < 3; ++y) {
+                const size_t at = static_cast<size_t>(shared.Pixel(1, 1 + y) - shared.memory.data());
+                const uint8_t* o = other.Pixel(0, y);
+                for (size_t i = 0; i < static_cast<size_t>(width) * 3; ++i) {
+                    const uint8_t s = sharedBefore[at + i];
+                    expected[at + i] =
+                        overA ? Expected(form, i, width, s, o[i], 99) : Expected(form, i, width, o[i], s, 99);
+                }
+            }
+            uint8_t* const rect = shared.Pixel(1, 1);
+            if (overA)
+                CallForm(form, rect, shared.pitch, rect, shared.pitch, other.Pixel(0, 0), other.pitch, width, 3, 99);
+            else
+                CallForm(form, rect, shared.pitch, other.Pixel(0, 0), other.pitch, rect, shared.pitch, width, 3, 99);
+            ASSERT_TRUE(SameBytes(shared.Bytes(), expected));
+        }
+}
+
+// The vector forms' lane arithmetic holds for weights of 0 to 255 only; the
+// callers never pass others, but the forms must still give their model's bytes.
+TEST_P(CrossfadeForm, WeightsOutsideTheRangeStillFollowTheModel) {
+    const Form& form = GetParam();
+    std::mt19937 rng(17);
+    const int32_t width = 41;
+    const size_t rowBytes = width * 3;
+    std::vector<uint8_t> a(rowBytes), b(rowBytes), out(rowBytes);
+    for (int32_t alpha : {-256, -3, -1, 256, 257, 511, 4096}) {
+        for (size_t i = 0; i < rowBytes; ++i) a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
+        CallForm(form, out.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+        for (size_t i = 0; i < rowBytes; ++i)
+            ASSERT_EQ(int{out[i]}, int{Expected(form, i, width, a[i], b[i], alpha)})
+                << "alpha " << alpha << " byte " << i;
+    }
 }
 
 TEST(ChooseCrossfade, PicksSimdOnlyForWholeGroupsAndSseFirst) {
@@ -386,6 +471,82 @@ TEST(ChooseCrossfade, PicksSimdOnlyForWholeGroupsAndSseFirst) {
         EXPECT_EQ(ChooseCrossfade(width, false, true), Crossfade_Sse) << width;
     }
 }
+
+// The wider forms stand in for MMX and SSE only, the widest first; they never
+// replace the scalar form the user's switches chose, nor serve rows without a
+// whole group.
+TEST(ChooseCrossfade, WiderFormsStandInForMmxAndSse) {
+    for (bool sse2 : {false, true})
+        for (bool avx2 : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "sse2 " << sse2 << " avx2 " << avx2);
+            EXPECT_EQ(ChooseCrossfade(3, true, true, sse2, avx2), Crossfade_Scalar);
+            EXPECT_EQ(ChooseCrossfade(640, false, false, sse2, avx2), Crossfade_Scalar);
+#if VEILSHIFT_WIDE_FORMS
+            const CrossfadeFn wide = avx2 ? Crossfade_Avx2 : sse2 ? Crossfade_Sse2 : nullptr;
+#else
+            const CrossfadeFn wide = nullptr;  // the 32-bit build has none and ignores the flags
+#endif
+            EXPECT_EQ(ChooseCrossfade(640, true, false, sse2, avx2), wide ? wide : Crossfade_Mmx);
+            EXPECT_EQ(ChooseCrossfade(640, true, true, sse2, avx2), wide ? wide : Crossfade_Sse);
+            EXPECT_EQ(ChooseCrossfade(4, false, true, sse2, avx2), wide ? wide : Crossfade_Sse);
+        }
+}
+
+// Recorded and made-up CPUID answers: AVX2 needs the leaf-7 bit, the AVX bit,
+// OSXSAVE and an operating system that saves the YMM registers.
+TEST(WideFeatures, DecodedFromCpuIdAndXcr0) {
+    auto decode = [](bool hasCpuId, uint32_t highestLeaf, uint32_t ecx1, uint32_t edx1, uint32_t ebx7, uint64_t xcr0) {
+        CpuIdReport r;
+        r.hasCpuId = hasCpuId, r.highestLeaf = highestLeaf, r.leaf1Ecx = ecx1, r.leaf1Edx = edx1;
+        r.leaf7Ebx = ebx7, r.xcr0 = xcr0;
+        const WideFeatures f = DecodeWideFeatures(r);
+        return std::string(f.sse2 ? "sse2" : "-") + (f.avx2 ? " avx2" : " -");
+    };
+    // A Zen 3 server processor as a guest, and a Haswell desktop.
+    EXPECT_EQ(decode(true, 0x10, 0xFED83203, 0x178BFBFF, 0x219C97A9, 0x207), "sse2 avx2");
+    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 avx2");
+    // Sandy Bridge: AVX without AVX2.
+    EXPECT_EQ(decode(true, 0xD, 0x1FBAE3FF, 0xBFEBFBFF, 0x00000000, 0x7), "sse2 -");
+    // An operating system that saves only the XMM registers, or has not enabled XGETBV.
+    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x3), "sse2 -");
+    EXPECT_EQ(decode(true, 0xD, 0x77FAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
+    // Leaf 7 not offered: its register counts for nothing.
+    EXPECT_EQ(decode(true, 0x6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
+    // A Pentium III: SSE only; no CPUID; a highest leaf of 0.
+    EXPECT_EQ(decode(true, 0x2, 0x00000000, 0x0387FBFF, 0, 0), "- -");
+    EXPECT_EQ(decode(false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
+    EXPECT_EQ(decode(true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
+}
+
+#if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)
+// The compiler's run-time checks read CPUID and XCR0 their own way.
+TEST(WideFeatures, DetectionAgreesWithTheCompilersRuntime) {
+    const WideFeatures detected = DetectWideFeatures();
+    EXPECT_EQ(detected.sse2, __builtin_cpu_supports("sse2") != 0);
+    EXPECT_EQ(detected.avx2, __builtin_cpu_supports("avx2") != 0);
+}
+
+// Natively the start-up values come from the environment. The wider forms
+// follow the processor while "MMX" allows the MMX form, and never without it.
+TEST(WideFeatures, FollowTheMmxSwitch) {
+    const bool saved[] = {UseMMX, UseSSE, UseSSE2, UseAVX2};
+    const WideFeatures detected = DetectWideFeatures();
+    struct Case { const char* mmx; const char* sse; bool wide; };
+    for (const Case& c : {Case{nullptr, nullptr, true}, Case{"1", "1", true}, Case{nullptr, "1", true},
+                          Case{"0", nullptr, false}, Case{"0", "1", false}, Case{"2", nullptr, false}}) {
+        SCOPED_TRACE(testing::Message() << "MMX " << (c.mmx ? c.mmx : "absent") << " SSE "
+                                        << (c.sse ? c.sse : "absent"));
+        c.mmx ? setenv("TESSARY_STARTUP_MMX", c.mmx, 1) : unsetenv("TESSARY_STARTUP_MMX");
+        c.sse ? setenv("TESSARY_STARTUP_SSE", c.sse, 1) : unsetenv("TESSARY_STARTUP_SSE");
+        LoadStartupSettings(platform::StartupKey());
+        EXPECT_EQ(UseSSE2, c.wide && detected.sse2);
+        EXPECT_EQ(UseAVX2, c.wide && detected.avx2);
+    }
+    unsetenv("TESSARY_STARTUP_MMX");
+    unsetenv("TESSARY_STARTUP_SSE");
+    UseMMX = saved[0], UseSSE = saved[1], UseSSE2 = saved[2], UseAVX2 = saved[3];
+}
+#endif
 
 // A host surface that records every call into a shared log.
 class LoggingSurface final : public HostSurface {
@@ -413,11 +574,13 @@ private:
 
 class FlagScope {
 public:
-    FlagScope(bool mmx, bool sse) { UseMMX = mmx, UseSSE = sse; }
-    ~FlagScope() { UseMMX = mmx_, UseSSE = sse_; }
+    FlagScope(bool mmx, bool sse, bool sse2 = false, bool avx2 = false) {
+        UseMMX = mmx, UseSSE = sse, UseSSE2 = sse2, UseAVX2 = avx2;
+    }
+    ~FlagScope() { UseMMX = mmx_, UseSSE = sse_, UseSSE2 = sse2_, UseAVX2 = avx2_; }
 
 private:
-    bool mmx_ = UseMMX, sse_ = UseSSE;
+    bool mmx_ = UseMMX, sse_ = UseSSE, sse2_ = UseSSE2, avx2_ = UseAVX2;
 };
 
 void Fill(TestSurface& s, uint8_t value) { std::memset(s.memory.data(), value, s.memory.size()); }
@@ -431,12 +594,19 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
     Fill(aPixels, 0);
     Fill(bPixels, 255);
 
-    struct Case { bool mmx, sse; int32_t width; uint8_t grouped; };
+    struct Case { bool mmx, sse, sse2, avx2; int32_t width; uint8_t grouped; };
     // a = 0, b = 255, alpha = 127: the grouped forms give 125, the scalar one 126.
-    for (const Case& c : {Case{false, false, 5, 126}, Case{true, false, 5, 125}, Case{true, true, 5, 125},
-                          Case{true, true, 3, 126}, Case{false, false, 3, 126}}) {
-        SCOPED_TRACE(testing::Message() << "mmx " << c.mmx << " sse " << c.sse << " width " << c.width);
-        FlagScope flags(c.mmx, c.sse);
+    for (const Case& c : {Case{false, false, false, false, 5, 126}, Case{true, false, false, false, 5, 125},
+                          Case{true, true, false, false, 5, 125}, Case{true, true, false, false, 3, 126},
+                          Case{false, false, false, false, 3, 126}, Case{true, false, true, false, 5, 125},
+                          Case{true, true, true, true, 5, 125}, Case{false, false, true, true, 5, 126},
+                          Case{true, true, true, true, 3, 126}}) {
+        SCOPED_TRACE(testing::Message() << "mmx " << c.mmx << " sse " << c.sse << " sse2 " << c.sse2 << " avx2 "
+                                        << c.avx2 << " width " << c.width);
+#if VEILSHIFT_WIDE_FORMS
+        if (c.avx2 && !HasAvx2()) continue;
+#endif
+        FlagScope flags(c.mmx, c.sse, c.sse2, c.avx2);
         Fill(dstPixels, 7);
         log.clear();
         CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127);

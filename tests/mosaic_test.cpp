@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "Veilshift/frame_math.h"
 #include "Veilshift/transitions/mosaic.h"
+#include "Veilshift/transitions/mosaic_forms.h"
 #include "effects_2d_support.h"
 #include "session_fixture.h"
 
@@ -218,6 +221,77 @@ TEST_F(Mosaic, OutOfRangeArgumentsAreHeldToUsableValues) {
     EXPECT_TRUE(recorder.Calls().empty());
     EXPECT_EQ(s.dst->Snapshot(), before);
 }
+
+// Each processor form, with plain and with streamed stores, draws the frames
+// of the per-pixel model and asks the host exactly what the scalar form asks.
+class MosaicForms : public ::testing::TestWithParam<std::tuple<ProcessorForm, bool>> {
+protected:
+    void SetUp() override { ASSERT_TRUE(table.Built()); }
+    void TearDown() override { veilshift::MosaicStreamingBytes = veilshift::kMosaicStreamingBytes; }
+    MulTableScope table;
+};
+
+TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
+    const auto& [form, streamed] = GetParam();
+    FormScope scope(form);
+    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    struct Case {
+        Rect rect;
+        int32_t blockSize, alpha;
+    };
+    const Case cases[] = {
+        {{3, 2, 5, 1, 2, 4, 61, 37}, 1, 0},       {{3, 2, 5, 1, 2, 4, 61, 37}, 1, 255},
+        {{3, 2, 5, 1, 2, 4, 63, 9}, 1, 131},      {{1, 1, 0, 2, 7, 3, 1, 5}, 1, 77},
+        {{2, 1, 3, 3, 4, 2, 11, 4}, 1, 1},        {{2, 1, 3, 3, 4, 2, 45, 3}, 3, 254},
+        {{1, 5, 0, 2, 7, 3, 97, 53}, 19, 25},     {{0, 0, 4, 4, 1, 0, 33, 29}, 97, 127},
+        {{7, 3, 1, 6, 2, 5, 2101, 7}, 97, 160},   {{4, 4, 4, 4, 4, 4, 2049, 4}, 1025, 99},
+        {{5, 0, 2, 1, 0, 3, 4099, 2}, 5, 200},    {{2, 2, 1, 1, 3, 3, 2047, 3}, 1, 60},
+    };
+    uint32_t seed = 100;
+    for (const Case& c : cases) {
+        Stage s(c.rect, ++seed);
+        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
+        const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy,
+                                                              c.rect.width, c.rect.height,
+                                                              MosaicModel(s, c.blockSize, c.alpha));
+        Draw(s, c.blockSize, c.alpha);
+        EXPECT_TRUE(SamePicture(*s.dst, expected)) << c.rect.width << "x" << c.rect.height << " block "
+                                                    << c.blockSize << " alpha " << c.alpha;
+        EXPECT_EQ(s.srcA->Snapshot(), a);
+        EXPECT_EQ(s.srcB->Snapshot(), b);
+        EXPECT_TRUE(s.GuardsIntact());
+    }
+}
+
+TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {
+    const auto& [form, streamed] = GetParam();
+    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    const Rect r{3, 2, 5, 1, 2, 4, 40, 23};
+    for (int32_t blockSize : {1, 7}) {
+        std::vector<std::vector<int32_t>> calls[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            FormScope scope(pass == 0 ? AvailableForms().front() : form);
+            CallRecorder recorder;
+            Stage s(r, 4, recorder.Log());
+            Draw(s, blockSize, 50);
+            for (const HostCall& call : recorder.Calls()) {
+                std::vector<int32_t> entry = CallArgs(call);
+                entry.push_back(static_cast<int32_t>(call.op));
+                calls[pass].push_back(entry);
+            }
+            EXPECT_EQ(recorder.Violations(), 0);
+        }
+        EXPECT_EQ(calls[1], calls[0]) << "block " << blockSize;
+        EXPECT_EQ(calls[0].size(), blockSize == 1 ? 2u + 2u * 23u : 2u + 2u * 4u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, MosaicForms,
+                         ::testing::Combine(::testing::ValuesIn(AvailableForms()), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<ProcessorForm, bool>>& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    (std::get<1>(info.param) ? "_streamed" : "_cached");
+                         });
 
 TEST(MosaicWithoutTable, DrawsNothing) {
     veilshift::ReleaseMulTable();

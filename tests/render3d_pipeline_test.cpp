@@ -126,6 +126,15 @@ TEST_F(Render3dPipeline, DepthBufferAllocateClearFree) {
     }
     EXPECT_TRUE(depthBuffer.Covers(480, 640));
     EXPECT_FALSE(depthBuffer.Covers(481, 640));
+    // Every cell takes the value's own bits: a negative zero keeps its sign,
+    // and the frame's 0.0 (cleared by bytes) leaves nothing of the value before.
+    for (const float value : {-0.0f, 0.0f}) {
+        depthBuffer.Clear(value);
+        for (int32_t r = 0; r < 480; ++r)
+            for (int32_t c = 0; c < 640; ++c)
+                ASSERT_EQ(FloatBits(depthBuffer.rowPointers[r][c]), FloatBits(value)) << r << "," << c;
+    }
+    depthBuffer.Clear(0.25f);
 
     // A non-positive size leaves the existing grid alone.
     float** const before = depthBuffer.rowPointers;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -304,6 +305,67 @@ TEST_F(Ripple, NothingIsAskedOrDrawnWithoutAFrame) {
     EXPECT_TRUE(recorder.Calls().empty());
     EXPECT_EQ(s.dst->Snapshot(), before);
 }
+
+// Each processor form draws the frames of the per-pixel model: several
+// strips of columns, steep and flat ones, pixels kept at every edge, alpha 0
+// with shifted columns, and pitches that differ.
+class RippleForms : public ::testing::TestWithParam<ProcessorForm> {
+protected:
+    void SetUp() override { ASSERT_TRUE(table.Built()); }
+    MulTableScope table;
+};
+
+TEST_P(RippleForms, FramesMatchThePerPixelModel) {
+    FormScope scope(GetParam());
+    struct Case {
+        Rect rect;
+        int32_t progress, total;
+    };
+    const Case cases[] = {
+        {{3, 2, 5, 1, 2, 4, 161, 97}, 0, 60},      // a copy of A
+        {{3, 2, 5, 1, 2, 4, 161, 97}, 30, 60},     // the peak
+        {{1, 5, 0, 2, 7, 3, 263, 131}, 1, 3},      // odd total: twice the amplitude
+        {{0, 0, 4, 4, 1, 0, 203, 57}, 59, 60},     // flat but mixed
+        {{2, 1, 3, 3, 4, 2, 15, 41}, 4, 9},        // narrow: whole rows
+        {{2, 1, 3, 3, 4, 2, 64, 1}, 2, 5},         // one row
+        {{2, 1, 3, 3, 4, 2, 1, 33}, 2, 5},         // one column
+        {{6, 3, 1, 9, 2, 2, 517, 29}, 9, 17},      // rows move far, strips cut at 517
+        {{4, 7, 3, 2, 5, 1, 2417, 12}, 1, 1000},   // alpha 0, shifted columns of one pixel
+        {{1, 2, 3, 4, 5, 6, 130, 300}, 25, 49},    // taller than wide
+    };
+    uint32_t seed = 60;
+    for (const Case& c : cases) {
+        Stage s(c.rect, ++seed);
+        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
+        int32_t kept = 0;
+        const std::vector<uint8_t> expected =
+            ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy, c.rect.width, c.rect.height,
+                            RippleModel(s, c.progress, c.total, &kept));
+        Draw(s, c.progress, c.total);
+        EXPECT_TRUE(SamePicture(*s.dst, expected)) << GetParam().name << " " << c.rect.width << "x"
+                                                    << c.rect.height << " frame " << c.progress << "/" << c.total;
+        EXPECT_EQ(s.srcA->Snapshot(), a);
+        EXPECT_EQ(s.srcB->Snapshot(), b);
+        EXPECT_TRUE(s.GuardsIntact());
+    }
+}
+
+TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {
+    FormScope scope(GetParam());
+    CallRecorder recorder;
+    Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 31, recorder.Log());
+    veilshift::FailAllocationsFrom(0);
+    const int64_t outstanding = veilshift::OutstandingAllocations();
+    Draw(s, 6, 12);
+    EXPECT_EQ(recorder.Calls().size(), 6u);
+    EXPECT_EQ(veilshift::AllocationCount(), 2);
+    EXPECT_EQ(veilshift::OutstandingAllocations(), outstanding);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, RippleForms, ::testing::ValuesIn(AvailableForms()),
+                         [](const ::testing::TestParamInfo<ProcessorForm>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace effects2d

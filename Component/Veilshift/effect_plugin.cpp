@@ -83,6 +83,8 @@ bool EffectPlugin::Begin(int32_t dstNumber, int32_t dx, int32_t dy, int32_t srcA
     ReleaseEffectResources();
     active = false;
 
+    // The host may hand over null in place of its table once connected.
+    if (surfaceTable == nullptr) return false;
     dst = surfaceTable->GetSurface(dstNumber);
     if (dst == nullptr) return false;
     srcA = surfaceTable->GetSurface(srcANumber);
@@ -137,7 +139,9 @@ void EffectPlugin::Draw(int32_t progress, int32_t total) {
         FindEffectHandler(params.effect)(*this, progress, total);
     else  // the last frame is exactly the entered picture, whatever the effect
         ThePixmillApi->Copy(dst, params.dx, params.dy, srcB, params.bx, params.by, params.width, params.height);
-    screenUpdater->UpdateRect(params.dstNumber, params.dx, params.dy, params.width, params.height);
+    // A ScreenUpdater the host has replaced with null is not called.
+    if (screenUpdater != nullptr)
+        screenUpdater->UpdateRect(params.dstNumber, params.dx, params.dy, params.width, params.height);
 }
 
 void EffectPlugin::End() {

@@ -20,6 +20,9 @@ void FreeBytes(void* block);
 // tells how many allocations were asked for since the last reset.
 void FailAllocationsFrom(int64_t n);
 int64_t AllocationCount();
+// Blocks obtained and not yet freed, over the module's whole life (never reset):
+// zero again once everything the module acquired has been given back.
+int64_t OutstandingAllocations();
 
 // Array of `count` elements of T, or null; the byte count is checked for overflow.
 template <typename T>

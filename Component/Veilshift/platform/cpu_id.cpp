@@ -39,4 +39,15 @@ void CpuId(uint32_t leaf, uint32_t regs[4]) {
 #endif
 }
 
+uint64_t ReadXcr0() {
+#if defined(__x86_64__) || defined(__i386__)
+    // Inline assembly rather than the intrinsic, which would need -mxsave for this file.
+    uint32_t low, high;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (uint64_t{high} << 32) | low;
+#else
+    return 0;
+#endif
+}
+
 }  // namespace veilshift::platform

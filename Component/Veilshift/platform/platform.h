@@ -41,5 +41,9 @@ void ShowMessageBox(const char* text, const char* caption);
 // EFLAGS can be toggled); always true on x86-64, false on other processors.
 bool HasCpuId();
 void CpuId(uint32_t leaf, uint32_t regs[4]);  // eax, ebx, ecx, edx
+// XGETBV with ECX = 0: which register states the operating system saves on a
+// task switch. Only valid when CPUID leaf 1 reports OSXSAVE (ECX bit 27); 0 on
+// other processors.
+uint64_t ReadXcr0();
 
 }  // namespace veilshift::platform

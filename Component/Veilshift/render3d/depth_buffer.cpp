@@ -1,5 +1,6 @@
 #include "depth_buffer.h"
 
+#include <cstring>
 #include <type_traits>
 
 #include "../memory.h"
@@ -31,10 +32,18 @@ bool DepthBuffer::Allocate(int32_t rows, int32_t columns) {
 }
 
 void DepthBuffer::Clear(float value) {
-    for (int32_t r = 0; r < rowCount; ++r) {
-        float* row = rowPointers[r];
-        for (int32_t c = 0; c < columnCount; ++c) row[c] = value;
+    if (rowPointers == nullptr) return;
+    // The rows follow one another in the block: one fill covers them all.
+    float* const block = rowPointers[0];
+    const size_t cells = static_cast<size_t>(rowCount) * static_cast<size_t>(columnCount);
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    if (bits == 0) {  // +0.0, every frame's value
+        std::memset(block, 0, cells * sizeof(float));
+        return;
     }
+    // By its bits, so the x87 unit never touches the value on the way.
+    for (size_t i = 0; i < cells; ++i) std::memcpy(block + i, &bits, sizeof bits);
 }
 
 void DepthBuffer::Free() {

@@ -1,13 +1,16 @@
 // Perspective-correct, depth-tested triangle filling. DrawTriangles sets each
 // triangle up once (gradients of 1/z, u/z and v/z, edges); DrawSpans walks the
-// rows of one part of it, where every pixel costs only additions until the
-// depth test passes, and then one reciprocal.
+// rows of one part of it and hands their spans to a span form (span_fill.h),
+// where a pixel costs a product and a sum per interpolant until the depth test
+// passes, and then one reciprocal.
 #include <cmath>
 #include <cstring>
 
 #include "../platform/fpu_precision.h"
+#include "../startup_settings.h"
 #include "depth_buffer.h"
 #include "soft_renderer.h"
+#include "span_fill.h"
 
 namespace veilshift {
 
@@ -23,27 +26,6 @@ int32_t TruncateToInt(float value) {
     if (value >= -2147483648.0f) return static_cast<int32_t>(value);
     if (value < -2147483648.0f) return INT32_MIN;
     return 0;
-}
-
-// NearestInteger, for callers that already run with single-precision rounding.
-// Within [-2^22, 2^23] the sum with 2^23 lands where the float's last mantissa
-// bit is worth 1 (0.5 below 2^23, hence the doubling of negative values), and
-// its bits minus those of 2^23 are the rounded value. Past that range the
-// trick would give values of the wrong sign or size (-2^24 < value < -2^23
-// comes out as a large positive number, which would drop a span starting far
-// to the left instead of clipping it): there the result keeps its sign and
-// saturates, positive values to the integer they already are, negative ones
-// doubled like the range above.
-inline int32_t NearestIntegerSingle(float value) {
-    if (value >= -4194304.0f && value <= 8388608.0f) {
-        const float sum = value + 8388608.0f;
-        int32_t bits;  // positive: the sum lies in [2^22, 2^24]
-        std::memcpy(&bits, &sum, sizeof bits);
-        return bits - 0x4B000000;
-    }
-    if (value > 0.0f) return value < 2147483648.0f ? static_cast<int32_t>(value) : INT32_MAX;
-    if (value < 0.0f) return value >= -1073741824.0f ? static_cast<int32_t>(value * 2.0f) : INT32_MIN;
-    return 0;  // NaN
 }
 
 __attribute__((noinline)) int32_t NearestIntegerCall(float value) { return NearestIntegerSingle(value); }
@@ -91,6 +73,26 @@ void SetRightEdge(SpanState& s, const Corner& from, float slope, float preStep) 
     s.rightX = from.x + slope * preStep;
 }
 
+#if VEILSHIFT_WIDE_FORMS
+// Every 64-byte line that holds a byte of [from, to). (The compiler's prefetch
+// built-in counts as free of effects, and a loop of nothing else is deleted.)
+void PrefetchLines(const void* from, const void* to) {
+    const uintptr_t end = reinterpret_cast<uintptr_t>(to);
+    for (uintptr_t line = reinterpret_cast<uintptr_t>(from) & ~uintptr_t{63}; line < end; line += 64)
+        __asm__ __volatile__("prefetcht0 %0" : : "m"(*reinterpret_cast<const char*>(line)));
+}
+
+// A batch's spans are drawn a little after they are worked out: meanwhile
+// their depth cells and pixels are fetched. A triangle's spans are short and a
+// row apart, too short a stream for the processor to foresee.
+void PrefetchSpan(const Span& span) {
+    PrefetchLines(span.depth, span.depth + span.count);
+    PrefetchLines(span.pixels, span.pixels + static_cast<ptrdiff_t>(span.count) * 3);
+}
+#else
+void PrefetchSpan(const Span&) {}
+#endif
+
 __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y,
                                                int32_t slotIndex, int32_t firstRow, int32_t endRow) {
     if (!CanDraw(r, destination) || !SlotUsable(r, slotIndex)) return;
@@ -100,11 +102,10 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
     uint8_t* const destinationAddress = destination->PixelAddress(x, y);
     const int32_t destinationPitch = destination->Pitch();
     if (textureAddress == nullptr || destinationAddress == nullptr) return;
-    const uint8_t* const texels =
-        textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
-                                                static_cast<int64_t>(slot.x) * 3);
-    const int32_t lastU = slot.width - 1;
-    const int32_t lastV = slot.height - 1;
+    const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
+                                                                      static_cast<int64_t>(slot.x) * 3),
+                              texturePitch, slot.width - 1, slot.height - 1};
+    const SpanFillFn fill = ChooseSpanFill(texture, UseSSE2, UseAVX2);
     const int32_t width = r.viewportWidth;
     const int32_t height = r.viewportHeight;
 
@@ -122,6 +123,11 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
         row = top;
     }
 
+    // The rows' spans go to the form a batch at a time.
+    constexpr int32_t kBatch = 32;
+    Span spans[kBatch];
+    int32_t batched = 0;
+    const SpanGradient gradient{s.dIzDx, s.dUzDx, s.dVzDx};
     for (; row < endRow && row < height; ++row) {
         int32_t xs = NearestIntegerSingle(s.leftX);
         const int32_t xe = NearestIntegerSingle(s.rightX);
@@ -138,27 +144,15 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
             xs = 0;
         }
         const int32_t last = xe < width - 1 ? xe : width - 1;
-        float* const depth = depthBuffer.rowPointers[row];
-        uint8_t* const out = destinationAddress + static_cast<ptrdiff_t>(row) * destinationPitch;
-        for (int32_t column = xs; column <= last; ++column) {
-            // Depth first: a hidden pixel costs no division and no texel. NaN never passes.
-            if (iz > depth[column]) {
-                depth[column] = iz;
-                const float w = 1.0f / iz;
-                int32_t iu = NearestIntegerSingle(uz * w);
-                int32_t iv = NearestIntegerSingle(vz * w);
-                // Clamp, don't wrap: coordinates a little past 0 or 1 repeat the edge texels.
-                iu = iu < 0 ? 0 : (iu > lastU ? lastU : iu);
-                iv = iv < 0 ? 0 : (iv > lastV ? lastV : iv);
-                const uint8_t* const texel = texels + static_cast<ptrdiff_t>(iv) * texturePitch + iu * 3;
-                uint8_t* const pixel = out + static_cast<ptrdiff_t>(column) * 3;
-                pixel[0] = texel[0];
-                pixel[1] = texel[1];
-                pixel[2] = texel[2];
+        if (xs <= last) {
+            spans[batched++] = {iz, uz, vz, last - xs + 1, xs, width - 1 - last, depthBuffer.rowPointers[row] + xs,
+                                destinationAddress + static_cast<ptrdiff_t>(row) * destinationPitch +
+                                    static_cast<ptrdiff_t>(xs) * 3};
+            PrefetchSpan(spans[batched - 1]);
+            if (batched == kBatch) {
+                fill(spans, batched, gradient, texture);
+                batched = 0;
             }
-            iz += s.dIzDx;
-            uz += s.dUzDx;
-            vz += s.dVzDx;
         }
 
         s.leftX += s.leftSlope;
@@ -167,6 +161,7 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
         s.leftUz += s.leftUzStep;
         s.leftVz += s.leftVzStep;
     }
+    if (batched > 0) fill(spans, batched, gradient, texture);
 
     // The next part of the same triangle continues from these edges.
     r.span.leftX = s.leftX;

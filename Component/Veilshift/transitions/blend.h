@@ -4,6 +4,10 @@
 #include <cstdint>
 
 namespace veilshift {
+// Internal linkage: the form files are built for different processors, and an
+// out-of-line copy (unoptimised builds) from an AVX2 file must not be the one
+// the linker keeps for the scalar form.
+namespace {
 
 // Scalar form and every tail byte: a + floor(alpha * (b - a) / 256).
 // >> floors: a falling byte moves at the smallest weights, a rising one does not.
@@ -21,4 +25,5 @@ inline uint8_t BlendByteGrouped(int32_t a, int32_t b, int32_t halfAlpha) {
     return static_cast<uint8_t>(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
 }
 
+}  // namespace
 }  // namespace veilshift

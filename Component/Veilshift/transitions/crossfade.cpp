@@ -7,11 +7,19 @@
 
 namespace veilshift {
 
-CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse) {
+size_t CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
+
+CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2, bool useAvx2) {
     if (width < 4) return Crossfade_Scalar;  // no whole group of 4 pixels
-    if (useSse) return Crossfade_Sse;
-    if (useMmx) return Crossfade_Mmx;
-    return Crossfade_Scalar;
+    if (!useSse && !useMmx) return Crossfade_Scalar;
+#if VEILSHIFT_WIDE_FORMS
+    if (useAvx2) return Crossfade_Avx2;
+    if (useSse2) return Crossfade_Sse2;
+#else
+    static_cast<void>(useSse2);
+    static_cast<void>(useAvx2);
+#endif
+    return useSse ? Crossfade_Sse : Crossfade_Mmx;
 }
 
 void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
@@ -25,8 +33,8 @@ void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, 
     const ptrdiff_t dstPitch = dst->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
-    ChooseCrossfade(width, UseMMX, UseSSE)(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height,
-                                           alpha);
+    const CrossfadeFn form = ChooseCrossfade(width, UseMMX, UseSSE, UseSSE2, UseAVX2);
+    form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha);
 }
 
 void DrawCrossfadeFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {

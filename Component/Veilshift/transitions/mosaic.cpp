@@ -8,101 +8,106 @@
 #include "../effect_plugin.h"
 #include "../frame_math.h"
 #include "../mul_table.h"
+#include "../startup_settings.h"
+#include "mosaic_forms.h"
 
 namespace veilshift {
 namespace {
 
-// A block row is expanded into a pattern of this many pixels at a time and
+// A block row is laid out once as a pattern of up to this many pixels and then
 // copied into each of its destination rows: the destination is only written,
 // never read back (it may be slow to read), and nothing is allocated.
-constexpr int32_t kPatternPixels = 1024;
+constexpr int32_t kPatternPixels = 2048;
 
-// The block grid along one axis: edges at every position p with
-// 0 < p < extent and p = extent / 2 (mod blockSize), so the first span is the
-// cut remainder before the first such edge (or a whole block when that
-// remainder is 0) and the last span is cut at the extent.
-struct BlockSpans {
-    int32_t extent;
-    int32_t blockSize;
+// Eight pixels of one colour as three 64-bit words (the bytes c0 c1 c2
+// repeating; x86 stores the low byte first). p holds c0 | c1 << 8 | c2 << 16.
+struct ColourChunk {
+    explicit ColourChunk(uint64_t p)
+        : w0(p | p << 24 | p << 48), w1(p >> 16 | p << 8 | p << 32 | p << 56), w2(p >> 8 | p << 16 | p << 40) {}
 
-    int32_t First() const {
-        const int32_t cut = (extent / 2) % blockSize;
-        return cut > 0 ? cut : std::min(blockSize, extent);
-    }
-    // The span starting at `start` (< extent); never passes the extent.
-    int32_t From(int32_t start) const { return std::min(blockSize, extent - start); }
-};
-
-struct Colour {
-    uint8_t c0, c1, c2;
-};
-
-inline void PutRun(uint8_t* out, int32_t count, Colour c) {
-    for (int32_t i = 0; i < count; ++i, out += 3) {
-        out[0] = c.c0;
-        out[1] = c.c1;
-        out[2] = c.c2;
-    }
-}
-
-// The two weight rows of MulTable: MulTable[255 - alpha] for A, MulTable[alpha]
-// for B. Their sum never exceeds 255.
-struct Weights {
-    const uint8_t* a;
-    const uint8_t* b;
-
-    Colour Mix(const uint8_t* pa, const uint8_t* pb) const {
-        return {static_cast<uint8_t>(a[pa[0]] + b[pb[0]]), static_cast<uint8_t>(a[pa[1]] + b[pb[1]]),
-                static_cast<uint8_t>(a[pa[2]] + b[pb[2]])};
-    }
-};
-
-// One block row: `rows` destination rows from dstRow on, the block colours
-// sampled from the source rows a and b (the block row's top row).
-void FillBlockRow(uint8_t* dstRow, ptrdiff_t dstPitch, int32_t rows, const uint8_t* a, const uint8_t* b,
-                  BlockSpans columns, Weights weights) {
-    if (rows == 1) {  // a single row takes the runs directly
-        for (int32_t x0 = 0, span = columns.First();;) {
-            const size_t offset = static_cast<size_t>(x0) * 3;
-            PutRun(dstRow + offset, span, weights.Mix(a + offset, b + offset));
-            x0 += span;
-            if (x0 >= columns.extent) return;
-            span = columns.From(x0);
+    // `pixels` pixels from `out` on, in whole chunks of 8: up to 7 pixels past
+    // the run are written too, into what the next run (or the slack) overwrites.
+    void Put(uint8_t* out, int32_t pixels) const {
+        for (int32_t n = 0; n < pixels; n += 8, out += 24) {
+            std::memcpy(out, &w0, 8);
+            std::memcpy(out + 8, &w1, 8);
+            std::memcpy(out + 16, &w2, 8);
         }
     }
 
-    uint8_t pattern[kPatternPixels * 3];
-    int32_t patternStart = 0;  // the pattern's first pixel in the row
-    int32_t filled = 0;        // pixels held in the pattern
-    auto flush = [&] {
-        const size_t bytes = static_cast<size_t>(filled) * 3;
-        uint8_t* out = dstRow + static_cast<size_t>(patternStart) * 3;
+    uint64_t w0, w1, w2;
+};
+
+// MulTable[255 - alpha][a] + MulTable[alpha][b] per byte, packed as above.
+inline uint64_t MixPixel(const MixWeights& w, const uint8_t* pa, const uint8_t* pb) {
+    const uint32_t c0 = static_cast<uint8_t>(w.rowA[pa[0]] + w.rowB[pb[0]]);
+    const uint32_t c1 = static_cast<uint8_t>(w.rowA[pa[1]] + w.rowB[pb[1]]);
+    const uint32_t c2 = static_cast<uint8_t>(w.rowA[pa[2]] + w.rowB[pb[2]]);
+    return c0 | c1 << 8 | c2 << 16;
+}
+
+// One block row: `rows` destination rows from dstRow on, the block colours
+// sampled from the source rows a and b (the block row's top row), a pattern
+// of up to kPatternPixels at a time.
+void FillBlockRow(uint8_t* dstRow, ptrdiff_t dstPitch, int32_t rows, const uint8_t* a, const uint8_t* b,
+                  const MosaicColumns& columns, const MixWeights& weights, const MosaicForms& forms, bool stream) {
+    uint8_t pattern[kPatternPixels * 3 + kMosaicPatternSlack];
+    for (int32_t from = 0; from < columns.width;) {
+        const int32_t to = columns.width - from > kPatternPixels ? from + kPatternPixels : columns.width;
+        forms.pattern(pattern, a, b, columns, from, to, weights);
+        const size_t bytes = static_cast<size_t>(to - from) * 3;
+        uint8_t* out = dstRow + static_cast<size_t>(from) * 3;
         for (int32_t r = 0;;) {
-            std::memcpy(out, pattern, bytes);
+            forms.copyRow(out, pattern, bytes, stream);
             if (++r >= rows) break;
             out += dstPitch;
         }
-        patternStart += filled;
-        filled = 0;
-    };
-    for (int32_t x0 = 0, span = columns.First();;) {
-        const size_t offset = static_cast<size_t>(x0) * 3;
-        const Colour colour = weights.Mix(a + offset, b + offset);
-        for (int32_t left = span; left > 0;) {
-            const int32_t count = std::min(left, kPatternPixels - filled);
-            PutRun(pattern + static_cast<size_t>(filled) * 3, count, colour);
-            filled += count;
-            left -= count;
-            if (filled == kPatternPixels) flush();
-        }
-        x0 += span;
-        if (x0 >= columns.extent) break;
-        span = columns.From(x0);
+        from = to;
     }
-    if (filled > 0) flush();
 }
 
+void NoFence() {}
+
 }  // namespace
+
+size_t MosaicStreamingBytes = kMosaicStreamingBytes;
+
+void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
+                          int32_t from, int32_t to, const MixWeights& weights) {
+    for (int32_t x0 = BlockStart(columns, from); x0 < to;) {
+        const int32_t end = BlockEnd(columns, x0);
+        const int32_t runStart = x0 > from ? x0 : from;
+        const int32_t runEnd = end < to ? end : to;
+        const size_t sample = static_cast<size_t>(x0) * 3;
+        ColourChunk(MixPixel(weights, a + sample, b + sample))
+            .Put(pattern + static_cast<size_t>(runStart - from) * 3, runEnd - runStart);
+        x0 = end;
+    }
+}
+
+void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                   bool stream) {
+    // MulTable[255] is the identity and MulTable[0] all zeros.
+    if (weights.alpha == 0) return CopyRow_Scalar(dst, a, bytes, stream);
+    if (weights.alpha == 255) return CopyRow_Scalar(dst, b, bytes, stream);
+    const uint8_t* const rowA = weights.rowA;
+    const uint8_t* const rowB = weights.rowB;
+    for (size_t k = 0; k < bytes; ++k) dst[k] = static_cast<uint8_t>(rowA[a[k]] + rowB[b[k]]);
+}
+
+// memmove: a host may hand over one surface as destination and source.
+void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool) { std::memmove(dst, src, bytes); }
+
+MosaicForms ChooseMosaicForms(bool useSse2, bool useAvx2) {
+#if VEILSHIFT_WIDE_FORMS
+    if (useAvx2) return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Sse2, FinishStreaming_Sse2, true};
+    if (useSse2) return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, true};
+#else
+    static_cast<void>(useSse2);
+    static_cast<void>(useAvx2);
+#endif
+    return {MixRow_Scalar, MosaicPattern_Scalar, CopyRow_Scalar, NoFence, false};
+}
 
 int32_t MosaicBlockSize(int32_t progress, int32_t total) {
     if (total < 1 || progress < 0 || progress >= total) return 1;
@@ -120,18 +125,32 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     // The destination is asked once per frame; the sources once per block row.
     uint8_t* dstRow = dst->PixelAddress(dx, dy);
     const ptrdiff_t dstPitch = dst->Pitch();
-    const Weights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha]};
-    const BlockSpans columns{width, blockSize};
-    const BlockSpans blockRows{height, blockSize};
-    for (int32_t y0 = 0, span = blockRows.First();;) {
-        const uint8_t* a = srcA->PixelAddress(ax, ay + y0);
-        const uint8_t* b = srcB->PixelAddress(bx, by + y0);
-        FillBlockRow(dstRow, dstPitch, span, a, b, columns, weights);
-        y0 += span;
-        if (y0 >= height) break;
-        dstRow += dstPitch * span;
-        span = blockRows.From(y0);
+    const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
+    const MosaicForms forms = ChooseMosaicForms(UseSSE2, UseAVX2);
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const bool stream = forms.canStream && rowBytes * static_cast<size_t>(height) >= MosaicStreamingBytes;
+
+    if (blockSize == 1) {  // every block one pixel: a blend row by row
+        for (int32_t y = 0;;) {
+            forms.mixRow(dstRow, srcA->PixelAddress(ax, ay + y), srcB->PixelAddress(bx, by + y), rowBytes, weights,
+                         stream);
+            if (++y >= height) break;
+            dstRow += dstPitch;
+        }
+    } else {
+        const MosaicColumns columns = MosaicColumnsOf(width, blockSize);
+        const MosaicColumns blockRows = MosaicColumnsOf(height, blockSize);
+        for (int32_t y0 = 0;;) {
+            const int32_t y1 = BlockEnd(blockRows, y0);
+            const uint8_t* a = srcA->PixelAddress(ax, ay + y0);
+            const uint8_t* b = srcB->PixelAddress(bx, by + y0);
+            FillBlockRow(dstRow, dstPitch, y1 - y0, a, b, columns, weights, forms, stream);
+            if (y1 >= height) break;
+            dstRow += dstPitch * (y1 - y0);
+            y0 = y1;
+        }
     }
+    if (stream) forms.finishStreaming();
 }
 
 void DrawMosaicFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {

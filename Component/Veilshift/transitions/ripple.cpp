@@ -10,6 +10,9 @@
 #include "../memory.h"
 #include "../mul_table.h"
 #include "../platform/fpu_precision.h"
+#include "../startup_settings.h"
+#include "ripple_forms.h"
+#include "ripple_strips.h"
 
 // Out of line and opaque to interprocedural analysis, so that no double
 // operation of the function is scheduled before the caller has set the x87
@@ -117,6 +120,54 @@ void ComputeRippleShifts(int32_t width, int32_t height, int32_t progress, int32_
     FillShifts(width, height, progress, total, columnShift, rowShift);
 }
 
+namespace {
+
+// One strip of the scalar form: the pixels one at a time through MulTable.
+// With one pitch for both sources (the usual case) one table of column terms
+// serves both: the 32-bit build has few registers to spare.
+template <bool kOnePitch>
+void MixStrip_Scalar(const RippleFrame& frame, const RippleStrip& s) {
+    const StripFrame f(frame);
+    size_t termsA[kRippleMaxStripColumns];
+    size_t termsB[kOnePitch ? 1 : kRippleMaxStripColumns];
+    FillColumnTerms(f.columnShift, s, f.aPitch, termsA);
+    if (!kOnePitch) FillColumnTerms(f.columnShift, s, f.bPitch, termsB);
+    for (int32_t j = 0; j < f.height; ++j) {
+        // Rows none of whose columns reach back into the rectangle, and rows all of whose columns do.
+        if (s.highestShift < -j || s.lowestShift >= f.height - j) continue;
+        const bool allInside = s.lowestShift >= -j && s.highestShift < f.height - j;
+        const int32_t move = f.rowShift[j];
+        const ColumnSpan span = ShiftedColumns(s.first, s.end, move, f.width);
+        const size_t rowA = RowTerm(j, f.aPitch, s.first, move);
+        const size_t rowB = kOnePitch ? rowA : RowTerm(j, f.bPitch, s.first, move);
+        uint8_t* out = f.dst + j * f.dstPitch + ptrdiff_t{span.begin} * 3;
+        for (int32_t k = span.begin - s.first; k < span.end - s.first; ++k, out += 3) {
+            if (!allInside && !SourceRowInside(f.columnShift[s.first + k], j, f.height)) continue;
+            const size_t termA = termsA[k];
+            const size_t termB = kOnePitch ? termA : termsB[k];
+            MixPixel(out, SourcePixel(f.a, rowA, termA), SourcePixel(f.b, rowB, termB), f.rowA, f.rowB);
+        }
+    }
+}
+
+}  // namespace
+
+void Ripple_Scalar(const RippleFrame& frame) {
+    if (frame.aPitch == frame.bPitch)
+        WalkStrips(frame, MixRow_Scalar, [&](const RippleStrip& strip) { MixStrip_Scalar<true>(frame, strip); });
+    else
+        WalkStrips(frame, MixRow_Scalar, [&](const RippleStrip& strip) { MixStrip_Scalar<false>(frame, strip); });
+}
+
+RippleFn ChooseRipple(bool useAvx2) {
+#if VEILSHIFT_WIDE_FORMS
+    if (useAvx2) return Ripple_Avx2;
+#else
+    static_cast<void>(useAvx2);
+#endif
+    return Ripple_Scalar;
+}
+
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total) {
@@ -137,32 +188,18 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     ComputeRippleShifts(width, height, progress, total, columnShift.Entries(), rowShift.Entries());
 
     const int32_t alpha = FrameAlpha(progress, total);
-    const uint8_t* const weightA = MulTable.rows[255 - alpha];
-    const uint8_t* const weightB = MulTable.rows[alpha];
-    const int32_t* const columns = columnShift.Entries();
-    const int32_t* const rows = rowShift.Entries();
-    for (int32_t j = 0; j < height; ++j) {
-        // The columns whose shifted position u = i + rowShift[j] stays in 0..width - 1.
-        const int64_t shift = rows[j];
-        const int32_t iBegin = static_cast<int32_t>(std::max<int64_t>(0, -shift));
-        const int32_t iEnd = static_cast<int32_t>(std::min<int64_t>(width, width - shift));
-        // v = j + columnShift[i] stays in 0..height - 1 exactly when the shift does this.
-        const int32_t lowest = -j;
-        const int32_t beyond = height - j;
-        uint8_t* const out = dstStart + j * dstPitch;
-        for (int32_t i = iBegin; i < iEnd; ++i) {
-            const int32_t columnShiftHere = columns[i];
-            if (columnShiftHere < lowest || columnShiftHere >= beyond) continue;
-            const ptrdiff_t u = i + static_cast<int32_t>(shift);
-            const ptrdiff_t v = j + columnShiftHere;
-            const uint8_t* const a = aStart + v * aPitch + u * 3;
-            const uint8_t* const b = bStart + v * bPitch + u * 3;
-            uint8_t* const d = out + static_cast<ptrdiff_t>(i) * 3;
-            d[0] = static_cast<uint8_t>(weightA[a[0]] + weightB[b[0]]);
-            d[1] = static_cast<uint8_t>(weightA[a[1]] + weightB[b[1]]);
-            d[2] = static_cast<uint8_t>(weightA[a[2]] + weightB[b[2]]);
-        }
-    }
+    const RippleFrame frame{dstStart,
+                            aStart,
+                            bStart,
+                            dstPitch,
+                            aPitch,
+                            bPitch,
+                            width,
+                            height,
+                            columnShift.Entries(),
+                            rowShift.Entries(),
+                            {MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha}};
+    ChooseRipple(UseAVX2)(frame);
 }
 
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {

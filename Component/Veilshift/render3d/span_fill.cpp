@@ -1,0 +1,61 @@
+// The scalar span form, the one every build has, and the chooser.
+#include "span_fill.h"
+
+namespace veilshift {
+
+void FillSpans_Scalar(const Span* spans, int32_t spanCount, const SpanGradient& d, const SpanTexture& texture) {
+    for (int32_t i = 0; i < spanCount; ++i) FillSpanFrom_Scalar(spans[i], d, texture, 0);
+}
+
+void FillSpanFrom_Scalar(const Span& span, const SpanGradient& d, const SpanTexture& texture, int32_t first) {
+    // Held in locals: the byte stores below could otherwise alias them all.
+    const float iz0 = span.iz, uz0 = span.uz, vz0 = span.vz;
+    const float dIz = d.dIz, dUz = d.dUz, dVz = d.dVz;
+    const int32_t count = span.count;
+    float* const depth = span.depth;
+    uint8_t* const pixels = span.pixels;
+    const uint8_t* const texels = texture.texels;
+    const ptrdiff_t pitch = texture.pitch;
+    const int32_t lastU = texture.lastU, lastV = texture.lastV;
+    // The count stops at 2^24 by itself: 2^24 + 1 rounds back to 2^24. (The
+    // vector forms start here only below that.)
+    float k = static_cast<float>(first);
+    for (int32_t i = first; i < count; ++i, k += 1.0f) {
+        const float iz = iz0 + k * dIz;
+        // Depth first: a hidden pixel costs no division and no texel. NaN never passes.
+        if (!(iz > depth[i])) continue;
+        depth[i] = iz;
+        const float w = 1.0f / iz;
+        int32_t iu = NearestIntegerSingle((uz0 + k * dUz) * w);
+        int32_t iv = NearestIntegerSingle((vz0 + k * dVz) * w);
+        // Clamp, don't wrap: coordinates a little past 0 or 1 repeat the edge texels.
+        iu = iu < 0 ? 0 : (iu > lastU ? lastU : iu);
+        iv = iv < 0 ? 0 : (iv > lastV ? lastV : iv);
+        const uint8_t* const texel = texels + static_cast<ptrdiff_t>(iv) * pitch + iu * 3;
+        uint8_t* const pixel = pixels + static_cast<ptrdiff_t>(i) * 3;
+        pixel[0] = texel[0];
+        pixel[1] = texel[1];
+        pixel[2] = texel[2];
+    }
+}
+
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool useSse2, bool useAvx2) {
+#if VEILSHIFT_WIDE_FORMS
+    // The clamps work on floats: the last texel indices must be exact floats.
+    const bool exact = texture.lastU < kSpanExactTexelLimit && texture.lastV < kSpanExactTexelLimit;
+    const int64_t pitch = texture.pitch < 0 ? -static_cast<int64_t>(texture.pitch) : texture.pitch;
+    // Every texel's offset from the slot's lowest row in memory, with the byte
+    // after it, in an int32 lane.
+    const bool laneOffsets = static_cast<int64_t>(texture.lastV) * pitch + static_cast<int64_t>(texture.lastU) * 3 +
+                                 3 <= kSpanLaneOffsetLimit;
+    if (useAvx2 && exact && laneOffsets) return FillSpans_Avx2;
+    if (useSse2 && exact) return FillSpans_Sse2;
+#else
+    (void)texture;
+    (void)useSse2;
+    (void)useAvx2;
+#endif
+    return FillSpans_Scalar;
+}
+
+}  // namespace veilshift

@@ -1,0 +1,30 @@
+// The AVX2 stand-in for the MMX and SSE forms (x86-64 build, built with -mavx2,
+// called only when UseAVX2 is set): the grouped bytes 32 at a time, the tail
+// through BlendByte.
+#include "crossfade.h"
+#include "crossfade_wide.h"
+
+#if !defined(__AVX2__)
+#error "the AVX2 crossfade form needs AVX2 code generation (-mavx2)"
+#endif
+
+namespace veilshift {
+
+void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                    ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+    if (width <= 0 || height <= 0) return;
+    // The pair weights equal the lane arithmetic only for weights of 0 to 255;
+    // the MMX form itself answers for anything else.
+    if (alpha < 0 || alpha > 255) return Crossfade_Mmx(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    const size_t groupedBytes = static_cast<size_t>(width / 4) * 12u;
+    const int32_t halfAlpha = alpha >> 1;
+    if (halfAlpha == 0) {
+        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, groupedBytes,
+                                      CopyA_Avx2{});
+    } else {
+        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, groupedBytes,
+                                      PairWeights_Avx2(halfAlpha));
+    }
+}
+
+}  // namespace veilshift

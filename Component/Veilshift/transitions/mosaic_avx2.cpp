@@ -1,0 +1,71 @@
+// The AVX2 forms of the mosaic (x86-64 build, built with -mavx2, called only
+// when UseAVX2 is set): the row mix 32 bytes at a time, then 16, then byte by
+// byte; block patterns 32 bytes per store.
+#include <immintrin.h>
+
+#include "mosaic_forms.h"
+#include "mosaic_mix_vector.h"
+
+#if !defined(__AVX2__)
+#error "the AVX2 mosaic form needs AVX2 code generation (-mavx2)"
+#endif
+
+namespace veilshift {
+
+void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                 bool stream) {
+    if (weights.alpha == 0) return CopyRow_Sse2(dst, a, bytes, stream);
+    if (weights.alpha == 255) return CopyRow_Sse2(dst, b, bytes, stream);
+    const MixMultipliers m(weights.alpha);
+    const __m256i multA = _mm256_set1_epi16(static_cast<int16_t>(m.a));
+    const __m256i multB = _mm256_set1_epi16(static_cast<int16_t>(m.b));
+    size_t i = 0;
+    if (stream) {
+        for (; i < bytes && (reinterpret_cast<uintptr_t>(dst + i) & 31) != 0; ++i) dst[i] = m.Mix(a[i], b[i]);
+        for (; i + 32 <= bytes; i += 32)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), Mix32(a + i, b + i, multA, multB));
+    }
+    for (; i + 32 <= bytes; i += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), Mix32(a + i, b + i, multA, multB));
+    if (i + 16 <= bytes) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                         Mix16(a + i, b + i, _mm256_castsi256_si128(multA), _mm256_castsi256_si128(multB)));
+        i += 16;
+    }
+    for (; i < bytes; ++i) dst[i] = m.Mix(a[i], b[i]);
+}
+
+void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
+                        int32_t from, int32_t to, const MixWeights& weights) {
+    // A run starts on a pixel, so its k-th 32-byte store begins with byte
+    // (32 * k) mod 3 of the colour: the three phases repeat every 96 bytes.
+    const __m256i phase0 = _mm256_setr_epi8(0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0,  //
+                                            1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1);
+    const __m256i phase2 = _mm256_setr_epi8(2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2,  //
+                                            0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0);
+    const __m256i phase1 = _mm256_setr_epi8(1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1,  //
+                                            2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2);
+    const uint8_t* const rowA = weights.rowA;
+    const uint8_t* const rowB = weights.rowB;
+    for (int32_t x0 = BlockStart(columns, from); x0 < to;) {
+        const int32_t end = BlockEnd(columns, x0);
+        const int32_t runStart = x0 > from ? x0 : from;
+        const int32_t runEnd = end < to ? end : to;
+        const uint8_t* const pa = a + static_cast<size_t>(x0) * 3;
+        const uint8_t* const pb = b + static_cast<size_t>(x0) * 3;
+        const uint32_t colour = static_cast<uint8_t>(rowA[pa[0]] + rowB[pb[0]]) |
+                                static_cast<uint32_t>(static_cast<uint8_t>(rowA[pa[1]] + rowB[pb[1]])) << 8 |
+                                static_cast<uint32_t>(static_cast<uint8_t>(rowA[pa[2]] + rowB[pb[2]])) << 16;
+        // pshufb picks within each 128-bit half, so both halves hold the colour.
+        const __m256i source = _mm256_set1_epi32(static_cast<int32_t>(colour));
+        const __m256i chunks[3] = {_mm256_shuffle_epi8(source, phase0), _mm256_shuffle_epi8(source, phase2),
+                                   _mm256_shuffle_epi8(source, phase1)};
+        uint8_t* out = pattern + static_cast<size_t>(runStart - from) * 3;
+        const size_t bytes = static_cast<size_t>(runEnd - runStart) * 3;
+        for (size_t k = 0, phase = 0; k < bytes; k += 32, phase = phase == 2 ? 0 : phase + 1)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), chunks[phase]);
+        x0 = end;
+    }
+}
+
+}  // namespace veilshift

@@ -1,0 +1,132 @@
+// The AVX2 form of the ripple (x86-64 build, built with -mavx2, called only
+// when UseAVX2 is set): eight pixels at a time, each source pixel read as one
+// 32-bit word into a vector lane, the eight mixed by 16-bit multipliers and
+// packed back into 24 bytes. Groups with a pixel whose source lies outside the
+// rectangle, and the last column of each source row, go through the scalar
+// pixel code.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "mosaic_mix_vector.h"
+#include "ripple_forms.h"
+#include "ripple_strips.h"
+
+#if !defined(__AVX2__)
+#error "the AVX2 ripple form needs AVX2 code generation (-mavx2)"
+#endif
+
+namespace veilshift {
+namespace {
+
+inline int32_t LoadWord(const uint8_t* p) {
+    int32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+
+// Eight source pixels, one per 32-bit lane (the fourth byte is the next
+// pixel's first, unused).
+inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
+    auto word = [&](int k) { return LoadWord(SourcePixel(start, rowTerm, columnTerms[k])); };
+    __m128i low = _mm_cvtsi32_si128(word(0));
+    low = _mm_insert_epi32(low, word(1), 1);
+    low = _mm_insert_epi32(low, word(2), 2);
+    low = _mm_insert_epi32(low, word(3), 3);
+    __m128i high = _mm_cvtsi32_si128(word(4));
+    high = _mm_insert_epi32(high, word(5), 1);
+    high = _mm_insert_epi32(high, word(6), 2);
+    high = _mm_insert_epi32(high, word(7), 3);
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// The three pixel bytes of each lane, packed into the low 24 bytes and stored.
+inline void StorePixels(uint8_t* out, __m256i lanes) {
+    const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                                0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i joinHalves = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(lanes, dropFourth), joinHalves);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+}
+
+// alpha 1 to 254: both weights have multipliers. alpha 0: source A unchanged.
+struct MixLanes {
+    explicit MixLanes(int32_t alpha) {
+        const MixMultipliers m(alpha);
+        multA = _mm256_set1_epi16(static_cast<int16_t>(m.a));
+        multB = _mm256_set1_epi16(static_cast<int16_t>(m.b));
+    }
+    static constexpr bool kReadsB = true;
+    __m256i operator()(__m256i a, __m256i b) const { return MixVector(a, b, multA, multB); }
+    __m256i multA, multB;
+};
+struct TakeA {
+    static constexpr bool kReadsB = false;
+    __m256i operator()(__m256i a, __m256i) const { return a; }
+};
+
+template <typename Lanes>
+void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& frameLanes) {
+    const StripFrame f(frame);
+    const Lanes lanes = frameLanes;
+    size_t termsA[kRippleMaxStripColumns];
+    size_t termsB[kRippleMaxStripColumns];
+    FillColumnTerms(f.columnShift, s, f.aPitch, termsA);
+    FillColumnTerms(f.columnShift, s, f.bPitch, termsB);
+    for (int32_t j = 0; j < f.height; ++j) {
+        if (s.highestShift < -j || s.lowestShift >= f.height - j) continue;
+        const bool allInside = s.lowestShift >= -j && s.highestShift < f.height - j;
+        const int32_t move = f.rowShift[j];
+        const ColumnSpan span = ShiftedColumns(s.first, s.end, move, f.width);
+        // Columns whose source pixel is not the last of its row: four bytes can be read there.
+        const int32_t wideEnd = ShiftedColumns(s.first, s.end, move, f.width - 1).end;
+        const size_t rowA = RowTerm(j, f.aPitch, s.first, move);
+        const size_t rowB = RowTerm(j, f.bPitch, s.first, move);
+        uint8_t* const out = f.dst + j * f.dstPitch;
+        auto scalarPixels = [&](int32_t from, int32_t to) {
+            for (int32_t i = from; i < to; ++i) {
+                if (!allInside && !SourceRowInside(f.columnShift[i], j, f.height)) continue;
+                const int32_t k = i - s.first;
+                MixPixel(out + ptrdiff_t{i} * 3, SourcePixel(f.a, rowA, termsA[k]), SourcePixel(f.b, rowB, termsB[k]),
+                         f.rowA, f.rowB);
+            }
+        };
+        // A lane's shift keeps it inside when -j - 1 < shift < height - j.
+        const __m256i belowTop = _mm256_set1_epi32(-j - 1);
+        const __m256i belowBottom = _mm256_set1_epi32(f.height - j);
+        int32_t i = span.begin;
+        for (; i + 8 <= wideEnd; i += 8) {
+            if (!allInside) {
+                const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShift + i));
+                const __m256i inside =
+                    _mm256_and_si256(_mm256_cmpgt_epi32(shifts, belowTop), _mm256_cmpgt_epi32(belowBottom, shifts));
+                const int lanesInside = _mm256_movemask_ps(_mm256_castsi256_ps(inside));
+                if (lanesInside != 0xFF) {
+                    if (lanesInside != 0) scalarPixels(i, i + 8);
+                    continue;
+                }
+            }
+            const int32_t k = i - s.first;
+            const __m256i a = GatherPixels(f.a, rowA, termsA + k);
+            const __m256i b = Lanes::kReadsB ? GatherPixels(f.b, rowB, termsB + k) : a;
+            StorePixels(out + ptrdiff_t{i} * 3, lanes(a, b));
+        }
+        scalarPixels(i, span.end);
+    }
+}
+
+}  // namespace
+
+void Ripple_Avx2(const RippleFrame& frame) {
+    const int32_t alpha = frame.weights.alpha;
+    if (alpha < 0 || alpha > 254) return Ripple_Scalar(frame);  // no multiplier for a weight of 255
+    if (alpha == 0) {
+        WalkStrips(frame, MixRow_Avx2, [&](const RippleStrip& strip) { MixStrip_Avx2(frame, strip, TakeA{}); });
+    } else {
+        const MixLanes lanes(alpha);
+        WalkStrips(frame, MixRow_Avx2, [&](const RippleStrip& strip) { MixStrip_Avx2(frame, strip, lanes); });
+    }
+}
+
+}  // namespace veilshift

@@ -1,0 +1,126 @@
+// The floors the effects are measured against: what moving their bytes costs
+// with nothing computed. stream reads two frames and writes one (the byte
+// average, AVX2 where the processor has it), stream_nt the same with
+// non-temporal stores, memcpy and memset one frame, copy_depth_clear a frame
+// copy plus a float depth clear of width x height (the shatter's background).
+#include <benchmark/benchmark.h>
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace {
+
+using benchsupport::BenchName;
+using benchsupport::CountPerPixel;
+using benchsupport::FrameSet;
+using benchsupport::FrameSize;
+using benchsupport::Frames;
+
+// Whole vectors first, the last bytes one at a time. With `nt` the stores go
+// around the cache: the frames are 64-byte aligned.
+__attribute__((target("avx2"))) void Stream_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
+                                                 bool nt) {
+    size_t i = 0;
+    if (nt) {
+        for (; i + 32 <= n; i += 32) {
+            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+        }
+        _mm_sfence();
+    } else {
+        for (; i + 32 <= n; i += 32) {
+            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+        }
+    }
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
+void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        if (nt)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
+    }
+    if (nt) _mm_sfence();
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
+void FloorStream(benchmark::State& state, FrameSize size, bool nt) {
+    FrameSet& f = Frames(size);
+    const auto stream = __builtin_cpu_supports("avx2") ? Stream_Avx2 : Stream_Sse2;
+    for (auto _ : state) {
+        stream(f.dst.Data(), f.a.Data(), f.b.Data(), f.dst.Bytes(), nt);
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+void FloorMemcpy(benchmark::State& state, FrameSize size) {
+    FrameSet& f = Frames(size);
+    for (auto _ : state) {
+        std::memcpy(f.dst.Data(), f.a.Data(), f.dst.Bytes());
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+void FloorMemset(benchmark::State& state, FrameSize size) {
+    FrameSet& f = Frames(size);
+    int value = 0;
+    for (auto _ : state) {
+        std::memset(f.dst.Data(), value++ & 0xFF, f.dst.Bytes());
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+std::vector<float>& DepthOf(FrameSize size) {
+    static std::map<std::pair<int32_t, int32_t>, std::vector<float>> depths;
+    std::vector<float>& depth = depths[{size.width, size.height}];
+    depth.resize(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f);
+    return depth;
+}
+
+void FloorCopyDepthClear(benchmark::State& state, FrameSize size) {
+    FrameSet& f = Frames(size);
+    std::vector<float>& depth = DepthOf(size);
+    for (auto _ : state) {
+        std::memcpy(f.dst.Data(), f.b.Data(), f.dst.Bytes());
+        std::fill(depth.begin(), depth.end(), 0.0f);
+        benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+const bool registered = [] {
+    for (const FrameSize size : benchsupport::kFrameSizes) {
+        const std::string name = benchsupport::SizeName(size);
+        benchmark::RegisterBenchmark(BenchName({"Floor", "stream", name}).c_str(), FloorStream, size, false)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(BenchName({"Floor", "stream_nt", name}).c_str(), FloorStream, size, true)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(BenchName({"Floor", "memcpy", name}).c_str(), FloorMemcpy, size)->UseRealTime();
+        benchmark::RegisterBenchmark(BenchName({"Floor", "memset", name}).c_str(), FloorMemset, size)->UseRealTime();
+        benchmark::RegisterBenchmark(BenchName({"Floor", "copy_depth_clear", name}).c_str(), FloorCopyDepthClear,
+                                     size)
+            ->UseRealTime();
+    }
+    return true;
+}();
+
+}  // namespace

@@ -1,0 +1,339 @@
+// Frame times of the 32-bit DLL, run under Wine (which runs the code directly).
+// Google Benchmark has no build for this target, so this is a small timing
+// loop with the same names and the same ns_per_pixel counter, printing the
+// median of its repetitions either as a table or as Google Benchmark's JSON.
+//
+// Every effect is driven through the reference host exactly as the engine
+// drives it (Begin once, Draw per frame), so a Draw includes the host's own
+// work: its Copy for effect 34 and its CopyAxisX / CopyAxisY for effects 40 and
+// 41. The crossfade form is chosen the way a user chooses it, through the
+// start-up values "MMX" and "SSE" that the module reads when it connects; each
+// benchmark starts a freshly loaded module.
+//
+//   veilshift_win32_bench [--format=json|console] [--repetitions=N] [--min-time=S] [--filter=REGEX]
+#include <emmintrin.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "host/reference_host.h"
+
+namespace {
+
+constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
+// The test suite sets the same values around its own Begins under this name.
+constexpr char kSwitchesMutex[] = "VeilshiftTestsStartupSwitches";
+
+struct Form {
+    const char* name;
+    DWORD mmx, sse;  // the start-up values
+};
+const Form kForms[] = {{"scalar", 0, 0}, {"mmx", 1, 0}, {"sse", 1, 1}};
+
+struct Size {
+    int32_t width, height;
+};
+const Size kSizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
+
+std::string SizeName(Size s) { return std::to_string(s.width).append("x").append(std::to_string(s.height)); }
+
+// Sets "MMX" and "SSE" for as long as it lives, then puts back what was there.
+class StartupValues {
+public:
+    StartupValues(DWORD mmx, DWORD sse) : mutex_(CreateMutexA(nullptr, FALSE, kSwitchesMutex)) {
+        WaitForSingleObject(mutex_, INFINITE);
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                            nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        Save("MMX", saved_[0]);
+        Save("SSE", saved_[1]);
+        RegSetValueExA(key_, "MMX", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mmx), sizeof mmx);
+        RegSetValueExA(key_, "SSE", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&sse), sizeof sse);
+    }
+    ~StartupValues() {
+        if (key_ != nullptr) {
+            Restore("MMX", saved_[0]);
+            Restore("SSE", saved_[1]);
+            RegCloseKey(key_);
+        }
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    StartupValues(const StartupValues&) = delete;
+    StartupValues& operator=(const StartupValues&) = delete;
+
+private:
+    struct Saved {
+        bool present = false;
+        DWORD type = 0;
+        std::vector<BYTE> data;
+    };
+    void Save(const char* name, Saved& saved) {
+        DWORD size = 0;
+        if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS) return;
+        saved.data.resize(size);
+        saved.present = RegQueryValueExA(key_, name, nullptr, &saved.type, saved.data.data(), &size) == ERROR_SUCCESS;
+    }
+    void Restore(const char* name, const Saved& saved) {
+        if (saved.present)
+            RegSetValueExA(key_, name, 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
+        else
+            RegDeleteValueA(key_, name);
+    }
+
+    HANDLE mutex_;
+    HKEY key_ = nullptr;
+    Saved saved_[2];
+};
+
+struct Options {
+    bool json = false;
+    int repetitions = 9;
+    double minTime = 0.1;  // seconds per repetition
+    std::regex filter{".*"};
+};
+
+struct Result {
+    std::string name;
+    Size size;
+    double secondsPerFrame;  // median of the repetitions
+    int64_t iterations;      // of one repetition
+};
+
+// The median over the repetitions of the mean frame time, each repetition
+// long enough (minTime) for the clock.
+Result Measure(const Options& options, const std::string& name, Size size, const std::function<void()>& frame) {
+    using Clock = std::chrono::steady_clock;
+    auto timeFrames = [&](int64_t count) {
+        const Clock::time_point start = Clock::now();
+        for (int64_t i = 0; i < count; ++i) frame();
+        return std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    timeFrames(2);  // warm the caches and the page tables
+    int64_t iterations = 1;
+    for (double seconds = timeFrames(1); seconds < options.minTime && iterations < (int64_t{1} << 30);
+         seconds = timeFrames(iterations)) {
+        const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
+        const auto grown = static_cast<int64_t>(static_cast<double>(iterations) * std::min(factor, 10.0));
+        iterations = std::max(iterations + 1, grown);
+    }
+    std::vector<double> times;
+    for (int rep = 0; rep < options.repetitions; ++rep)
+        times.push_back(timeFrames(iterations) / static_cast<double>(iterations));
+    std::sort(times.begin(), times.end());
+    const size_t n = times.size();
+    const double median = n % 2 == 1 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    return {name, size, median, iterations};
+}
+
+// A host with destination 1, sources 2 and 3 of one size, and the effect begun.
+struct Stage {
+    Stage(Size size, int32_t effect) {
+        host.AddSurface(1, size.width, size.height).FillRandom(1);
+        host.AddSurface(2, size.width, size.height).FillRandom(2);
+        host.AddSurface(3, size.width, size.height).FillRandom(3);
+        begun = host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
+    }
+    ~Stage() {
+        if (begun) host.End();
+    }
+    refhost::Host host;
+    bool begun = false;
+};
+
+struct Effect {
+    int32_t number;
+    std::vector<int32_t> progresses;  // fixed frames of 100; empty: every frame of 255 in turn
+};
+const Effect kEffects[] = {
+    {1, {}}, {6, {0, 25, 50}}, {31, {25, 50}}, {34, {0, 50}}, {40, {}}, {41, {}},
+};
+
+void RunEffects(const Options& options, std::vector<Result>& results) {
+    for (const Effect& effect : kEffects)
+        for (const Form& form : kForms)
+            for (const Size size : kSizes) {
+                std::vector<int32_t> progresses = effect.progresses;
+                if (progresses.empty()) progresses.push_back(-1);
+                for (int32_t progress : progresses) {
+                    std::string name = "Effect";
+                    name.append(std::to_string(effect.number)).append("/").append(form.name).append("/");
+                    name.append(SizeName(size));
+                    if (progress >= 0) name.append("/progress").append(std::to_string(progress));
+                    if (!std::regex_search(name, options.filter)) continue;
+                    std::unique_ptr<Stage> stage;
+                    {
+                        // The module reads the values at its first Begin, when it connects.
+                        StartupValues values(form.mmx, form.sse);
+                        stage = std::make_unique<Stage>(size, effect.number);
+                    }
+                    if (!stage->begun) {
+                        std::fprintf(stderr, "%s: Begin failed\n", name.c_str());
+                        continue;
+                    }
+                    refhost::Host& host = stage->host;
+                    int32_t frame = 0;
+                    results.push_back(Measure(options, name, size, [&] {
+                        if (progress >= 0) {
+                            host.Draw(progress, 100);
+                        } else {
+                            host.Draw(frame, 255);
+                            frame = frame + 1 == 255 ? 0 : frame + 1;
+                        }
+                        host.ClearCalls();
+                    }));
+                }
+            }
+}
+
+// The floors, with the same meaning as in the native suite; plain code and SSE2
+// (this program is not the DLL: it may use what the processor has).
+__attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
+                                                 bool nt) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        if (nt)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
+    }
+    if (nt) _mm_sfence();
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
+void RunFloors(const Options& options, std::vector<Result>& results) {
+    for (const Size size : kSizes) {
+        const size_t bytes = static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height);
+        // 64-byte aligned frames, as in the native suite.
+        std::vector<uint8_t> storage(bytes * 3 + 64);
+        uint8_t* base = storage.data() + ((64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64);
+        uint8_t *a = base, *b = base + bytes, *dst = base + 2 * bytes;
+        for (size_t i = 0; i < 2 * bytes; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+        std::vector<float> depth(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f);
+        int value = 0;
+        struct Floor {
+            const char* kind;
+            std::function<void()> frame;
+        };
+        const Floor floors[] = {
+            {"stream", [&] { Stream_Sse2(dst, a, b, bytes, false); }},
+            {"stream_nt", [&] { Stream_Sse2(dst, a, b, bytes, true); }},
+            {"memcpy", [&] { std::memcpy(dst, a, bytes); }},
+            {"memset", [&] { std::memset(dst, value++ & 0xFF, bytes); }},
+            {"copy_depth_clear",
+             [&] {
+                 std::memcpy(dst, b, bytes);
+                 std::fill(depth.begin(), depth.end(), 0.0f);
+             }},
+        };
+        for (const Floor& floor : floors) {
+            std::string name = "Floor/";
+            name.append(floor.kind).append("/").append(SizeName(size));
+            if (std::regex_search(name, options.filter)) results.push_back(Measure(options, name, size, floor.frame));
+        }
+    }
+}
+
+std::string JsonString(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p == '"' || *p == '\\') out += '\\';
+        if (static_cast<unsigned char>(*p) >= 0x20) out += *p;
+    }
+    return out;
+}
+
+double NsPerPixel(const Result& r) { return r.secondsPerFrame * 1e9 / (double(r.size.width) * r.size.height); }
+
+void PrintJson(const std::vector<Result>& results, const char* executable) {
+    char date[64];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
+                "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\"\n  },\n"
+                "  \"benchmarks\": [\n",
+                date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors));
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Result& r = results[i];
+        // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
+        std::printf("    {\"name\": \"%s_median\", \"run_name\": \"%s\", \"run_type\": \"aggregate\", "
+                    "\"aggregate_name\": \"median\", \"iterations\": %lld, \"real_time\": %.6f, \"time_unit\": "
+                    "\"ns\", \"ns_per_pixel\": %.6e}%s\n",
+                    r.name.c_str(), r.name.c_str(), static_cast<long long>(r.iterations), r.secondsPerFrame * 1e9,
+                    NsPerPixel(r) * 1e-9, i + 1 < results.size() ? "," : "");
+    }
+    std::printf("  ]\n}\n");
+}
+
+void PrintTable(const std::vector<Result>& results) {
+    std::printf("%-44s %12s %14s\n", "Benchmark", "ms/frame", "ns_per_pixel");
+    for (const Result& r : results)
+        std::printf("%-44s %12.3f %14.3f\n", r.name.c_str(), r.secondsPerFrame * 1e3, NsPerPixel(r));
+}
+
+bool Parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const char* prefix) -> const char* {
+            const size_t n = std::strlen(prefix);
+            return arg.compare(0, n, prefix) == 0 ? argv[i] + n : nullptr;
+        };
+        if (const char* v = value("--format=")) {
+            options.json = std::strcmp(v, "json") == 0;
+            if (!options.json && std::strcmp(v, "console") != 0) return false;
+        } else if (const char* v = value("--repetitions=")) {
+            options.repetitions = std::atoi(v);
+            if (options.repetitions < 1) return false;
+        } else if (const char* v = value("--min-time=")) {
+            options.minTime = std::atof(v);
+            if (!(options.minTime > 0)) return false;
+        } else if (const char* v = value("--filter=")) {
+            options.filter = std::regex(v);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        if (!Parse(argc, argv, options)) {
+            std::fprintf(stderr,
+                         "usage: %s [--format=json|console] [--repetitions=N] [--min-time=S] [--filter=REGEX]\n",
+                         argv[0]);
+            return 2;
+        }
+        std::vector<Result> results;
+        RunEffects(options, results);
+        RunFloors(options, results);
+        if (options.json)
+            PrintJson(results, argv[0]);
+        else
+            PrintTable(results);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

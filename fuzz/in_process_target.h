@@ -1,0 +1,47 @@
+// The scenario target of the fuzzer and the robustness tests: the test
+// process's own module (static core) against the reference components.
+//
+// Loading the component modules is the slow part of a fresh host, so one host
+// serves every scenario that wants the same components; between scenarios its
+// surfaces are removed, its control blocks reset and its log emptied. The module
+// itself is loaded and unloaded for every scenario, so each starts unconnected.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "fuzz/scenario.h"
+#include "host/in_process_module.h"
+
+namespace robustness {
+
+class InProcessTarget final : public ModuleUnderTest {
+public:
+    // `quiet`: the module's message box line (standard error natively) is
+    // dropped, so that a fuzzing run's log stays readable.
+    explicit InProcessTarget(bool quiet = false) : quiet_(quiet) {}
+    ~InProcessTarget() override;
+
+    refhost::Host& PrepareHost(bool corvane, bool platewright, bool pixmill) override;
+    void Load() override { module_.emplace(); }
+    veilshift::PluginInterface* Plugin() override { return &module_->Plugin(); }
+    bool Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB, int32_t bx,
+               int32_t by, int32_t width, int32_t height, int32_t effect) override;
+    void Draw(int32_t progress, int32_t total) override { module_->Plugin().Draw(progress, total); }
+    void End() override { module_->Plugin().End(); }
+    void Unload() override;
+    int64_t Outstanding() const override { return outstanding_; }
+    bool StoredRect(int32_t rect[8]) const override;
+
+    // Drops the shared host (the components are unloaded).
+    void Reset();
+
+private:
+    bool quiet_;
+    std::unique_ptr<refhost::Host> host_;
+    bool presence_[3] = {};
+    std::optional<refhost::InProcessModule> module_;
+    int64_t outstanding_ = -1;
+};
+
+}  // namespace robustness

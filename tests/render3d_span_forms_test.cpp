@@ -1,0 +1,307 @@
+// The span forms: the scalar form against a model of its own arithmetic, every
+// vector form the processor has against the scalar form on the same random
+// spans (depth cells and pixels to the bit, nothing outside the span touched),
+// the vector forms' texel reads confined to the slot, and the chooser.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+#include "Veilshift/platform/fpu_precision.h"
+#include "Veilshift/render3d/span_fill.h"
+#include "Veilshift/render3d/soft_renderer.h"
+#include "Veilshift/startup_settings.h"
+#include "render3d_test_surface.h"
+
+namespace veilshift {
+namespace {
+
+using test::FloatBits;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr int32_t kGuard = 19;  // cells and pixels either side of a span
+constexpr uint8_t kGuardByte = 0xC5;
+const float kGuardCell = -1234.5f;
+
+// A texture slot inside a padded surface, optionally bottom-up, texels random.
+struct Texture {
+    std::vector<uint8_t> bytes;
+    SpanTexture slot;
+    Texture(std::mt19937& random, int32_t width, int32_t height, int32_t padding, bool bottomUp) {
+        const int32_t stride = width * 3 + padding;
+        bytes.resize(static_cast<size_t>(stride) * static_cast<size_t>(height));
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+        const uint8_t* first = bottomUp ? bytes.data() + static_cast<ptrdiff_t>(height - 1) * stride : bytes.data();
+        slot = {first, bottomUp ? -stride : stride, width - 1, height - 1};
+    }
+};
+
+// The cells and pixels of one span with guards either side.
+struct Target {
+    std::vector<float> cells;
+    std::vector<uint8_t> pixels;
+    explicit Target(int32_t count)
+        : cells(static_cast<size_t>(count + 2 * kGuard), kGuardCell),
+          pixels(static_cast<size_t>(count + 2 * kGuard) * 3, kGuardByte) {}
+    float* Depth() { return cells.data() + kGuard; }
+    uint8_t* Pixels() { return pixels.data() + kGuard * 3; }
+    bool GuardsIntact(int32_t count) const {
+        for (int32_t i = 0; i < kGuard; ++i) {
+            if (FloatBits(cells[static_cast<size_t>(i)]) != FloatBits(kGuardCell)) return false;
+            if (FloatBits(cells[static_cast<size_t>(kGuard + count + i)]) != FloatBits(kGuardCell)) return false;
+        }
+        for (int32_t i = 0; i < kGuard * 3; ++i) {
+            if (pixels[static_cast<size_t>(i)] != kGuardByte) return false;
+            if (pixels[static_cast<size_t>((kGuard + count) * 3 + i)] != kGuardByte) return false;
+        }
+        return true;
+    }
+};
+
+// Spans of one triangle part: mostly what the shatter draws (1/z around 1e-3,
+// texture coordinates sweeping across and past the slot), sometimes wild.
+struct Part {
+    SpanGradient d;
+    std::vector<Span> spans;
+};
+
+float RandomOneOverZ(std::mt19937& random) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    return (random() % 4 == 0) ? unit(random) * 2.0f : 1e-3f * (0.25f + unit(random));
+}
+
+SpanGradient RandomGradient(std::mt19937& random) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float iz = RandomOneOverZ(random);
+    SpanGradient d{(random() % 3 == 0) ? 0.0f : iz * (unit(random) - 0.5f) * 0.02f,
+                   (unit(random) - 0.3f) * 3.0f * iz, (unit(random) - 0.5f) * 2.0f * iz};
+    if (random() % 10 == 0) {
+        const float specials[] = {kNaN, kInf, -kInf, 0.0f, -0.0f, 1e-40f, 3e38f};
+        float* fields[] = {&d.dIz, &d.dUz, &d.dVz};
+        *fields[random() % 3] = specials[random() % std::size(specials)];
+    }
+    return d;
+}
+
+// A span of `count` pixels; its cells and pixels are set by the caller.
+Span RandomSpan(std::mt19937& random, const SpanTexture& t, int32_t count) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float iz = RandomOneOverZ(random);
+    const float u0 = (unit(random) * 1.4f - 0.2f) * static_cast<float>(t.lastU + 1);
+    const float v0 = (unit(random) * 1.4f - 0.2f) * static_cast<float>(t.lastV + 1);
+    // Some of the guard cells count as the row's, which a form may read and
+    // store back unchanged.
+    const int32_t before = static_cast<int32_t>(random() % (kGuard + 1));
+    const int32_t after = random() % 2 == 0 ? 0 : static_cast<int32_t>(random() % (kGuard + 1));
+    Span span{iz, u0 * iz, v0 * iz, count, before, after, nullptr, nullptr};
+    if (random() % 10 == 0) {
+        const float specials[] = {kNaN, kInf, -kInf, 0.0f, -0.0f, 1e-40f, -1e-3f, 3e38f, 1e-30f};
+        float* fields[] = {&span.iz, &span.uz, &span.vz};
+        *fields[random() % 3] = specials[random() % std::size(specials)];
+    }
+    return span;
+}
+
+// Cells as an earlier piece leaves them: empty, farther, nearer, exactly as
+// near as this span's own pixel (the strict test keeps those), or NaN.
+void FillCells(std::mt19937& random, float* cells, const Span& span, const SpanGradient& d) {
+    const uint32_t style = random() % 4;
+    float k = 0.0f;
+    for (int32_t i = 0; i < span.count; ++i, k += 1.0f) {
+        volatile float product = k * d.dIz;
+        volatile float own = span.iz + product;
+        switch (style == 0 ? 0 : random() % 6) {
+            case 0: cells[i] = 0.0f; break;
+            case 1: cells[i] = own * 0.5f; break;
+            case 2: cells[i] = own * 2.0f; break;
+            case 3: cells[i] = own; break;
+            case 4: cells[i] = kNaN; break;
+            default: cells[i] = static_cast<float>(random() % 1000) * 1e-5f; break;
+        }
+    }
+}
+
+// As DrawSpans runs it: the 32-bit build's x87 unit rounding to single precision.
+void FillScalar(const Span* spans, int32_t count, const SpanGradient& d, const SpanTexture& texture) {
+    platform::FpuSinglePrecision guard;
+    FillSpans_Scalar(spans, count, d, texture);
+}
+
+TEST(Render3dSpanForms, ScalarFormComputesEachPixelFromTheSpanStart) {
+    std::mt19937 random(11);
+    Texture texture(random, 37, 23, 5, false);
+    for (int32_t trial = 0; trial < 300; ++trial) {
+        const int32_t count = 1 + static_cast<int32_t>(random() % 90);
+        const SpanGradient d = RandomGradient(random);
+        Span span = RandomSpan(random, texture.slot, count);
+        Target target(count);
+        for (int32_t i = 0; i < count; ++i) target.Depth()[i] = 0.0f;
+        span.depth = target.Depth();
+        span.pixels = target.Pixels();
+        FillScalar(&span, 1, d, texture.slot);
+        ASSERT_TRUE(target.GuardsIntact(count));
+        float k = 0.0f;
+        for (int32_t i = 0; i < count; ++i, k += 1.0f) {
+            // Each operation rounded to single precision on its own (volatile:
+            // an x87 result is rounded once more where it is stored, which for
+            // one operation on floats gives the single-precision result).
+            volatile float kIz = k * d.dIz, kUz = k * d.dUz, kVz = k * d.dVz;
+            volatile float iz = span.iz + kIz, uz = span.uz + kUz, vz = span.vz + kVz;
+            if (!(iz > 0.0f)) {
+                ASSERT_EQ(FloatBits(target.Depth()[i]), 0u) << trial << ' ' << i;
+                ASSERT_EQ(target.Pixels()[3 * i], kGuardByte);
+                continue;
+            }
+            volatile float w = 1.0f / iz;
+            volatile float u = uz * w, v = vz * w;
+            const int32_t iu = std::clamp(NearestInteger(u), 0, texture.slot.lastU);
+            const int32_t iv = std::clamp(NearestInteger(v), 0, texture.slot.lastV);
+            const uint8_t* texel = texture.slot.texels + iv * texture.slot.pitch + iu * 3;
+            ASSERT_EQ(FloatBits(target.Depth()[i]), FloatBits(iz)) << trial << ' ' << i;
+            ASSERT_EQ(std::memcmp(target.Pixels() + 3 * i, texel, 3), 0) << trial << ' ' << i;
+        }
+    }
+}
+
+#if VEILSHIFT_WIDE_FORMS
+struct NamedForm {
+    const char* name;
+    SpanFillFn fill;
+    bool available;
+};
+
+std::vector<NamedForm> VectorForms() {
+    const WideFeatures features = DetectWideFeatures();
+    return {{"SSE2", FillSpans_Sse2, features.sse2}, {"AVX2", FillSpans_Avx2, features.avx2}};
+}
+
+TEST(Render3dSpanForms, VectorFormsGiveTheScalarFormsBits) {
+    std::mt19937 random(5);
+    int32_t formsRun = 0;
+    for (const NamedForm& form : VectorForms()) {
+        if (!form.available) continue;
+        ++formsRun;
+        for (int32_t trial = 0; trial < 2000; ++trial) {
+            // Widths from one texel up (one column, rows packed or not); both row orders.
+            const int32_t width = 1 + static_cast<int32_t>(random() % 30), height = 1 + static_cast<int32_t>(random() % 20);
+            Texture texture(random, width, height, static_cast<int32_t>(random() % 7), random() % 3 == 0);
+            // One to five rows of one part; lengths around the groups of four
+            // and eight, and longer than a chunk.
+            const SpanGradient d = RandomGradient(random);
+            const int32_t rows = 1 + static_cast<int32_t>(random() % 5);
+            std::vector<Span> spans;
+            std::vector<Target> scalar, vector;
+            for (int32_t row = 0; row < rows; ++row) {
+                const int32_t count = random() % 4 == 0 ? 60 + static_cast<int32_t>(random() % 200)
+                                                        : 1 + static_cast<int32_t>(random() % 40);
+                spans.push_back(RandomSpan(random, texture.slot, count));
+                scalar.emplace_back(count);
+                vector.emplace_back(count);
+                FillCells(random, scalar.back().Depth(), spans.back(), d);
+                std::memcpy(vector.back().Depth(), scalar.back().Depth(), static_cast<size_t>(count) * sizeof(float));
+                for (int32_t i = 0; i < count * 3; ++i)
+                    scalar.back().Pixels()[i] = vector.back().Pixels()[i] = static_cast<uint8_t>(i);
+            }
+            for (int32_t row = 0; row < rows; ++row) {
+                spans[row].depth = scalar[row].Depth();
+                spans[row].pixels = scalar[row].Pixels();
+            }
+            FillSpans_Scalar(spans.data(), rows, d, texture.slot);
+            for (int32_t row = 0; row < rows; ++row) {
+                spans[row].depth = vector[row].Depth();
+                spans[row].pixels = vector[row].Pixels();
+            }
+            form.fill(spans.data(), rows, d, texture.slot);
+
+            for (int32_t row = 0; row < rows; ++row) {
+                const Target& v = vector[row];
+                const Target& s = scalar[row];
+                ASSERT_TRUE(v.GuardsIntact(spans[row].count)) << form.name << " trial " << trial << " row " << row;
+                ASSERT_EQ(std::memcmp(v.cells.data(), s.cells.data(), s.cells.size() * sizeof(float)), 0)
+                    << form.name << " trial " << trial << " row " << row;
+                ASSERT_EQ(v.pixels, s.pixels) << form.name << " trial " << trial << " row " << row;
+            }
+        }
+    }
+    if (formsRun == 0) GTEST_SKIP() << "no vector form on this processor";
+}
+
+#if defined(__linux__)
+// A slot whose first byte follows an unreadable page, or whose last byte is
+// followed by one: a form reading one byte outside the slot faults here.
+TEST(Render3dSpanForms, VectorFormsReadOnlyInsideTheSlot) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    uint8_t* const map = static_cast<uint8_t*>(
+        mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(map, MAP_FAILED);
+    ASSERT_EQ(mprotect(map, page, PROT_NONE), 0);
+    ASSERT_EQ(mprotect(map + 2 * page, page, PROT_NONE), 0);
+    std::mt19937 random(3);
+    for (uint8_t* b = map + page; b < map + 2 * page; ++b) *b = static_cast<uint8_t>(random());
+    // Rows packed, no padding; five texels across, and one (every lane in the last column).
+    for (const int32_t width : {5, 1}) {
+        const int32_t height = width == 5 ? 4 : 9, stride = width * 3;
+        const size_t slotBytes = static_cast<size_t>(stride * height);
+        uint8_t* const atStart = map + page;
+        uint8_t* const atEnd = map + 2 * page - slotBytes;
+        const SpanTexture placements[] = {
+            {atStart, stride, width - 1, height - 1},
+            {atEnd, stride, width - 1, height - 1},
+            {atStart + (height - 1) * stride, -stride, width - 1, height - 1},  // bottom-up
+            {atEnd + (height - 1) * stride, -stride, width - 1, height - 1},
+        };
+        for (const NamedForm& form : VectorForms()) {
+            if (!form.available) continue;
+            for (const SpanTexture& slot : placements) {
+                for (int32_t trial = 0; trial < 400; ++trial) {
+                    const int32_t count = 1 + static_cast<int32_t>(random() % 40);
+                    Span span = RandomSpan(random, slot, count);
+                    // Sweep past both edges so the corner texels are read.
+                    span.iz = 1e-3f;
+                    span.uz = span.iz * (trial % 2 == 0 ? -3.0f : 9.0f);
+                    span.vz = span.iz * static_cast<float>(trial % 11 - 2);
+                    const float dv = trial % 5 == 0 ? 0.3f : 0.0f;
+                    const SpanGradient d{trial % 3 == 0 ? 0.0f : 1e-6f, span.iz * (trial % 2 == 0 ? 0.5f : -0.5f),
+                                         span.iz * dv};
+                    Target target(count);
+                    for (int32_t i = 0; i < count; ++i) target.Depth()[i] = 0.0f;
+                    span.depth = target.Depth();
+                    span.pixels = target.Pixels();
+                    form.fill(&span, 1, d, slot);
+                    ASSERT_TRUE(target.GuardsIntact(count)) << form.name;
+                }
+            }
+        }
+    }
+    munmap(map, 3 * page);
+}
+#endif
+
+TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
+    uint8_t texel[3] = {};
+    const SpanTexture usual{texel, 1920 * 3, 1919, 1079};
+    EXPECT_EQ(ChooseSpanFill(usual, false, false), FillSpans_Scalar);
+    EXPECT_EQ(ChooseSpanFill(usual, true, false), FillSpans_Sse2);
+    EXPECT_EQ(ChooseSpanFill(usual, true, true), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, -1920 * 3, 1919, 1079}, true, true), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 0, 1079}, true, true), FillSpans_Avx2);  // one texel across
+    // Offsets past what a 32-bit lane holds.
+    EXPECT_EQ(ChooseSpanFill({texel, 1 << 20, 1919, 4096}, true, true), FillSpans_Sse2);
+    EXPECT_EQ(ChooseSpanFill({texel, -(1 << 20), 1919, 4096}, true, true), FillSpans_Sse2);
+    // Last texel indices that are no exact float.
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 1 << 24, 0}, true, true), FillSpans_Scalar);
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, true, false), FillSpans_Scalar);
+}
+#endif  // VEILSHIFT_WIDE_FORMS
+
+}  // namespace
+}  // namespace veilshift
