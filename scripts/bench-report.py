@@ -291,8 +291,9 @@ def main():
         if native:
             out += ["", "Targets (ratios within this run):", ""] + targets(rows)
         if skipped:
-            out += ["", "Not in the table (names outside the conventions, or failed): " +
-                    ", ".join("`%s`" % s for s in skipped)]
+            shown = sorted(skipped)[:6]
+            out += ["", "Not in the table (%d names outside the conventions, or failed), e.g. %s." % (
+                len(skipped), ", ".join("`%s`" % s for s in shown))]
         out.append("")
     context = runs[0][1].get("context", {}) if runs else {}
     text = "Machine: %s. Measured %s" % (machine(context), context.get("date", "(date unknown)"))

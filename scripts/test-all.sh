@@ -25,7 +25,7 @@ if ! ASAN_OPTIONS="suppressions=$PWD/fuzz/known-findings.supp" build/fuzz/bin/ve
   exit 1
 fi
 rm -rf "$scratch"
-grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' build/fuzz/fuzz-run.log || true
+grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' build/fuzz/fuzz-run.log || true
 echo "fuzz: no finding"
 
 for preset in native native-sanitize win32; do

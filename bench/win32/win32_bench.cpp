@@ -154,25 +154,37 @@ struct Stage {
     bool begun = false;
 };
 
+// A fixed frame of 100, named as in the native suite.
+struct FixedFrame {
+    int32_t progress;
+    const char* label;
+};
 struct Effect {
     int32_t number;
-    std::vector<int32_t> progresses;  // fixed frames of 100; empty: every frame of 255 in turn
+    std::vector<FixedFrame> frames;  // empty: every frame of 255 in turn
 };
+// Effect 6's blocks are 1, 19 and 97 pixels at these frames; effect 31 peaks at mid-transition.
 const Effect kEffects[] = {
-    {1, {}}, {6, {0, 25, 50}}, {31, {25, 50}}, {34, {0, 50}}, {40, {}}, {41, {}},
+    {1, {}},
+    {6, {{0, "block1"}, {10, "block19"}, {50, "block97"}}},
+    {31, {{0, "progress0"}, {50, "peak"}}},
+    {34, {{0, "progress0"}, {25, "progress25"}, {50, "progress50"}}},
+    {40, {}},
+    {41, {}},
 };
 
 void RunEffects(const Options& options, std::vector<Result>& results) {
     for (const Effect& effect : kEffects)
         for (const Form& form : kForms)
             for (const Size size : kSizes) {
-                std::vector<int32_t> progresses = effect.progresses;
-                if (progresses.empty()) progresses.push_back(-1);
-                for (int32_t progress : progresses) {
+                std::vector<FixedFrame> frames = effect.frames;
+                if (frames.empty()) frames.push_back({-1, nullptr});
+                for (const FixedFrame& fixed : frames) {
+                    const int32_t progress = fixed.progress;
                     std::string name = "Effect";
                     name.append(std::to_string(effect.number)).append("/").append(form.name).append("/");
                     name.append(SizeName(size));
-                    if (progress >= 0) name.append("/progress").append(std::to_string(progress));
+                    if (fixed.label != nullptr) name.append("/").append(fixed.label);
                     if (!std::regex_search(name, options.filter)) continue;
                     std::unique_ptr<Stage> stage;
                     {

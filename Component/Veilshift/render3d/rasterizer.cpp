@@ -73,26 +73,6 @@ void SetRightEdge(SpanState& s, const Corner& from, float slope, float preStep) 
     s.rightX = from.x + slope * preStep;
 }
 
-#if VEILSHIFT_WIDE_FORMS
-// Every 64-byte line that holds a byte of [from, to). (The compiler's prefetch
-// built-in counts as free of effects, and a loop of nothing else is deleted.)
-void PrefetchLines(const void* from, const void* to) {
-    const uintptr_t end = reinterpret_cast<uintptr_t>(to);
-    for (uintptr_t line = reinterpret_cast<uintptr_t>(from) & ~uintptr_t{63}; line < end; line += 64)
-        __asm__ __volatile__("prefetcht0 %0" : : "m"(*reinterpret_cast<const char*>(line)));
-}
-
-// A batch's spans are drawn a little after they are worked out: meanwhile
-// their depth cells and pixels are fetched. A triangle's spans are short and a
-// row apart, too short a stream for the processor to foresee.
-void PrefetchSpan(const Span& span) {
-    PrefetchLines(span.depth, span.depth + span.count);
-    PrefetchLines(span.pixels, span.pixels + static_cast<ptrdiff_t>(span.count) * 3);
-}
-#else
-void PrefetchSpan(const Span&) {}
-#endif
-
 __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y,
                                                int32_t slotIndex, int32_t firstRow, int32_t endRow) {
     if (!CanDraw(r, destination) || !SlotUsable(r, slotIndex)) return;
@@ -148,7 +128,6 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
             spans[batched++] = {iz, uz, vz, last - xs + 1, xs, width - 1 - last, depthBuffer.rowPointers[row] + xs,
                                 destinationAddress + static_cast<ptrdiff_t>(row) * destinationPitch +
                                     static_cast<ptrdiff_t>(xs) * 3};
-            PrefetchSpan(spans[batched - 1]);
             if (batched == kBatch) {
                 fill(spans, batched, gradient, texture);
                 batched = 0;

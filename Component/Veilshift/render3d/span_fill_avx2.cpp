@@ -76,11 +76,14 @@ VEILSHIFT_AVX2 inline __m256 OneOverZ(const Avx2Constants& c, const Avx2Start& s
     return kFlat ? s.iz : _mm256_add_ps(s.iz, _mm256_mul_ps(k, c.dIz));
 }
 
-// Eight pixels from count k (first lane) on, `drawn` the lanes drawn: their
-// texel offsets and kind go to chunk slot g.
+// The texel indices and offsets of eight pixels from count k (first lane) on.
+struct Avx2Texels {
+    __m256i iu;
+    __m256i offset;  // from Chunk::texels
+};
+
 template <bool kFlat>
-VEILSHIFT_AVX2 inline void Address(const Avx2Constants& c, const Avx2Start& s, __m256 k, __m256 iz, uint32_t drawn,
-                                   Chunk& chunk, int32_t g) {
+VEILSHIFT_AVX2 inline Avx2Texels Locate(const Avx2Constants& c, const Avx2Start& s, __m256 k, __m256 iz) {
     // All eight lanes divide; only the drawn ones' results are used.
     const __m256 w = kFlat ? s.w : _mm256_div_ps(_mm256_set1_ps(1.0f), iz);
     const __m256 u = _mm256_mul_ps(_mm256_add_ps(s.uz, _mm256_mul_ps(k, c.dUz)), w);
@@ -94,17 +97,50 @@ VEILSHIFT_AVX2 inline void Address(const Avx2Constants& c, const Avx2Start& s, _
     // Row bias: offsets count from the slot row lowest in memory, so they are
     // never negative, whichever way the surface runs.
     const __m256i rowOffset = _mm256_add_epi32(_mm256_mullo_epi32(iv, c.pitch), c.rowBias);
-    const __m256i offset = _mm256_add_epi32(rowOffset, _mm256_add_epi32(iu, _mm256_add_epi32(iu, iu)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(chunk.offset + g * 8), offset);
+    return {iu, _mm256_add_epi32(rowOffset, _mm256_add_epi32(iu, _mm256_add_epi32(iu, iu)))};
+}
+
+// Lanes whose texel follows lane 0's in memory as in a packed row: eight such
+// texels are 24 bytes of the slot in a row.
+VEILSHIFT_AVX2 inline uint32_t SideBySide(__m256i offset) {
+    const __m256i packed = _mm256_add_epi32(_mm256_broadcastd_epi32(_mm256_castsi256_si128(offset)),
+                                            _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21));
+    return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, packed))));
+}
+
+// Group g of the chunk: the offsets and kind of its texels, `drawn` the lanes drawn.
+VEILSHIFT_AVX2 inline void Record(const Avx2Constants& c, const Avx2Texels& t, uint32_t drawn, Chunk& chunk,
+                                  int32_t g) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(chunk.offset + g * 8), t.offset);
     // The copies come at the end of the chunk: lane 0's texel line is asked for now.
-    Prefetch(chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(offset)));
+    Prefetch(chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)));
     const uint32_t lastColumn = static_cast<uint32_t>(
-        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(iu, c.lastColumn))));
-    const __m256i sideBySide = _mm256_add_epi32(_mm256_broadcastd_epi32(_mm256_castsi256_si128(offset)),
-                                                _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21));
-    const uint32_t packed = static_cast<uint32_t>(
-        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, sideBySide))));
-    chunk.kind[g] = drawn | lastColumn << kLastColumnShift | packed << kSideBySideShift;
+        _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(t.iu, c.lastColumn))));
+    chunk.kind[g] = drawn | lastColumn << kLastColumnShift | SideBySide(t.offset) << kSideBySideShift;
+}
+
+// `bytes` (3 to 24) bytes from src to dst in a few moves that overlap rather
+// than go past either end.
+inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
+    uint8_t head[16], tail[16];
+    if (bytes >= 16) {
+        std::memcpy(head, src, 16);
+        std::memcpy(tail, src + bytes - 16, 16);
+        std::memcpy(dst, head, 16);
+        std::memcpy(dst + bytes - 16, tail, 16);
+    } else if (bytes >= 8) {
+        std::memcpy(head, src, 8);
+        std::memcpy(tail, src + bytes - 8, 8);
+        std::memcpy(dst, head, 8);
+        std::memcpy(dst + bytes - 8, tail, 8);
+    } else if (bytes >= 4) {
+        std::memcpy(head, src, 4);
+        std::memcpy(tail, src + bytes - 4, 4);
+        std::memcpy(dst, head, 4);
+        std::memcpy(dst + bytes - 4, tail, 4);
+    } else {
+        std::memcpy(dst, src, 3);
+    }
 }
 
 // The second pass over one group of eight pixels.
@@ -112,9 +148,14 @@ inline void CopyTexels(const Chunk& chunk, int32_t g) {
     uint8_t* const pixels = chunk.pixels[g];
     const uint32_t* const offset = chunk.offset + g * 8;
     const uint32_t kind = chunk.kind[g];
-    constexpr uint32_t kPacked = kDrawn | kDrawn << kSideBySideShift;
-    if ((kind & kPacked) == kPacked) {
-        std::memcpy(pixels, chunk.texels + offset[0], 24);
+    uint32_t drawn = kind & kDrawn;
+    const uint32_t first = static_cast<uint32_t>(__builtin_ctz(drawn));
+    const uint32_t sideBySide = kind >> kSideBySideShift;
+    if (((drawn >> first) & ((drawn >> first) + 1)) == 0 && (sideBySide & drawn) == drawn) {
+        // The drawn lanes are one run whose texels lie side by side, as at a
+        // piece's edge or a span's end: one copy.
+        CopyRun(pixels + 3 * first, chunk.texels + offset[first],
+                3 * static_cast<size_t>(__builtin_popcount(drawn)));
         return;
     }
     constexpr uint32_t kLastColumn = kDrawn << kLastColumnShift;
@@ -125,7 +166,6 @@ inline void CopyTexels(const Chunk& chunk, int32_t g) {
         std::memcpy(pixels + 21, chunk.texels + offset[7], 3);
         return;
     }
-    uint32_t drawn = kind & kDrawn;
     while (drawn != 0) {
         const int32_t i = __builtin_ctz(drawn);
         drawn &= drawn - 1;
@@ -159,10 +199,20 @@ VEILSHIFT_AVX2 int32_t Shade(const Span& span, const SpanTexture& texture, const
         const __m256 pass = DepthTest(iz, old);
         const uint32_t drawn = static_cast<uint32_t>(_mm256_movemask_ps(pass));
         if (drawn == 0) continue;
+        const Avx2Texels t = Locate<kFlat>(c, s, k, iz);
+        if (kFlat && (drawn & SideBySide(t.offset)) == kDrawn) {
+            // Parallel to the screen no division stands between a group and its
+            // texels, and this commonest group (all drawn, its texels in a
+            // row, as in a piece at rest) is copied at once.
+            _mm256_storeu_ps(cells, iz);
+            std::memcpy(pixels + static_cast<ptrdiff_t>(i) * 3,
+                        chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)), 24);
+            continue;
+        }
         // Every cell of the group lies in the span: the failed ones go back unchanged.
         _mm256_storeu_ps(cells, _mm256_blendv_ps(old, iz, pass));
         chunk.pixels[groups] = pixels + static_cast<ptrdiff_t>(i) * 3;
-        Address<kFlat>(c, s, k, iz, drawn, chunk, groups);
+        Record(c, t, drawn, chunk, groups);
         if (++groups == kChunkGroups) {
             Flush(chunk, groups);
             groups = 0;
@@ -192,12 +242,50 @@ VEILSHIFT_AVX2 int32_t Shade(const Span& span, const SpanTexture& texture, const
     if (drawn == 0) return groups;
     _mm256_storeu_ps(cells, _mm256_blendv_ps(old, iz, pass));
     chunk.pixels[groups] = pixels + static_cast<ptrdiff_t>(start) * 3;
-    Address<kFlat>(c, s, kTail, iz, drawn, chunk, groups);  // at most seven lanes: copied one by one
+    Record(c, Locate<kFlat>(c, s, kTail, iz), drawn, chunk, groups);  // at most seven lanes: one by one
     if (++groups == kChunkGroups) {
         Flush(chunk, groups);
         groups = 0;
     }
     return groups;
+}
+
+// Every 64-byte line that holds a byte of [from, to), up to 32 lines (a span
+// that long has long been streaming).
+inline void PrefetchLines(const void* from, const void* to) {
+    const uintptr_t first = reinterpret_cast<uintptr_t>(from) & ~uintptr_t{63};
+    const uintptr_t end = reinterpret_cast<uintptr_t>(to) < first + 32 * 64 ? reinterpret_cast<uintptr_t>(to)
+                                                                            : first + 32 * 64;
+    for (uintptr_t line = first; line < end; line += 64) Prefetch(reinterpret_cast<const void*>(line));
+}
+
+// Roughly where the texel for (uz, vz, iz) lies, from the slot row lowest in
+// memory; NaN and values past the slot fall on its edges.
+inline int64_t RoughTexelOffset(float uz, float vz, float iz, const SpanTexture& t, int32_t lowestRow) {
+    const float u = uz / iz, v = vz / iz;
+    const int32_t iu = u > 0.0f ? (u < static_cast<float>(t.lastU) ? static_cast<int32_t>(u) : t.lastU) : 0;
+    const int32_t iv = v > 0.0f ? (v < static_cast<float>(t.lastV) ? static_cast<int32_t>(v) : t.lastV) : 0;
+    return static_cast<int64_t>(iv - lowestRow) * t.pitch + iu * 3;
+}
+
+// Asks for the lines a coming span will touch: its depth cells, its pixels
+// and the texels at its ends (with those between, when they lie near each
+// other in one row). A triangle's spans are short and a row apart, too short a
+// stream for the processor to foresee on its own.
+void PrefetchSpan(const Span& span, const SpanGradient& d, const SpanTexture& t, const uint8_t* lowest,
+                  int32_t lowestRow) {
+    PrefetchLines(span.depth, span.depth + span.count);
+    PrefetchLines(span.pixels, span.pixels + static_cast<ptrdiff_t>(span.count) * 3);
+    const float k = static_cast<float>(span.count - 1);
+    const int64_t a = RoughTexelOffset(span.uz, span.vz, span.iz, t, lowestRow);
+    const int64_t b = RoughTexelOffset(span.uz + k * d.dUz, span.vz + k * d.dVz, span.iz + k * d.dIz, t, lowestRow);
+    const int64_t from = a < b ? a : b, to = a < b ? b : a;
+    if (to - from <= 1024) {
+        PrefetchLines(lowest + from, lowest + to + 3);
+    } else {
+        Prefetch(lowest + a);
+        Prefetch(lowest + b);
+    }
 }
 
 }  // namespace
@@ -219,6 +307,11 @@ VEILSHIFT_AVX2 void FillSpans_Avx2(const Span* spans, int32_t spanCount, const S
     int32_t groups = 0;
     for (int32_t i = 0; i < spanCount; ++i) {
         const Span& span = spans[i];
+        // Two spans ahead, long ones only: short spans (of small frames, or
+        // near a triangle's corners) mostly lie in lines already at hand, and
+        // for them working out where the texels lie costs more than it saves.
+        if (i + 2 < spanCount && spans[i + 2].count >= 48)
+            PrefetchSpan(spans[i + 2], d, texture, chunk.texels, lowestRow);
         // Below the count limit every pixel's count is the exact lane value.
         if (span.count > kSpanCountLimit) {
             Flush(chunk, groups);

@@ -80,6 +80,11 @@ bool PrepareShatter(EffectPlugin& plugin) {
     if (!depthBuffer.Allocate(p.height, p.width)) return false;
     SoftRenderer& renderer = plugin.renderer;
     if (!renderer.Setup(p.width, p.height)) return false;
+    // A piece's scene is one triangle, which the near cut leaves as at most four
+    // vertices and two triangles: with room for those now, no frame allocates,
+    // and none can run out of storage half drawn.
+    if (!renderer.sceneTriangles.Reserve(1) || !renderer.vertices.Reserve(4) || !renderer.triangles.Reserve(2))
+        return false;
     renderer.SetTexture(0, plugin.srcA, p.ax, p.ay, p.width, p.height);
     // The far top-left corner of the view, un-projected: its x and y are the
     // picture's half extents, its z the picture plane's depth.
