@@ -139,7 +139,7 @@ inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
         std::memcpy(dst, head, 4);
         std::memcpy(dst + bytes - 4, tail, 4);
     } else {
-        std::memcpy(dst, src, 3);
+        std::memmove(dst, src, 3);
     }
 }
 
@@ -163,13 +163,13 @@ inline void CopyTexels(const Chunk& chunk, int32_t g) {
         // Four bytes read per texel (the fourth is the next texel's, still in
         // the slot), each store's fourth byte overwritten by the next pixel.
         for (int32_t i = 0; i < 7; ++i) Store4(pixels + 3 * i, Load4(chunk.texels + offset[i]));
-        std::memcpy(pixels + 21, chunk.texels + offset[7], 3);
+        std::memmove(pixels + 21, chunk.texels + offset[7], 3);
         return;
     }
     while (drawn != 0) {
         const int32_t i = __builtin_ctz(drawn);
         drawn &= drawn - 1;
-        std::memcpy(pixels + 3 * i, chunk.texels + offset[i], 3);
+        std::memmove(pixels + 3 * i, chunk.texels + offset[i], 3);
     }
 }
 
@@ -205,7 +205,7 @@ VEILSHIFT_AVX2 int32_t Shade(const Span& span, const SpanTexture& texture, const
             // texels, and this commonest group (all drawn, its texels in a
             // row, as in a piece at rest) is copied at once.
             _mm256_storeu_ps(cells, iz);
-            std::memcpy(pixels + static_cast<ptrdiff_t>(i) * 3,
+            std::memmove(pixels + static_cast<ptrdiff_t>(i) * 3,
                         chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)), 24);
             continue;
         }
