@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/in_process_target.h"
@@ -132,7 +133,7 @@ TEST(RobustnessFindings, HostWithdrawsItsInterfacesMidSession) {
 
 // Shatter with one surface as destination, source A and source B: the texel
 // copy of the renderer's span filler reads and writes overlapping bytes.
-TEST(RobustnessFindings, DISABLED_ShatterOnOneSurfaceInAllThreeRoles) {
+TEST(RobustnessFindings, ShatterOnOneSurfaceInAllThreeRoles) {
     ScenarioWriter s;
     s.Setup(0, 0, 1980235783).Surface(320, 169, ScenarioWriter::kTight);
     s.Begin(1, 0, 0, 1, 0, 0, 1, 0, 0, 134234112, INT_MAX - 1, 34).Draw(0, 7).Draw(1, 7);
