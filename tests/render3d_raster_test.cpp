@@ -582,10 +582,54 @@ uint32_t RenderReferenceScene() {
 }
 
 // Each pixel's interpolants are computed from its span's start, not summed
-// pixel by pixel: the depth cells differ from running sums in their last bits.
+// pixel by pixel, and the depth cells hold those bits.
 constexpr uint32_t kReferenceSceneHash = 0xbfda4db2u;
 
 TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash); }
+
+// The destination as its own texture, as a host may hand one surface for all
+// three roles: a texel drawn over earlier in a part is read as it is then, the
+// same whatever form the processor could use (and no copy overlaps itself).
+std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
+    const bool savedSse2 = UseSSE2, savedAvx2 = UseAVX2;
+    UseSSE2 = useSse2;
+    UseAVX2 = useAvx2;
+    constexpr int32_t kSize = 48;
+    SoftRenderer r;
+    std::vector<uint8_t> result;
+    GuardedSurface surface(kSize + 8, kSize + 6, 4);
+    if (r.Setup(kSize, kSize) && depthBuffer.Allocate(kSize, kSize)) {
+        depthBuffer.Clear(0.0f);
+        for (int32_t y = 0; y < surface.height(); ++y)
+            for (int32_t x = 0; x < surface.width(); ++x)
+                surface.SetPixel(x, y, static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3), static_cast<uint8_t>(x ^ y));
+        // The slot starts one pixel left of and above the viewport, and the
+        // texture runs about a texel per pixel: pixels read their left neighbours.
+        r.SetTexture(0, &surface, 1, 1, kSize, kSize);
+        const float corners[][5] = {{0, 0, 1, 0, 0}, {kSize, 0, 1, 1, 0}, {0, kSize, 1, 0, 1}, {kSize, kSize, 1, 1, 1}};
+        auto vertex = [&](int i) {
+            return ScreenVertex{{0, 0, corners[i][2]}, corners[i][0], corners[i][1], corners[i][3], corners[i][4]};
+        };
+        for (int i : {0, 1, 2, 1, 3, 2}) r.vertices.Append(vertex(i));
+        r.triangles.Append({{0, 1, 2}, 1, 0});
+        r.triangles.Append({{3, 4, 5}, 1, 0});
+        r.DrawTriangles(&surface, 2, 2);
+        result = surface.Pixels();
+        const uint8_t* cells = reinterpret_cast<const uint8_t*>(depthBuffer.rowPointers[0]);
+        result.insert(result.end(), cells, cells + sizeof(float) * kSize * kSize);
+        depthBuffer.Free();
+    }
+    UseSSE2 = savedSse2;
+    UseAVX2 = savedAvx2;
+    return result;
+}
+
+TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
+    const std::vector<uint8_t> scalar = DrawOntoItsOwnTexture(false, false);
+    ASSERT_FALSE(scalar.empty());
+    EXPECT_EQ(DrawOntoItsOwnTexture(true, false), scalar);
+    EXPECT_EQ(DrawOntoItsOwnTexture(true, true), scalar);
+}
 
 #if VEILSHIFT_WIDE_FORMS
 // The same with each vector span form the processor has.

@@ -99,8 +99,9 @@ Span RandomSpan(std::mt19937& random, const SpanTexture& t, int32_t count) {
     const float u0 = (unit(random) * 1.4f - 0.2f) * static_cast<float>(t.lastU + 1);
     const float v0 = (unit(random) * 1.4f - 0.2f) * static_cast<float>(t.lastV + 1);
     // Some of the guard cells count as the row's, which a form may read and
-    // store back unchanged.
-    const int32_t before = static_cast<int32_t>(random() % (kGuard + 1));
+    // store back unchanged. Now and then the row is wide (a form then asks for
+    // lines ahead); no form reaches more than seven cells left of a span.
+    const int32_t before = random() % 4 == 0 ? 1200 : static_cast<int32_t>(random() % (kGuard + 1));
     const int32_t after = random() % 2 == 0 ? 0 : static_cast<int32_t>(random() % (kGuard + 1));
     Span span{iz, u0 * iz, v0 * iz, count, before, after, nullptr, nullptr};
     if (random() % 10 == 0) {
@@ -109,6 +110,24 @@ Span RandomSpan(std::mt19937& random, const SpanTexture& t, int32_t count) {
         *fields[random() % 3] = specials[random() % std::size(specials)];
     }
     return span;
+}
+
+// A part of a piece at rest, parallel to the screen: one 1/z, about a texel
+// per pixel across (a little less, as a picture one pixel narrower than the
+// screen), the texel row barely moving.
+SpanGradient RestGradient(std::mt19937& random, float iz) {
+    const float shrink[] = {0.0f, 1.0f / 640.0f, 1.0f / 1920.0f, 3e-3f, -2e-3f};
+    const float drift[] = {0.0f, 0.0f, 1e-4f, -3e-4f, 2e-3f};
+    return {0.0f, iz * (1.0f - shrink[random() % 5]), iz * drift[random() % 5]};
+}
+
+Span RestSpan(std::mt19937& random, const SpanTexture& t, int32_t count, float iz) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float u0 = unit(random) * static_cast<float>(t.lastU + 3) - 2.0f;
+    const float v0 = unit(random) * static_cast<float>(t.lastV + 1) - 0.5f;
+    const int32_t before = random() % 2 == 0 ? 1500 : static_cast<int32_t>(random() % (kGuard + 1));
+    const int32_t after = static_cast<int32_t>(random() % (kGuard + 1));
+    return {iz, u0 * iz, v0 * iz, count, before, after, nullptr, nullptr};
 }
 
 // Cells as an earlier piece leaves them: empty, farther, nearer, exactly as
@@ -191,19 +210,24 @@ TEST(Render3dSpanForms, VectorFormsGiveTheScalarFormsBits) {
         if (!form.available) continue;
         ++formsRun;
         for (int32_t trial = 0; trial < 2000; ++trial) {
+            // Every third part is one of a piece at rest, over a wide slot.
+            const bool atRest = trial % 3 == 0;
             // Widths from one texel up (one column, rows packed or not); both row orders.
-            const int32_t width = 1 + static_cast<int32_t>(random() % 30), height = 1 + static_cast<int32_t>(random() % 20);
+            const int32_t width = atRest ? 40 + static_cast<int32_t>(random() % 400) : 1 + static_cast<int32_t>(random() % 30);
+            const int32_t height = 1 + static_cast<int32_t>(random() % 20);
             Texture texture(random, width, height, static_cast<int32_t>(random() % 7), random() % 3 == 0);
             // One to five rows of one part; lengths around the groups of four
             // and eight, and longer than a chunk.
-            const SpanGradient d = RandomGradient(random);
+            const float restIz = RandomOneOverZ(random);
+            const SpanGradient d = atRest ? RestGradient(random, restIz) : RandomGradient(random);
             const int32_t rows = 1 + static_cast<int32_t>(random() % 5);
             std::vector<Span> spans;
             std::vector<Target> scalar, vector;
             for (int32_t row = 0; row < rows; ++row) {
                 const int32_t count = random() % 4 == 0 ? 60 + static_cast<int32_t>(random() % 200)
                                                         : 1 + static_cast<int32_t>(random() % 40);
-                spans.push_back(RandomSpan(random, texture.slot, count));
+                spans.push_back(atRest ? RestSpan(random, texture.slot, count, restIz)
+                                       : RandomSpan(random, texture.slot, count));
                 scalar.emplace_back(count);
                 vector.emplace_back(count);
                 FillCells(random, scalar.back().Depth(), spans.back(), d);
@@ -289,19 +313,47 @@ TEST(Render3dSpanForms, VectorFormsReadOnlyInsideTheSlot) {
 TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     uint8_t texel[3] = {};
     const SpanTexture usual{texel, 1920 * 3, 1919, 1079};
-    EXPECT_EQ(ChooseSpanFill(usual, false, false), FillSpans_Scalar);
-    EXPECT_EQ(ChooseSpanFill(usual, true, false), FillSpans_Sse2);
-    EXPECT_EQ(ChooseSpanFill(usual, true, true), FillSpans_Avx2);
-    EXPECT_EQ(ChooseSpanFill({texel, -1920 * 3, 1919, 1079}, true, true), FillSpans_Avx2);
-    EXPECT_EQ(ChooseSpanFill({texel, 3, 0, 1079}, true, true), FillSpans_Avx2);  // one texel across
+    EXPECT_EQ(ChooseSpanFill(usual, false, false, false), FillSpans_Scalar);
+    EXPECT_EQ(ChooseSpanFill(usual, false, true, false), FillSpans_Sse2);
+    EXPECT_EQ(ChooseSpanFill(usual, false, true, true), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, -1920 * 3, 1919, 1079}, false, true, true), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 0, 1079}, false, true, true), FillSpans_Avx2);  // one texel across
     // Offsets past what a 32-bit lane holds.
-    EXPECT_EQ(ChooseSpanFill({texel, 1 << 20, 1919, 4096}, true, true), FillSpans_Sse2);
-    EXPECT_EQ(ChooseSpanFill({texel, -(1 << 20), 1919, 4096}, true, true), FillSpans_Sse2);
+    EXPECT_EQ(ChooseSpanFill({texel, 1 << 20, 1919, 4096}, false, true, true), FillSpans_Sse2);
+    EXPECT_EQ(ChooseSpanFill({texel, -(1 << 20), 1919, 4096}, false, true, true), FillSpans_Sse2);
     // Last texel indices that are no exact float.
-    EXPECT_EQ(ChooseSpanFill({texel, 3, 1 << 24, 0}, true, true), FillSpans_Scalar);
-    EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, true, false), FillSpans_Scalar);
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 1 << 24, 0}, false, true, true), FillSpans_Scalar);
+    EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, false, true, false), FillSpans_Scalar);
+    // Texels among the pixels being drawn: the scalar form's order.
+    EXPECT_EQ(ChooseSpanFill(usual, true, true, true), FillSpans_Scalar);
 }
 #endif  // VEILSHIFT_WIDE_FORMS
+
+TEST(Render3dSpanForms, TexelsMeetPixelsWhereTheirBytesShareMemory) {
+    // A 10 x 8 surface, rows 40 bytes apart; a 4 x 3 slot at (5, 4).
+    uint8_t surface[8 * 40] = {};
+    const SpanTexture slot{surface + 4 * 40 + 5 * 3, 40, 3, 2};
+    // Destination rectangles of the same surface, as (x, y, width, height).
+    auto meets = [&](int32_t x, int32_t y, int32_t width, int32_t height) {
+        return TexelsMeetPixels(slot, surface + y * 40 + x * 3, 40, width, height);
+    };
+    EXPECT_TRUE(meets(0, 0, 10, 8));
+    EXPECT_TRUE(meets(8, 6, 2, 2));    // the slot's last texel
+    EXPECT_FALSE(meets(0, 0, 10, 4));  // the rows above
+    EXPECT_FALSE(meets(0, 7, 10, 1));  // the row below
+    EXPECT_FALSE(meets(0, 4, 5, 1));   // left of the slot's first row
+    // Between the slot's rows, outside its columns: counted as meeting (the
+    // test is on the span of memory from its first byte to its last).
+    EXPECT_TRUE(meets(0, 5, 5, 1));
+    // Bottom-up rows give the same bytes.
+    const SpanTexture upward{surface + 6 * 40 + 5 * 3, -40, 3, 2};
+    EXPECT_TRUE(TexelsMeetPixels(upward, surface + 4 * 40 + 15, 40, 1, 1));
+    EXPECT_FALSE(TexelsMeetPixels(upward, surface + 7 * 40, -40, 10, 1));
+    EXPECT_TRUE(TexelsMeetPixels(upward, surface + 7 * 40, -40, 10, 2));  // rows 7 and 6
+    // Another block of memory altogether.
+    uint8_t other[40] = {};
+    EXPECT_FALSE(TexelsMeetPixels(slot, other, 40, 10, 1));
+}
 
 }  // namespace
 }  // namespace veilshift

@@ -214,9 +214,9 @@ uint32_t Crc32(const std::vector<uint8_t>& bytes) {
 // The same frames, to the byte, in the native build and in the 32-bit DLL,
 // whatever precision the x87 unit was left in.
 TEST_F(ShatterSession, FramesAreTheSameInEveryBuild) {
-    // Progress 28 changed once the renderer computed each pixel's interpolants
-    // from its span's start: one pixel, whose u lies within rounding of a texel
-    // boundary, shows the neighbouring texel.
+    // At progress 28 one pixel's u lies within rounding of a texel boundary:
+    // its texel is the one that interpolants computed from the span's start
+    // (not summed pixel by pixel) give.
     const uint32_t expected[] = {3673716213u, 2960339772u, 1336523609u, 2524628225u, 2880801589u};
     const int32_t progress[] = {0, 7, 14, 21, 28};
 #if defined(_WIN32)

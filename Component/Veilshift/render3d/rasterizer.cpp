@@ -85,7 +85,10 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
     const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
                                                                       static_cast<int64_t>(slot.x) * 3),
                               texturePitch, slot.width - 1, slot.height - 1};
-    const SpanFillFn fill = ChooseSpanFill(texture, UseSSE2, UseAVX2);
+    const SpanFillFn fill =
+        ChooseSpanFill(texture, TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth,
+                                                 r.viewportHeight),
+                       UseSSE2, UseAVX2);
     const int32_t width = r.viewportWidth;
     const int32_t height = r.viewportHeight;
 

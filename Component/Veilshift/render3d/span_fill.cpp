@@ -39,7 +39,32 @@ void FillSpanFrom_Scalar(const Span& span, const SpanGradient& d, const SpanText
     }
 }
 
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool useSse2, bool useAvx2) {
+namespace {
+// The addresses [first, end) of `rows` rows of `rowBytes` bytes from `start`,
+// `pitch` apart, as integers: no pointer is formed outside the rows.
+struct ByteRange {
+    uintptr_t first, end;
+};
+
+ByteRange RowsOf(const uint8_t* start, ptrdiff_t pitch, int64_t rows, int64_t rowBytes) {
+    const int64_t spread = (rows - 1) * static_cast<int64_t>(pitch);  // from the first row to the last
+    const uintptr_t base = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t first = spread < 0 ? base - static_cast<uintptr_t>(-spread) : base;
+    const uintptr_t last = spread < 0 ? base : base + static_cast<uintptr_t>(spread);
+    return {first, last + static_cast<uintptr_t>(rowBytes)};
+}
+}  // namespace
+
+bool TexelsMeetPixels(const SpanTexture& texture, const uint8_t* destination, ptrdiff_t pitch, int32_t width,
+                      int32_t height) {
+    const ByteRange texels = RowsOf(texture.texels, texture.pitch, int64_t{texture.lastV} + 1,
+                                    (int64_t{texture.lastU} + 1) * 3);
+    const ByteRange pixels = RowsOf(destination, pitch, height, int64_t{width} * 3);
+    return texels.first < pixels.end && pixels.first < texels.end;
+}
+
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, bool useSse2, bool useAvx2) {
+    if (texelsMeetPixels) return FillSpans_Scalar;
 #if VEILSHIFT_WIDE_FORMS
     // The clamps work on floats: the last texel indices must be exact floats.
     const bool exact = texture.lastU < kSpanExactTexelLimit && texture.lastV < kSpanExactTexelLimit;

@@ -13,7 +13,9 @@
 // (uz * w, vz * w), clamped to the slot.
 //
 // Scalar: every build; the 32-bit module's only form, run under the caller's
-// single-precision guard. SSE2 and AVX2: x86-64 only, four and eight pixels a step.
+// single-precision guard. SSE2 and AVX2: x86-64 only, four and eight pixels a
+// step, and only where the texels lie apart from the pixels drawn (see
+// ChooseSpanFill): their copies may read ahead and move several texels at once.
 #pragma once
 
 #include <cstddef>
@@ -66,9 +68,18 @@ void FillSpans_Avx2(const Span* spans, int32_t spanCount, const SpanGradient& d,
 inline constexpr int64_t kSpanLaneOffsetLimit = INT32_MAX;
 inline constexpr int32_t kSpanExactTexelLimit = 1 << 24;
 
+// Whether any byte of the texture slot lies in the destination's rows
+// (`width` x `height` pixels from `destination`, rows `pitch` bytes apart):
+// a host may hand the same surface as source and destination.
+bool TexelsMeetPixels(const SpanTexture& texture, const uint8_t* destination, ptrdiff_t pitch, int32_t width,
+                      int32_t height);
+
 // The form for one DrawSpans call: the fastest the flags allow that can
-// address this slot.
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool useSse2, bool useAvx2);
+// address this slot. Where the texels meet the pixels being drawn, the scalar
+// form: it reads each texel just before it writes its pixel, in pixel order,
+// which the vector forms, reading ahead and copying several bytes at a time,
+// would not reproduce (nor could they copy overlapping bytes soundly).
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, bool useSse2, bool useAvx2);
 
 // The rasterizer's rounding: add 2^23 and take the float's bits less those of
 // 2^23. Within [-2^22, 2^23] the sum lands where the last mantissa bit is worth 1

@@ -139,7 +139,7 @@ inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
         std::memcpy(dst, head, 4);
         std::memcpy(dst + bytes - 4, tail, 4);
     } else {
-        std::memmove(dst, src, 3);
+        std::memcpy(dst, src, 3);
     }
 }
 
@@ -163,13 +163,13 @@ inline void CopyTexels(const Chunk& chunk, int32_t g) {
         // Four bytes read per texel (the fourth is the next texel's, still in
         // the slot), each store's fourth byte overwritten by the next pixel.
         for (int32_t i = 0; i < 7; ++i) Store4(pixels + 3 * i, Load4(chunk.texels + offset[i]));
-        std::memmove(pixels + 21, chunk.texels + offset[7], 3);
+        std::memcpy(pixels + 21, chunk.texels + offset[7], 3);
         return;
     }
     while (drawn != 0) {
         const int32_t i = __builtin_ctz(drawn);
         drawn &= drawn - 1;
-        std::memmove(pixels + 3 * i, chunk.texels + offset[i], 3);
+        std::memcpy(pixels + 3 * i, chunk.texels + offset[i], 3);
     }
 }
 
@@ -205,8 +205,8 @@ VEILSHIFT_AVX2 int32_t Shade(const Span& span, const SpanTexture& texture, const
             // texels, and this commonest group (all drawn, its texels in a
             // row, as in a piece at rest) is copied at once.
             _mm256_storeu_ps(cells, iz);
-            std::memmove(pixels + static_cast<ptrdiff_t>(i) * 3,
-                        chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)), 24);
+            std::memcpy(pixels + static_cast<ptrdiff_t>(i) * 3,
+                       chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)), 24);
             continue;
         }
         // Every cell of the group lies in the span: the failed ones go back unchanged.
@@ -307,11 +307,14 @@ VEILSHIFT_AVX2 void FillSpans_Avx2(const Span* spans, int32_t spanCount, const S
     int32_t groups = 0;
     for (int32_t i = 0; i < spanCount; ++i) {
         const Span& span = spans[i];
-        // Two spans ahead, long ones only: short spans (of small frames, or
-        // near a triangle's corners) mostly lie in lines already at hand, and
-        // for them working out where the texels lie costs more than it saves.
-        if (i + 2 < spanCount && spans[i + 2].count >= 48)
-            PrefetchSpan(spans[i + 2], d, texture, chunk.texels, lowestRow);
+        // Two spans ahead, in wide frames and long spans only: a small frame's
+        // buffers stay in the caches from row to row, and for a short span
+        // working out where its texels lie costs more than asking saves.
+        if (i + 2 < spanCount) {
+            const Span& ahead = spans[i + 2];
+            if (ahead.count >= 48 && int64_t{ahead.cellsBefore} + ahead.count + ahead.cellsAfter >= 1024)
+                PrefetchSpan(ahead, d, texture, chunk.texels, lowestRow);
+        }
         // Below the count limit every pixel's count is the exact lane value.
         if (span.count > kSpanCountLimit) {
             Flush(chunk, groups);

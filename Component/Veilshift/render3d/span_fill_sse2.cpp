@@ -72,7 +72,7 @@ inline void CopyTexels(const Chunk& chunk, int32_t g, const SpanTexture& t) {
         const int32_t lane = g * 4 + i;
         const uint8_t* const texel =
             t.texels + static_cast<ptrdiff_t>(chunk.iv[lane]) * t.pitch + static_cast<ptrdiff_t>(chunk.iu[lane]) * 3;
-        std::memmove(pixels + 3 * i, texel, 3);
+        std::memcpy(pixels + 3 * i, texel, 3);
     }
 }
 
