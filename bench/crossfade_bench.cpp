@@ -46,8 +46,12 @@ public:
     explicit FlagScope(const Form& form) {
         veilshift::UseMMX = form.mmx, veilshift::UseSSE = form.sse;
         veilshift::UseSSE2 = form.sse2, veilshift::UseAVX2 = form.avx2;
+        veilshift::ScalarUsesAVX2 = veilshift::DetectWideFeatures().avx2;  // as at connection
     }
-    ~FlagScope() { veilshift::UseMMX = veilshift::UseSSE = veilshift::UseSSE2 = veilshift::UseAVX2 = false; }
+    ~FlagScope() {
+        veilshift::UseMMX = veilshift::UseSSE = veilshift::UseSSE2 = veilshift::UseAVX2 = false;
+        veilshift::ScalarUsesAVX2 = false;
+    }
 };
 
 constexpr int32_t kTotal = 255;  // frame p of 255 weighs source B by p

@@ -54,6 +54,8 @@ const Form kForms[] = {
     {"Sse2Streaming", Crossfade_Sse2, true, Always, true},
     {"Avx2", Crossfade_Avx2, true, HasAvx2},
     {"Avx2Streaming", Crossfade_Avx2, true, HasAvx2, true},
+    {"ScalarAvx2", Crossfade_ScalarAvx2, false, HasAvx2},
+    {"ScalarAvx2Streaming", Crossfade_ScalarAvx2, false, HasAvx2, true},
 #endif
 };
 
@@ -490,6 +492,21 @@ TEST(ChooseCrossfade, WiderFormsStandInForMmxAndSse) {
             EXPECT_EQ(ChooseCrossfade(640, true, true, sse2, avx2), wide ? wide : Crossfade_Sse);
             EXPECT_EQ(ChooseCrossfade(4, false, true, sse2, avx2), wide ? wide : Crossfade_Sse);
         }
+}
+
+// The scalar form's AVX2 arithmetic serves only where the switches chose the
+// scalar form, and only for rows with a whole group (narrower rows gain nothing).
+TEST(ChooseCrossfade, ScalarBytesMayUseAvx2) {
+#if VEILSHIFT_WIDE_FORMS
+    const CrossfadeFn scalar = Crossfade_ScalarAvx2;
+#else
+    const CrossfadeFn scalar = Crossfade_Scalar;  // the 32-bit build ignores the flag
+#endif
+    EXPECT_EQ(ChooseCrossfade(640, false, false, true, true, true), scalar);
+    EXPECT_EQ(ChooseCrossfade(640, false, false, false, false, false), Crossfade_Scalar);
+    EXPECT_EQ(ChooseCrossfade(3, false, false, false, false, true), Crossfade_Scalar);
+    EXPECT_EQ(ChooseCrossfade(640, true, false, false, false, true), Crossfade_Mmx);
+    EXPECT_EQ(ChooseCrossfade(640, true, true, false, false, true), Crossfade_Sse);
 }
 
 // Recorded and made-up CPUID answers: AVX2 needs the leaf-7 bit, the AVX bit,

@@ -112,43 +112,6 @@ Span RandomSpan(std::mt19937& random, const SpanTexture& t, int32_t count) {
     return span;
 }
 
-// A part of a piece at rest, parallel to the screen: one 1/z, about a texel
-// per pixel across (a little less, as a picture one pixel narrower than the
-// screen), the texel row barely moving.
-SpanGradient RestGradient(std::mt19937& random, float iz) {
-    const float shrink[] = {0.0f, 1.0f / 640.0f, 1.0f / 1920.0f, 3e-3f, -2e-3f};
-    const float drift[] = {0.0f, 0.0f, 1e-4f, -3e-4f, 2e-3f};
-    return {0.0f, iz * (1.0f - shrink[random() % 5]), iz * drift[random() % 5]};
-}
-
-Span RestSpan(std::mt19937& random, const SpanTexture& t, int32_t count, float iz) {
-    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    const float u0 = unit(random) * static_cast<float>(t.lastU + 3) - 2.0f;
-    const float v0 = unit(random) * static_cast<float>(t.lastV + 1) - 0.5f;
-    const int32_t before = random() % 2 == 0 ? 1500 : static_cast<int32_t>(random() % (kGuard + 1));
-    const int32_t after = static_cast<int32_t>(random() % (kGuard + 1));
-    return {iz, u0 * iz, v0 * iz, count, before, after, nullptr, nullptr};
-}
-
-// Cells as an earlier piece leaves them: empty, farther, nearer, exactly as
-// near as this span's own pixel (the strict test keeps those), or NaN.
-void FillCells(std::mt19937& random, float* cells, const Span& span, const SpanGradient& d) {
-    const uint32_t style = random() % 4;
-    float k = 0.0f;
-    for (int32_t i = 0; i < span.count; ++i, k += 1.0f) {
-        volatile float product = k * d.dIz;
-        volatile float own = span.iz + product;
-        switch (style == 0 ? 0 : random() % 6) {
-            case 0: cells[i] = 0.0f; break;
-            case 1: cells[i] = own * 0.5f; break;
-            case 2: cells[i] = own * 2.0f; break;
-            case 3: cells[i] = own; break;
-            case 4: cells[i] = kNaN; break;
-            default: cells[i] = static_cast<float>(random() % 1000) * 1e-5f; break;
-        }
-    }
-}
-
 // As DrawSpans runs it: the 32-bit build's x87 unit rounding to single precision.
 void FillScalar(const Span* spans, int32_t count, const SpanGradient& d, const SpanTexture& texture) {
     platform::FpuSinglePrecision guard;
@@ -192,6 +155,43 @@ TEST(Render3dSpanForms, ScalarFormComputesEachPixelFromTheSpanStart) {
 }
 
 #if VEILSHIFT_WIDE_FORMS
+// A part of a piece at rest, parallel to the screen: one 1/z, about a texel
+// per pixel across (a little less, as a picture one pixel narrower than the
+// screen), the texel row barely moving.
+SpanGradient RestGradient(std::mt19937& random, float iz) {
+    const float shrink[] = {0.0f, 1.0f / 640.0f, 1.0f / 1920.0f, 3e-3f, -2e-3f};
+    const float drift[] = {0.0f, 0.0f, 1e-4f, -3e-4f, 2e-3f};
+    return {0.0f, iz * (1.0f - shrink[random() % 5]), iz * drift[random() % 5]};
+}
+
+Span RestSpan(std::mt19937& random, const SpanTexture& t, int32_t count, float iz) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const float u0 = unit(random) * static_cast<float>(t.lastU + 3) - 2.0f;
+    const float v0 = unit(random) * static_cast<float>(t.lastV + 1) - 0.5f;
+    const int32_t before = random() % 2 == 0 ? 1500 : static_cast<int32_t>(random() % (kGuard + 1));
+    const int32_t after = static_cast<int32_t>(random() % (kGuard + 1));
+    return {iz, u0 * iz, v0 * iz, count, before, after, nullptr, nullptr};
+}
+
+// Cells as an earlier piece leaves them: empty, farther, nearer, exactly as
+// near as this span's own pixel (the strict test keeps those), or NaN.
+void FillCells(std::mt19937& random, float* cells, const Span& span, const SpanGradient& d) {
+    const uint32_t style = random() % 4;
+    float k = 0.0f;
+    for (int32_t i = 0; i < span.count; ++i, k += 1.0f) {
+        volatile float product = k * d.dIz;
+        volatile float own = span.iz + product;
+        switch (style == 0 ? 0 : random() % 6) {
+            case 0: cells[i] = 0.0f; break;
+            case 1: cells[i] = own * 0.5f; break;
+            case 2: cells[i] = own * 2.0f; break;
+            case 3: cells[i] = own; break;
+            case 4: cells[i] = kNaN; break;
+            default: cells[i] = static_cast<float>(random() % 1000) * 1e-5f; break;
+        }
+    }
+}
+
 struct NamedForm {
     const char* name;
     SpanFillFn fill;

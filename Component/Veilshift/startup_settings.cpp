@@ -6,6 +6,7 @@ bool UseMMX = false;
 bool UseSSE = false;
 bool UseSSE2 = false;
 bool UseAVX2 = false;
+bool ScalarUsesAVX2 = false;
 
 namespace {
 bool DetectFeature(uint32_t bit) {
@@ -48,12 +49,14 @@ namespace {
 // Only the x86-64 build has the wider forms; they follow UseMMX.
 void DecideWideForms() {
 #if VEILSHIFT_WIDE_FORMS
-    const WideFeatures wide = UseMMX ? DetectWideFeatures() : WideFeatures{};
-    UseSSE2 = wide.sse2;
-    UseAVX2 = wide.avx2;
+    const WideFeatures present = DetectWideFeatures();
+    UseSSE2 = UseMMX && present.sse2;
+    UseAVX2 = UseMMX && present.avx2;
+    ScalarUsesAVX2 = present.avx2;
 #else
     UseSSE2 = false;
     UseAVX2 = false;
+    ScalarUsesAVX2 = false;
 #endif
 }
 }  // namespace

@@ -29,6 +29,10 @@ bool DetectSSE();
 // "MMX" switch governs them too. Always false in the 32-bit build.
 extern bool UseSSE2;
 extern bool UseAVX2;
+// Whether the x86-64 build's scalar crossfade computes its bytes (BlendByte's,
+// whatever the switches) with AVX2: decided at connection from the processor
+// alone. Always false in the 32-bit build.
+extern bool ScalarUsesAVX2;
 
 inline constexpr uint32_t kCpuIdSse2Bit = 0x04000000;     // leaf 1, EDX bit 26
 inline constexpr uint32_t kCpuIdOsxsaveBit = 0x08000000;  // leaf 1, ECX bit 27: XGETBV usable

@@ -9,15 +9,17 @@ namespace veilshift {
 
 size_t CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
 
-CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2, bool useAvx2) {
+CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2, bool useAvx2, bool scalarAvx2) {
     if (width < 4) return Crossfade_Scalar;  // no whole group of 4 pixels
-    if (!useSse && !useMmx) return Crossfade_Scalar;
 #if VEILSHIFT_WIDE_FORMS
+    if (!useSse && !useMmx) return scalarAvx2 ? Crossfade_ScalarAvx2 : Crossfade_Scalar;
     if (useAvx2) return Crossfade_Avx2;
     if (useSse2) return Crossfade_Sse2;
 #else
+    if (!useSse && !useMmx) return Crossfade_Scalar;
     static_cast<void>(useSse2);
     static_cast<void>(useAvx2);
+    static_cast<void>(scalarAvx2);
 #endif
     return useSse ? Crossfade_Sse : Crossfade_Mmx;
 }
@@ -33,7 +35,7 @@ void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, 
     const ptrdiff_t dstPitch = dst->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
-    const CrossfadeFn form = ChooseCrossfade(width, UseMMX, UseSSE, UseSSE2, UseAVX2);
+    const CrossfadeFn form = ChooseCrossfade(width, UseMMX, UseSSE, UseSSE2, UseAVX2, ScalarUsesAVX2);
     form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha);
 }
 

@@ -35,12 +35,17 @@ void Crossfade_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_
                     ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
                     ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+// The scalar form's bytes (BlendByte throughout) 32 at a time, where the
+// processor has AVX2.
+void Crossfade_ScalarAvx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 #endif
 
 // SIMD forms only when a row holds at least one whole group of 4 pixels; SSE
 // first. Where the build has them, the wider forms stand in for MMX and SSE,
-// the widest first.
-CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2 = false, bool useAvx2 = false);
+// the widest first; `scalarAvx2` lets the scalar form's bytes be computed with AVX2.
+CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2 = false, bool useAvx2 = false,
+                            bool scalarAvx2 = false);
 
 // From this many destination bytes on (width * 3 * height), the x86-64 build's
 // vector forms store around the cache: with both sources such a frame moves

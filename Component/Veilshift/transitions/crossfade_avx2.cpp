@@ -1,6 +1,7 @@
 // The AVX2 stand-in for the MMX and SSE forms (x86-64 build, built with -mavx2,
 // called only when UseAVX2 is set): the grouped bytes 32 at a time, the tail
-// through BlendByte.
+// through BlendByte. And the scalar form's bytes, BlendByte throughout, 32 at a
+// time (called only where the processor has AVX2).
 #include "crossfade.h"
 #include "crossfade_wide.h"
 
@@ -25,6 +26,16 @@ void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_
         CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, groupedBytes,
                                       PairWeights_Avx2(halfAlpha));
     }
+}
+
+void Crossfade_ScalarAvx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+    if (width <= 0 || height <= 0) return;
+    // Both weights must fit an unsigned byte: alpha 0 (a copy of A) and weights
+    // outside the range go through the SSE2 form of the same bytes.
+    if (alpha < 1 || alpha > 255) return Crossfade_Scalar(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha,
+                                  MeasureRow(width).bytes, BlendByte_Avx2(alpha));
 }
 
 }  // namespace veilshift

@@ -166,6 +166,40 @@ struct PairWeights_Avx2 {
     __m128i weights128;
 };
 
+// BlendByte, (a * (256 - alpha) + b * alpha) >> 8, one pmaddubsw per 16 byte
+// pairs, for alpha from 1 to 255. The weights (both 1..255) are the unsigned
+// operand; the bytes, less 128 (a flip of the top bit), the signed one. Weights
+// summing to 256 keep that sum within [-32768, 32512], so it never saturates;
+// adding 32768 back (modulo 2^16) gives the exact unsigned sum, below 65281.
+struct BlendByte_Avx2 {
+    using Vector = __m256i;
+    static constexpr size_t kVectorBytes = 32;
+
+    explicit BlendByte_Avx2(int32_t alpha)
+        : weights256(_mm256_set1_epi16(static_cast<int16_t>((alpha << 8) | (256 - alpha)))),  // byte 0 weighs A
+          weights128(_mm256_castsi256_si128(weights256)) {}
+
+    __m256i operator()(__m256i a, __m256i b) const {
+        const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+        const __m256i bias = _mm256_set1_epi16(static_cast<int16_t>(0x8000));
+        const __m256i sa = _mm256_xor_si256(a, flip), sb = _mm256_xor_si256(b, flip);
+        const __m256i lo = _mm256_add_epi16(_mm256_maddubs_epi16(weights256, _mm256_unpacklo_epi8(sa, sb)), bias);
+        const __m256i hi = _mm256_add_epi16(_mm256_maddubs_epi16(weights256, _mm256_unpackhi_epi8(sa, sb)), bias);
+        return _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
+    }
+    __m128i operator()(__m128i a, __m128i b) const {
+        const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
+        const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+        const __m128i sa = _mm_xor_si128(a, flip), sb = _mm_xor_si128(b, flip);
+        const __m128i lo = _mm_add_epi16(_mm_maddubs_epi16(weights128, _mm_unpacklo_epi8(sa, sb)), bias);
+        const __m128i hi = _mm_add_epi16(_mm_maddubs_epi16(weights128, _mm_unpackhi_epi8(sa, sb)), bias);
+        return _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+    }
+
+    __m256i weights256;
+    __m128i weights128;
+};
+
 // h = 0 (alpha 0 or 1): every grouped byte is A's.
 struct CopyA_Avx2 {
     using Vector = __m256i;
