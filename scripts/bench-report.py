@@ -184,6 +184,37 @@ def targets(rows):
             ratio = r.ns / stream.ns
             lines.append("| effect 1 (scalar) ≤ %.1f× stream | %s | %.2f× | %.2f× | %s |" % (
                 SCALAR_LIMIT, size, ratio, SCALAR_LIMIT, "yes" if ratio <= SCALAR_LIMIT else "**no**"))
+    lines += other_targets(rows, floors)
+    return lines
+
+
+# The other effects' targets: (effect, param, floor, limit), each for the
+# widest form the run measured for that effect.
+OTHER_LIMITS = [(6, "block1", "stream", 3.0), (6, "block19", "memset", 2.0), (6, "block97", "memset", 2.0),
+                (31, "peak", "stream", 4.0), (34, "progress0", "copy_depth_clear", 6.0)]
+
+
+def other_targets(rows, floors):
+    effects = [r for r in rows if r.kind == "Effect"]
+    lines = []
+    for size in sorted({r.size for r in effects}, key=size_key):
+        for effect, param, kind, limit in OTHER_LIMITS:
+            floor = floors.get((kind, size))
+            candidates = {r.form: r for r in effects
+                          if r.effect == effect and r.size == size and r.params == [param]}
+            form = next((f for f in WIDEST_FIRST + ["any"] if f in candidates), None)
+            if floor is None or form is None:
+                continue
+            ratio = candidates[form].ns / floor.ns
+            lines.append("| effect %d (%s, %s) ≤ %.1f× %s | %s | %.2f× | %.2f× | %s |" % (
+                effect, form, param, limit, kind, size, ratio, limit, "yes" if ratio <= limit else "**no**"))
+        # The shatter's worst frame among those measured, for the record.
+        floor = floors.get(("copy_depth_clear", size))
+        frames = [r for r in effects if r.effect == 34 and r.size == size]
+        if floor and frames:
+            worst = max(frames, key=lambda r: r.ns)
+            lines.append("| effect 34 worst measured frame (%s) | %s | %.2f× | – | – |" % (
+                "/".join(worst.params), size, worst.ns / floor.ns))
     return lines
 
 
