@@ -138,6 +138,14 @@ struct WeightedSum16 {
 };
 
 #if defined(__AVX2__)
+// A 256-bit kernel on 16 bytes: every step of the kernels below (unpack,
+// pmaddubsw, shift, pack) works within each 128-bit half, so the low half of
+// the result depends on the low halves of the operands alone.
+template <typename Kernel>
+inline __m128i LowHalf(const Kernel& kernel, __m128i a, __m128i b) {
+    return _mm256_castsi256_si128(kernel(_mm256_zextsi128_si256(a), _mm256_zextsi128_si256(b)));
+}
+
 // The grouped bytes' a + floor(h * (b - a) / 128) as (a * (128 - h) + b * h) >> 7,
 // one pmaddubsw per 16 byte pairs: A and B interleaved are the unsigned operand,
 // the weights the signed one, so both weights must fit in 1..127: h from 1 to
@@ -147,8 +155,7 @@ struct PairWeights_Avx2 {
     static constexpr size_t kVectorBytes = 32;
 
     explicit PairWeights_Avx2(int32_t h)
-        : weights256(_mm256_set1_epi16(static_cast<int16_t>((h << 8) | (128 - h)))),  // byte 0 weighs A
-          weights128(_mm256_castsi256_si128(weights256)) {}
+        : weights256(_mm256_set1_epi16(static_cast<int16_t>((h << 8) | (128 - h)))) {}  // byte 0 weighs A
 
     __m256i operator()(__m256i a, __m256i b) const {
         // unpack and pack both work within 128-bit halves, so the byte order survives.
@@ -156,14 +163,9 @@ struct PairWeights_Avx2 {
         const __m256i hi = _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), weights256);
         return _mm256_packus_epi16(_mm256_srli_epi16(lo, 7), _mm256_srli_epi16(hi, 7));
     }
-    __m128i operator()(__m128i a, __m128i b) const {
-        const __m128i lo = _mm_maddubs_epi16(_mm_unpacklo_epi8(a, b), weights128);
-        const __m128i hi = _mm_maddubs_epi16(_mm_unpackhi_epi8(a, b), weights128);
-        return _mm_packus_epi16(_mm_srli_epi16(lo, 7), _mm_srli_epi16(hi, 7));
-    }
+    __m128i operator()(__m128i a, __m128i b) const { return LowHalf(*this, a, b); }
 
     __m256i weights256;
-    __m128i weights128;
 };
 
 // BlendByte, (a * (256 - alpha) + b * alpha) >> 8, one pmaddubsw per 16 byte
@@ -176,8 +178,7 @@ struct BlendByte_Avx2 {
     static constexpr size_t kVectorBytes = 32;
 
     explicit BlendByte_Avx2(int32_t alpha)
-        : weights256(_mm256_set1_epi16(static_cast<int16_t>((alpha << 8) | (256 - alpha)))),  // byte 0 weighs A
-          weights128(_mm256_castsi256_si128(weights256)) {}
+        : weights256(_mm256_set1_epi16(static_cast<int16_t>((alpha << 8) | (256 - alpha)))) {}  // byte 0 weighs A
 
     __m256i operator()(__m256i a, __m256i b) const {
         const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
@@ -187,17 +188,9 @@ struct BlendByte_Avx2 {
         const __m256i hi = _mm256_add_epi16(_mm256_maddubs_epi16(weights256, _mm256_unpackhi_epi8(sa, sb)), bias);
         return _mm256_packus_epi16(_mm256_srli_epi16(lo, 8), _mm256_srli_epi16(hi, 8));
     }
-    __m128i operator()(__m128i a, __m128i b) const {
-        const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
-        const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(0x8000));
-        const __m128i sa = _mm_xor_si128(a, flip), sb = _mm_xor_si128(b, flip);
-        const __m128i lo = _mm_add_epi16(_mm_maddubs_epi16(weights128, _mm_unpacklo_epi8(sa, sb)), bias);
-        const __m128i hi = _mm_add_epi16(_mm_maddubs_epi16(weights128, _mm_unpackhi_epi8(sa, sb)), bias);
-        return _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
-    }
+    __m128i operator()(__m128i a, __m128i b) const { return LowHalf(*this, a, b); }
 
     __m256i weights256;
-    __m128i weights128;
 };
 
 // h = 0 (alpha 0 or 1): every grouped byte is A's.
