@@ -208,13 +208,17 @@ def other_targets(rows, floors):
             ratio = candidates[form].ns / floor.ns
             lines.append("| effect %d (%s, %s) ≤ %.1f× %s | %s | %.2f× | %.2f× | %s |" % (
                 effect, form, param, limit, kind, size, ratio, limit, "yes" if ratio <= limit else "**no**"))
-        # The shatter's worst frame among those measured, for the record.
+        # The shatter's worst frame among those measured in its widest form, for the record.
         floor = floors.get(("copy_depth_clear", size))
-        frames = [r for r in effects if r.effect == 34 and r.size == size]
-        if floor and frames:
-            worst = max(frames, key=lambda r: r.ns)
-            lines.append("| effect 34 worst measured frame (%s) | %s | %.2f× | – | – |" % (
-                "/".join(worst.params), size, worst.ns / floor.ns))
+        frames = {}
+        for r in effects:
+            if r.effect == 34 and r.size == size:
+                frames.setdefault(r.form, []).append(r)
+        form = next((f for f in WIDEST_FIRST + ["any"] if f in frames), None)
+        if floor and form:
+            worst = max(frames[form], key=lambda r: r.ns)
+            lines.append("| effect 34 (%s) worst measured frame: %s | %s | %.2f× | – | – |" % (
+                form, "/".join(worst.params), size, worst.ns / floor.ns))
     return lines
 
 
