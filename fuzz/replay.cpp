@@ -4,6 +4,7 @@
 // held; one line per failing scenario otherwise.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -48,11 +49,26 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// "K/N": shard K (0 to N - 1) of N.
+bool ParseShard(const char* text, int& shard, int& shards) {
+    char rest = 0;
+    return std::sscanf(text, "%d/%d%c", &shard, &shards, &rest) == 2 && shards >= 1 && shard >= 0 && shard < shards;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::filesystem::path> files;
+    int shard = 0, shards = 1;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--shard") == 0) {
+            if (i + 1 >= argc || !ParseShard(argv[i + 1], shard, shards)) {
+                std::fprintf(stderr, "veilshift-replay: --shard takes K/N, 0 <= K < N\n");
+                return 2;
+            }
+            ++i;
+            continue;
+        }
         const std::filesystem::path path(argv[i]);
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::directory_iterator(path))
@@ -66,9 +82,16 @@ int main(int argc, char** argv) {
     }
     std::sort(files.begin(), files.end());
     if (files.empty()) {
-        std::fprintf(stderr, "usage: veilshift-replay FILE-OR-FOLDER...\n");
+        std::fprintf(stderr, "usage: veilshift-replay [--shard K/N] FILE-OR-FOLDER...\n");
         return 2;
     }
+    // Every N-th file from the K-th: each process loads the reference
+    // components once per scenario, and under Windows their static runtime
+    // keeps a thread-local slot per load (the module itself keeps none).
+    std::vector<std::filesystem::path> mine;
+    for (size_t i = static_cast<size_t>(shard); i < files.size(); i += static_cast<size_t>(shards))
+        mine.push_back(files[i]);
+    files.swap(mine);
     int failed = 0;
     robustness::ScenarioStats stats;
     LoadedModule module;

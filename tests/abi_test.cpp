@@ -110,6 +110,24 @@ TEST_F(LoadedDll, CreateInterfaceAnswersOnlyThePluginGuid) {
     EXPECT_EQ(create(&other), nullptr);
 }
 
+// A host may load and free the module many times in one process. Whatever a
+// load takes from the process must come back: Windows has about a thousand
+// thread-local slots, and a module whose runtime kept one per load could no
+// longer be loaded after about that many loads.
+TEST(ModuleLoading, LoadingAndFreeingKeepsNoThreadLocalSlot) {
+    const DWORD before = TlsAlloc();
+    ASSERT_NE(before, TLS_OUT_OF_INDEXES);
+    TlsFree(before);
+    for (int i = 0; i < 1200; ++i) {
+        HMODULE module = LoadLibraryA("Veilshift.dll");
+        ASSERT_NE(module, nullptr) << "load " << i;
+        FreeLibrary(module);
+    }
+    const DWORD after = TlsAlloc();
+    TlsFree(after);
+    EXPECT_EQ(after, before);
+}
+
 TEST(VersionResource, CarriesTheProductStringsInJapanese) {
     char path[MAX_PATH];
     HMODULE module = LoadLibraryA("Veilshift.dll");
