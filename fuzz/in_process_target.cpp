@@ -36,12 +36,7 @@ refhost::Host& InProcessTarget::PrepareHost(bool corvane, bool platewright, bool
         return *host_;
     }
     host_.reset();
-    refhost::HostOptions options;
-    options.loadCorvane = corvane;
-    options.loadPlatewright = platewright;
-    options.loadPixmill = pixmill;
-    options.giveScreenUpdater = false;
-    options.giveSurfaceTable = false;
+    refhost::HostOptions options = ScenarioHostOptions(corvane, platewright, pixmill);
     options.loadModule = false;
     host_ = std::make_unique<refhost::Host>(options);
     std::copy(wanted, wanted + 3, presence_);

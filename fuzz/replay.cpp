@@ -20,13 +20,7 @@ class LoadedModule final : public robustness::ModuleUnderTest {
 public:
     refhost::Host& PrepareHost(bool corvane, bool platewright, bool pixmill) override {
         host_.reset();
-        refhost::HostOptions options;
-        options.loadCorvane = corvane;
-        options.loadPlatewright = platewright;
-        options.loadPixmill = pixmill;
-        options.giveScreenUpdater = false;
-        options.giveSurfaceTable = false;
-        host_ = std::make_unique<refhost::Host>(options);
+        host_ = std::make_unique<refhost::Host>(robustness::ScenarioHostOptions(corvane, platewright, pixmill));
         return *host_;
     }
     void Load() override {}  // the host loaded it

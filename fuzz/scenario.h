@@ -58,6 +58,18 @@ public:
     }
 };
 
+// The host options of a scenario's host: these components, and neither of the
+// module's interfaces handed over (the scenario gives them itself).
+inline refhost::HostOptions ScenarioHostOptions(bool corvane, bool platewright, bool pixmill) {
+    refhost::HostOptions options;
+    options.loadCorvane = corvane;
+    options.loadPlatewright = platewright;
+    options.loadPixmill = pixmill;
+    options.giveScreenUpdater = false;
+    options.giveSurfaceTable = false;
+    return options;
+}
+
 // What a scenario did, added up.
 struct ScenarioStats {
     int64_t begins = 0;

@@ -44,6 +44,25 @@ void Draw(Stage& s, int32_t blockSize, int32_t alpha) {
                blockSize, alpha);
 }
 
+// One frame on a fresh stage, checked against the per-pixel model: the
+// rectangle as modelled (at block 1 and alpha 0 exactly source A), the
+// sources untouched, the guards whole.
+void ExpectFrameMatchesModel(const Rect& rect, uint32_t seed, int32_t blockSize, int32_t alpha) {
+    Stage s(rect, seed);
+    const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
+    const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), rect.dx, rect.dy, rect.width,
+                                                          rect.height, MosaicModel(s, blockSize, alpha));
+    Draw(s, blockSize, alpha);
+    EXPECT_TRUE(SamePicture(*s.dst, expected)) << rect.width << "x" << rect.height << " block " << blockSize
+                                                << " alpha " << alpha;
+    EXPECT_EQ(s.srcA->Snapshot(), a);
+    EXPECT_EQ(s.srcB->Snapshot(), b);
+    EXPECT_TRUE(s.GuardsIntact());
+    if (alpha == 0 && blockSize == 1) {
+        EXPECT_TRUE(s.dst->RectEquals(rect.dx, rect.dy, *s.srcA, rect.ax, rect.ay, rect.width, rect.height));
+    }
+}
+
 class Mosaic : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(table.Built()); }
@@ -154,23 +173,7 @@ TEST_F(Mosaic, FramesMatchThePerPixelModelAndTouchNothingElse) {
         {{4, 4, 4, 4, 4, 4, 1025, 4}, 1025, 99},    // block rows of two rows, wider than a pattern
     };
     uint32_t seed = 1;
-    for (const Case& c : cases) {
-        Stage s(c.rect, ++seed);
-        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
-        const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy,
-                                                              c.rect.width, c.rect.height,
-                                                              MosaicModel(s, c.blockSize, c.alpha));
-        Draw(s, c.blockSize, c.alpha);
-        EXPECT_TRUE(SamePicture(*s.dst, expected)) << c.rect.width << "x" << c.rect.height << " block "
-                                                    << c.blockSize << " alpha " << c.alpha;
-        EXPECT_EQ(s.srcA->Snapshot(), a);
-        EXPECT_EQ(s.srcB->Snapshot(), b);
-        EXPECT_TRUE(s.GuardsIntact());
-        if (c.alpha == 0 && c.blockSize == 1) {
-            EXPECT_TRUE(s.dst->RectEquals(c.rect.dx, c.rect.dy, *s.srcA, c.rect.ax, c.rect.ay, c.rect.width,
-                                          c.rect.height));
-        }
-    }
+    for (const Case& c : cases) ExpectFrameMatchesModel(c.rect, ++seed, c.blockSize, c.alpha);
 }
 
 TEST_F(Mosaic, AsksTheDestinationOnceAndTheSourcesOncePerBlockRow) {
@@ -248,19 +251,7 @@ TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
         {{5, 0, 2, 1, 0, 3, 4099, 2}, 5, 200},    {{2, 2, 1, 1, 3, 3, 2047, 3}, 1, 60},
     };
     uint32_t seed = 100;
-    for (const Case& c : cases) {
-        Stage s(c.rect, ++seed);
-        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
-        const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy,
-                                                              c.rect.width, c.rect.height,
-                                                              MosaicModel(s, c.blockSize, c.alpha));
-        Draw(s, c.blockSize, c.alpha);
-        EXPECT_TRUE(SamePicture(*s.dst, expected)) << c.rect.width << "x" << c.rect.height << " block "
-                                                    << c.blockSize << " alpha " << c.alpha;
-        EXPECT_EQ(s.srcA->Snapshot(), a);
-        EXPECT_EQ(s.srcB->Snapshot(), b);
-        EXPECT_TRUE(s.GuardsIntact());
-    }
+    for (const Case& c : cases) ExpectFrameMatchesModel(c.rect, ++seed, c.blockSize, c.alpha);
 }
 
 TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {

@@ -211,6 +211,27 @@ void Draw(Stage& s, int32_t progress, int32_t total) {
                progress, total);
 }
 
+// One frame on a fresh stage, checked against the per-pixel model: the
+// rectangle as modelled (at progress 0 exactly source A), the sources
+// untouched, the guards whole. Returns how many pixels the model kept.
+int32_t ExpectFrameMatchesModel(const Rect& rect, uint32_t seed, int32_t progress, int32_t total) {
+    Stage s(rect, seed);
+    const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
+    int32_t kept = 0;
+    const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), rect.dx, rect.dy, rect.width,
+                                                          rect.height, RippleModel(s, progress, total, &kept));
+    Draw(s, progress, total);
+    EXPECT_TRUE(SamePicture(*s.dst, expected)) << rect.width << "x" << rect.height << " frame " << progress << "/"
+                                                << total;
+    EXPECT_EQ(s.srcA->Snapshot(), a);
+    EXPECT_EQ(s.srcB->Snapshot(), b);
+    EXPECT_TRUE(s.GuardsIntact());
+    if (progress == 0) {
+        EXPECT_TRUE(s.dst->RectEquals(rect.dx, rect.dy, *s.srcA, rect.ax, rect.ay, rect.width, rect.height));
+    }
+    return kept;
+}
+
 class Ripple : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(table.Built()); }
@@ -236,23 +257,8 @@ TEST_F(Ripple, FramesMatchThePerPixelModelAndTouchNothingElse) {
     };
     uint32_t seed = 20;
     for (const Case& c : cases) {
-        Stage s(c.rect, ++seed);
-        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
-        int32_t kept = 0;
-        const std::vector<uint8_t> expected =
-            ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy, c.rect.width, c.rect.height,
-                            RippleModel(s, c.progress, c.total, &kept));
-        Draw(s, c.progress, c.total);
-        EXPECT_TRUE(SamePicture(*s.dst, expected)) << c.rect.width << "x" << c.rect.height << " frame "
-                                                    << c.progress << "/" << c.total;
+        const int32_t kept = ExpectFrameMatchesModel(c.rect, ++seed, c.progress, c.total);
         EXPECT_EQ(kept > 0, c.someKept) << kept;
-        EXPECT_EQ(s.srcA->Snapshot(), a);
-        EXPECT_EQ(s.srcB->Snapshot(), b);
-        EXPECT_TRUE(s.GuardsIntact());
-        if (c.progress == 0) {
-            EXPECT_TRUE(s.dst->RectEquals(c.rect.dx, c.rect.dy, *s.srcA, c.rect.ax, c.rect.ay, c.rect.width,
-                                          c.rect.height));
-        }
     }
 }
 
@@ -334,20 +340,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
         {{1, 2, 3, 4, 5, 6, 130, 300}, 25, 49},    // taller than wide
     };
     uint32_t seed = 60;
-    for (const Case& c : cases) {
-        Stage s(c.rect, ++seed);
-        const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
-        int32_t kept = 0;
-        const std::vector<uint8_t> expected =
-            ExpectedPicture(*s.dst, s.dst->Snapshot(), c.rect.dx, c.rect.dy, c.rect.width, c.rect.height,
-                            RippleModel(s, c.progress, c.total, &kept));
-        Draw(s, c.progress, c.total);
-        EXPECT_TRUE(SamePicture(*s.dst, expected)) << GetParam().name << " " << c.rect.width << "x"
-                                                    << c.rect.height << " frame " << c.progress << "/" << c.total;
-        EXPECT_EQ(s.srcA->Snapshot(), a);
-        EXPECT_EQ(s.srcB->Snapshot(), b);
-        EXPECT_TRUE(s.GuardsIntact());
-    }
+    for (const Case& c : cases) ExpectFrameMatchesModel(c.rect, ++seed, c.progress, c.total);
 }
 
 TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {
