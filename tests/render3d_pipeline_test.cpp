@@ -322,12 +322,13 @@ TEST_F(Render3dPipeline, BuildAppendsAfterExistingContentAndSurvivesMemoryFailur
 
 TEST_F(Render3dPipeline, ProjectionMapsTheEdgesOfTheViewToPixels) {
     // With an identity projection the projected point is the view position
-    // itself, so +-1 land on the viewport's edges through the integer halves.
+    // itself, so +-1 land exactly on the viewport's edges, odd sizes included
+    // (halves such as 320.5 are exact).
     struct Case {
         int32_t width, height;
         float rightX, topY;
     };
-    for (const Case c : {Case{640, 480, 640, 0}, Case{641, 481, 640, 1}, Case{1, 1, 0, 1}}) {
+    for (const Case c : {Case{640, 480, 640, 0}, Case{641, 481, 641, 0}, Case{333, 211, 333, 0}, Case{1, 1, 1, 0}}) {
         SoftRenderer r;
         ASSERT_TRUE(r.Setup(c.width, c.height));
         r.projection = MakeIdentity();
@@ -357,6 +358,15 @@ TEST_F(Render3dPipeline, ProjectionMapsTheEdgesOfTheViewToPixels) {
     EXPECT_EQ(r.vertices[0].screenY, 240.0f);
     EXPECT_EQ(r.vertices[1].screenX, 0.0f);  // 45 degrees to the left: the left edge
     EXPECT_LT(r.vertices[2].screenY, 0.0f);  // 45 degrees up: above the 22.5-degree top
+
+    // An odd viewport's centre lies between two pixels.
+    SoftRenderer odd;
+    ASSERT_TRUE(odd.Setup(333, 211));
+    ASSERT_TRUE(odd.vertices.Append({{0, 0, 500}, 0, 0, 0, 0}));
+    ASSERT_TRUE(odd.triangles.Append({{0, 0, 0}, 0, 0}));
+    ProjectTriangles(odd);
+    EXPECT_EQ(odd.vertices[0].screenX, 166.5f);
+    EXPECT_EQ(odd.vertices[0].screenY, 105.5f);
 }
 
 TEST_F(Render3dPipeline, TrivialRejectionNeedsAllCornersOnOneSide) {

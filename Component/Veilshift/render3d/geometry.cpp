@@ -58,10 +58,13 @@ __attribute__((noinline)) void BuildScreenTrianglesSingle(SoftRenderer& r) {
 }
 
 __attribute__((noinline)) void ProjectTrianglesSingle(SoftRenderer& r) {
-    const float halfWidth = platform::IntToFloat(r.viewportWidth / 2);
-    const float halfHeight = platform::IntToFloat(r.viewportHeight / 2);
+    // The exact halves (166.5 for 333 columns): +-1 then land on the viewport's
+    // edges whatever its parity, so pieces at rest cover it pixel for pixel.
+    // Halving a float is exact, so every build gets the same bits.
     const float width = platform::IntToFloat(r.viewportWidth);
     const float height = platform::IntToFloat(r.viewportHeight);
+    const float halfWidth = width / 2.0f;
+    const float halfHeight = height / 2.0f;
     const size_t vertexCount = r.vertices.Size();
     for (ScreenTriangle& t : r.triangles) {
         bool valid = true;
