@@ -1,7 +1,8 @@
-// The mosaic's row forms against MulTable: the 16-bit multiplier for every
-// weight and byte, every form's row mix for every (alpha, a, b), plain and
-// streamed stores at every alignment and length without a byte outside, and
-// block patterns against the scalar form.
+// The row forms and the mosaic's block patterns against MulTable: the 16-bit
+// multiplier for every weight and byte, every form's row mix for every
+// (alpha, a, b), plain and streamed stores at every alignment and length
+// without a byte outside, and block patterns against the scalar form.
+#include "Veilshift/transitions/mix_rows.h"
 #include "Veilshift/transitions/mosaic_forms.h"
 
 #include <gtest/gtest.h>

@@ -1,39 +1,14 @@
-// The AVX2 forms of the mosaic (x86-64 build, built with -mavx2, called only
-// when UseAVX2 is set): the row mix 32 bytes at a time, then 16, then byte by
-// byte; block patterns 32 bytes per store.
+// The AVX2 block patterns of the mosaic (x86-64 build, built with -mavx2,
+// called only when UseAVX2 is set): 32 bytes per store.
 #include <immintrin.h>
 
 #include "mosaic_forms.h"
-#include "mosaic_mix_vector.h"
 
 #if !defined(__AVX2__)
 #error "the AVX2 mosaic form needs AVX2 code generation (-mavx2)"
 #endif
 
 namespace veilshift {
-
-void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
-                 bool stream) {
-    if (weights.alpha == 0) return CopyRow_Sse2(dst, a, bytes, stream);
-    if (weights.alpha == 255) return CopyRow_Sse2(dst, b, bytes, stream);
-    const MixMultipliers m(weights.alpha);
-    const __m256i multA = _mm256_set1_epi16(static_cast<int16_t>(m.a));
-    const __m256i multB = _mm256_set1_epi16(static_cast<int16_t>(m.b));
-    size_t i = 0;
-    if (stream) {
-        for (; i < bytes && (reinterpret_cast<uintptr_t>(dst + i) & 31) != 0; ++i) dst[i] = m.Mix(a[i], b[i]);
-        for (; i + 32 <= bytes; i += 32)
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), Mix32(a + i, b + i, multA, multB));
-    }
-    for (; i + 32 <= bytes; i += 32)
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), Mix32(a + i, b + i, multA, multB));
-    if (i + 16 <= bytes) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
-                         Mix16(a + i, b + i, _mm256_castsi256_si128(multA), _mm256_castsi256_si128(multB)));
-        i += 16;
-    }
-    for (; i < bytes; ++i) dst[i] = m.Mix(a[i], b[i]);
-}
 
 void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                         int32_t from, int32_t to, const MixWeights& weights) {

@@ -1,28 +1,15 @@
-// The row operations of the mosaic, in processor forms: mixing two packed runs
-// of bytes through the frame's weights (a mosaic of one-pixel blocks, and the
-// ripple's rows that move as a whole), laying out a block row as a pattern,
-// and copying that pattern into each destination row. Every form gives
-// exactly the bytes of the MulTable mix.
-//
-// The scalar forms look the weights up in MulTable. The x86-64 build's vector
-// forms multiply instead: for a weight w from 0 to 254, floor(x * w / 255)
-// equals (x * MixMultiplier(w)) >> 16 for every byte x (the multiplier is
-// ceil(65536 * w / 255); its error, below x / 65536 < 1 / 255, never carries
-// past a multiple of 1 / 255). The weight 255 has no 16-bit multiplier, but
-// it occurs only with alpha 0 or 255, where the mix is one source unchanged.
+// The block forms of the mosaic: a block row laid out once as a pattern, one
+// colour per block, which the row copies of mix_rows.h then put into each of
+// its destination rows. A mosaic of one-pixel blocks is the row mix itself.
+// Every form gives exactly the bytes of the MulTable mix.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace veilshift {
+#include "mix_rows.h"
 
-// The frame's weights: the two MulTable rows and the alpha they were taken for.
-struct MixWeights {
-    const uint8_t* rowA;  // MulTable[255 - alpha]
-    const uint8_t* rowB;  // MulTable[alpha]
-    int32_t alpha;        // 0 to 255
-};
+namespace veilshift {
 
 // The block grid of the mosaic along a row: block edges at every x with
 // 0 < x < width and x = width / 2 (mod blockSize); the first block is the cut
@@ -38,8 +25,6 @@ struct MosaicColumns {
 // out-of-line copy from an AVX2 file must not be the one the linker keeps for
 // the others.
 namespace {
-
-constexpr uint32_t MixMultiplier(int32_t weight) { return (65536u * static_cast<uint32_t>(weight) + 254u) / 255u; }
 
 inline MosaicColumns MosaicColumnsOf(int32_t width, int32_t blockSize) {
     const int32_t cut = (width / 2) % blockSize;
@@ -57,14 +42,6 @@ inline int32_t BlockEnd(const MosaicColumns& c, int32_t start) {
 
 }  // namespace
 
-// dst[k] = rowA[a[k]] + rowB[b[k]] for k < bytes. With `stream` the stores may
-// go around the cache (the caller then ends the frame with the forms' fence).
-// A destination that overlaps a source (a host may pass one surface twice)
-// gets some mix of old and new bytes, but nothing undefined happens.
-using MixRowFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
-                          bool stream);
-// dst[k] = src[k] for k < bytes, with `stream` as above.
-using CopyRowFn = void (*)(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 // Pixels [from, to) of a block row into pattern[0 ..]: each block the mix of
 // its first pixel in the source rows a and b (which start at pixel 0). May
 // write up to kMosaicPatternSlack bytes past pixel `to`.
@@ -72,21 +49,12 @@ using MosaicPatternFn = void (*)(uint8_t* pattern, const uint8_t* a, const uint8
                                  int32_t from, int32_t to, const MixWeights& weights);
 inline constexpr size_t kMosaicPatternSlack = 32;
 
-void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
-                   bool stream);
-void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                           int32_t from, int32_t to, const MixWeights& weights);
 
 #if VEILSHIFT_WIDE_FORMS
-void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
-                 bool stream);
-void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
-                 bool stream);
-void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                         int32_t from, int32_t to, const MixWeights& weights);
-void FinishStreaming_Sse2();
 #endif
 
 struct MosaicForms {

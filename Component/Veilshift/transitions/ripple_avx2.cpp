@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "mosaic_mix_vector.h"
+#include "mix_vector.h"
 #include "ripple_forms.h"
 #include "ripple_strips.h"
 

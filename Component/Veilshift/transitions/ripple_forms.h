@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mosaic_forms.h"
+#include "mix_rows.h"
 
 namespace veilshift {
 

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mosaic_forms.h"
+#include "mix_rows.h"
 #include "ripple_forms.h"
 
 namespace veilshift {

@@ -1,8 +1,7 @@
-// The vector mix of the mosaic and ripple forms: each byte times its 16-bit
-// multiplier, the high half of the product kept (see mosaic_forms.h for why
-// that is exactly the MulTable look-up). Included only by the x86-64 form
-// files; the internal linkage gives each its own copy, compiled with its own
-// flags.
+// The vector arithmetic of the MulTable mix: each byte times its 16-bit
+// multiplier, the high half of the product kept (see mix_rows.h for why that
+// is exactly the MulTable look-up). Included only by the x86-64 form files;
+// the internal linkage gives each its own copy, compiled with its own flags.
 #pragma once
 
 #include <emmintrin.h>
@@ -13,7 +12,7 @@
 #include <immintrin.h>
 #endif
 
-#include "mosaic_forms.h"
+#include "mix_rows.h"
 
 namespace veilshift {
 namespace {
@@ -35,11 +34,6 @@ inline __m128i MixVector(__m128i va, __m128i vb, __m128i multA, __m128i multB) {
     return _mm_packus_epi16(lo, hi);  // each sum is at most 255: nothing saturates
 }
 
-inline __m128i Mix16(const uint8_t* a, const uint8_t* b, __m128i multA, __m128i multB) {
-    return MixVector(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)), multA, multB);
-}
-
 #if defined(__AVX2__)
 // unpack and pack work within 128-bit halves, so the byte order survives.
 inline __m256i MixVector(__m256i va, __m256i vb, __m256i multA, __m256i multB) {
@@ -49,11 +43,6 @@ inline __m256i MixVector(__m256i va, __m256i vb, __m256i multA, __m256i multB) {
     const __m256i hi = _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpackhi_epi8(va, zero), multA),
                                         _mm256_mulhi_epu16(_mm256_unpackhi_epi8(vb, zero), multB));
     return _mm256_packus_epi16(lo, hi);
-}
-
-inline __m256i Mix32(const uint8_t* a, const uint8_t* b, __m256i multA, __m256i multB) {
-    return MixVector(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)),
-                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)), multA, multB);
 }
 #endif
 

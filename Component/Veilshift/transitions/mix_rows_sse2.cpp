@@ -1,31 +1,17 @@
-// The SSE2 row forms of the mosaic (x86-64 build, built with -msse2): the mix
-// by 16-bit multipliers, 16 bytes at a time, and copies that may go around
-// the cache.
+// The SSE2 row forms (x86-64 build, built with -msse2): the mix by 16-bit
+// multipliers, 16 bytes at a time, and copies that may go around the cache.
 #include <emmintrin.h>
 
 #include <cstring>
 
-#include "mosaic_forms.h"
-#include "mosaic_mix_vector.h"
+#include "mix_rows.h"
+#include "mix_rows_wide.h"
 
 namespace veilshift {
 
 void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                  bool stream) {
-    if (weights.alpha == 0) return CopyRow_Sse2(dst, a, bytes, stream);
-    if (weights.alpha == 255) return CopyRow_Sse2(dst, b, bytes, stream);
-    const MixMultipliers m(weights.alpha);
-    const __m128i multA = _mm_set1_epi16(static_cast<int16_t>(m.a));
-    const __m128i multB = _mm_set1_epi16(static_cast<int16_t>(m.b));
-    size_t i = 0;
-    if (stream) {
-        for (; i < bytes && (reinterpret_cast<uintptr_t>(dst + i) & 15) != 0; ++i) dst[i] = m.Mix(a[i], b[i]);
-        for (; i + 16 <= bytes; i += 16)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), Mix16(a + i, b + i, multA, multB));
-    }
-    for (; i + 16 <= bytes; i += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), Mix16(a + i, b + i, multA, multB));
-    for (; i < bytes; ++i) dst[i] = m.Mix(a[i], b[i]);
+    MixRowWide<Lanes128>(dst, a, b, bytes, weights, stream);
 }
 
 void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream) {

@@ -1,0 +1,58 @@
+// The MulTable mix of two packed runs of bytes, row by row, in processor
+// forms: the mosaic's one-pixel blocks and the ripple's rows that move as a
+// whole both come down to it. Every form gives exactly the bytes of the
+// MulTable look-up.
+//
+// The scalar forms look the weights up in MulTable. The x86-64 build's vector
+// forms multiply instead: for a weight w from 0 to 254, floor(x * w / 255)
+// equals (x * MixMultiplier(w)) >> 16 for every byte x (the multiplier is
+// ceil(65536 * w / 255); its error, below x / 65536 < 1 / 255, never carries
+// past a multiple of 1 / 255). The weight 255 has no 16-bit multiplier, but
+// it occurs only with alpha 0 or 255, where the mix is one source unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veilshift {
+
+// The frame's weights: the two MulTable rows and the alpha they were taken for.
+struct MixWeights {
+    const uint8_t* rowA;  // MulTable[255 - alpha]
+    const uint8_t* rowB;  // MulTable[alpha]
+    int32_t alpha;        // 0 to 255
+};
+
+// Internal linkage: the form files are built for different processors, and an
+// out-of-line copy from an AVX2 file must not be the one the linker keeps for
+// the others.
+namespace {
+
+constexpr uint32_t MixMultiplier(int32_t weight) { return (65536u * static_cast<uint32_t>(weight) + 254u) / 255u; }
+
+}  // namespace
+
+// dst[k] = rowA[a[k]] + rowB[b[k]] for k < bytes. With `stream` the stores may
+// go around the cache (the caller then ends the frame with FinishStreaming).
+// A destination that overlaps a source (a host may pass one surface twice)
+// gets some mix of old and new bytes, but nothing undefined happens.
+using MixRowFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                          bool stream);
+// dst[k] = src[k] for k < bytes, with `stream` as above.
+using CopyRowFn = void (*)(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
+
+void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                   bool stream);
+void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
+
+#if VEILSHIFT_WIDE_FORMS
+void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                 bool stream);
+void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                 bool stream);
+void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
+// Streamed stores are weakly ordered: after the last streamed row of a frame.
+void FinishStreaming_Sse2();
+#endif
+
+}  // namespace veilshift

@@ -1,0 +1,18 @@
+// The AVX2 row mix (x86-64 build, built with -mavx2, called only when UseAVX2
+// is set): 32 bytes at a time, then 16, then byte by byte. Its copies are the
+// SSE2 form's.
+#include "mix_rows.h"
+#include "mix_rows_wide.h"
+
+#if !defined(__AVX2__)
+#error "the AVX2 row mix needs AVX2 code generation (-mavx2)"
+#endif
+
+namespace veilshift {
+
+void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
+                 bool stream) {
+    MixRowWide<Lanes256>(dst, a, b, bytes, weights, stream);
+}
+
+}  // namespace veilshift
