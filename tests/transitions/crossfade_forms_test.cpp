@@ -6,24 +6,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#elif defined(__unix__) || defined(__APPLE__)
-#include <sys/mman.h>
-#include <unistd.h>
-#define VS_TEST_GUARD_PAGES 1
-#endif
-
 #include "Veilshift/effect_plugin.h"
 #include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/blend.h"
 #include "Veilshift/transitions/crossfade.h"
+#include "fenced_buffer.h"
+#include "guarded_surface.h"
+#include "processor_forms.h"
 
 namespace veilshift {
 namespace {
@@ -100,83 +94,15 @@ const ModelTables& Models() {
     return tables;
 }
 
-// Pixel memory of one surface, sized so that the last byte of the last row in
-// memory is the last byte of the block. Guarded storage puts an inaccessible
-// page right after it, so an over-wide load at a row end faults where it
-// happens (ASan catches the same with the exact heap block).
-class Storage {
-public:
-    Storage(size_t size, bool guarded) : size_(size) {
-        if (guarded && MapGuarded()) return;
-        heap_.reset(new uint8_t[size]);
-        data_ = heap_.get();
-    }
-    ~Storage() { Unmap(); }
-    Storage(const Storage&) = delete;
-    Storage& operator=(const Storage&) = delete;
-    uint8_t* data() { return data_; }
-    size_t size() const { return size_; }
+using test::Fence;
+using test::FencedRows;
+using test::FormScope;
+using test::GuardedSurface;
+using test::SurfaceCall;
 
-private:
-#if defined(_WIN32)
-    bool MapGuarded() {
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        const size_t page = info.dwPageSize;
-        mapSize_ = (size_ + page - 1) / page * page + page;
-        map_ = VirtualAlloc(nullptr, mapSize_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-        if (map_ == nullptr) return false;
-        DWORD old;
-        uint8_t* guard = static_cast<uint8_t*>(map_) + mapSize_ - page;
-        VirtualProtect(guard, page, PAGE_NOACCESS, &old);
-        data_ = guard - size_;
-        return true;
-    }
-    void Unmap() {
-        if (map_ != nullptr) VirtualFree(map_, 0, MEM_RELEASE);
-    }
-#elif VS_TEST_GUARD_PAGES
-    bool MapGuarded() {
-        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        mapSize_ = (size_ + page - 1) / page * page + page;
-        void* map = mmap(nullptr, mapSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (map == MAP_FAILED) return false;
-        map_ = map;
-        uint8_t* guard = static_cast<uint8_t*>(map_) + mapSize_ - page;
-        mprotect(guard, page, PROT_NONE);
-        data_ = guard - size_;
-        return true;
-    }
-    void Unmap() {
-        if (map_ != nullptr) munmap(map_, mapSize_);
-    }
-#else
-    bool MapGuarded() { return false; }
-    void Unmap() {}
-#endif
-    size_t size_;
-    uint8_t* data_ = nullptr;
-    std::unique_ptr<uint8_t[]> heap_;
-    void* map_ = nullptr;
-    size_t mapSize_ = 0;
-};
-
-// A 24-bit test surface of `cols` x `rows` pixels with any pitch; a negative
-// pitch stores the rows bottom-up.
-struct TestSurface {
-    TestSurface(int32_t cols, int32_t rows, int32_t pitch, bool guarded, std::mt19937& rng)
-        : cols(cols), rows(rows), pitch(pitch),
-          memory(static_cast<size_t>(rows - 1) * std::abs(pitch) + static_cast<size_t>(cols) * 3, guarded) {
-        for (size_t i = 0; i < memory.size(); ++i) memory.data()[i] = static_cast<uint8_t>(rng());
-        origin = memory.data() + (pitch < 0 ? static_cast<size_t>(rows - 1) * -pitch : 0);
-    }
-    uint8_t* Pixel(int32_t x, int32_t y) { return origin + static_cast<ptrdiff_t>(y) * pitch + x * 3; }
-    std::vector<uint8_t> Bytes() { return std::vector<uint8_t>(memory.data(), memory.data() + memory.size()); }
-
-    int32_t cols, rows, pitch;
-    Storage memory;
-    uint8_t* origin;
-};
+// Pixel memory of one surface, fenced: an over-wide load at a row end faults
+// where it happens (ASan catches the same in the unfenced heap blocks).
+Fence FenceIf(bool guarded) { return guarded ? Fence::kAfter : Fence::kNone; }
 
 testing::AssertionResult SameBytes(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& expected) {
     for (size_t i = 0; i < expected.size(); ++i)
@@ -257,7 +183,8 @@ TEST_P(CrossfadeForm, WorkedExamples) {
 
     // alpha 0 copies source A exactly.
     std::mt19937 rng(7);
-    TestSurface a(13, 3, 13 * 3 + 5, false, rng), b(13, 3, 13 * 3 + 2, false, rng), dst(13, 3, 13 * 3, false, rng);
+    FencedRows a(13, 3, 13 * 3 + 5, Fence::kNone, rng), b(13, 3, 13 * 3 + 2, Fence::kNone, rng),
+        dst(13, 3, 13 * 3, Fence::kNone, rng);
     CallForm(form, dst.Pixel(0, 0), dst.pitch, a.Pixel(0, 0), a.pitch, b.Pixel(0, 0), b.pitch, 13, 3, 0);
     for (int32_t y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(dst.Pixel(0, y), a.Pixel(0, y), 13 * 3), 0) << y;
 }
@@ -381,9 +308,9 @@ TEST_P(CrossfadeForm, RandomSurfacesMatchModelAndStayInsideTheRectangle) {
                 return s;
             };
             const Shape ds = shape(1, 7, signs & 1), as = shape(17, 24, signs & 2), bs = shape(34, 49, signs & 4);
-            TestSurface dst(ds.cols, ds.rows, ds.pitch, guarded, rng);
-            TestSurface a(as.cols, as.rows, as.pitch, guarded, rng);
-            TestSurface b(bs.cols, bs.rows, bs.pitch, guarded, rng);
+            FencedRows dst(ds.cols, ds.rows, ds.pitch, FenceIf(guarded), rng);
+            FencedRows a(as.cols, as.rows, as.pitch, FenceIf(guarded), rng);
+            FencedRows b(bs.cols, bs.rows, bs.pitch, FenceIf(guarded), rng);
             const std::vector<uint8_t> aBefore = a.Bytes(), bBefore = b.Bytes();
 
             std::vector<uint8_t> expected = dst.Bytes();
@@ -423,8 +350,8 @@ TEST_P(CrossfadeForm, BlendsInPlaceOverEitherSource) {
         for (bool overA : {true, false}) {
             SCOPED_TRACE(testing::Message() << "width " << width << (overA ? " over A" : " over B"));
             std::mt19937 rng(static_cast<uint32_t>(width) * 2 + overA);
-            TestSurface shared(width + 3, 4, (width + 3) * 3 + 5, true, rng);
-            TestSurface other(width, 3, -(width * 3 + 2), true, rng);
+            FencedRows shared(width + 3, 4, (width + 3) * 3 + 5, Fence::kAfter, rng);
+            FencedRows other(width, 3, -(width * 3 + 2), Fence::kAfter, rng);
             const std::vector<uint8_t> sharedBefore = shared.Bytes();
             std::vector<uint8_t> expected = sharedBefore;
             for (int32_t y = 0; y < 3; ++y) {
@@ -509,107 +436,12 @@ TEST(ChooseCrossfade, ScalarBytesMayUseAvx2) {
     EXPECT_EQ(ChooseCrossfade(640, true, true, false, false, true), Crossfade_Sse);
 }
 
-// Recorded and made-up CPUID answers: AVX2 needs the leaf-7 bit, the AVX bit,
-// OSXSAVE and an operating system that saves the YMM registers.
-TEST(WideFeatures, DecodedFromCpuIdAndXcr0) {
-    auto decode = [](bool hasCpuId, uint32_t highestLeaf, uint32_t ecx1, uint32_t edx1, uint32_t ebx7, uint64_t xcr0) {
-        CpuIdReport r;
-        r.hasCpuId = hasCpuId, r.highestLeaf = highestLeaf, r.leaf1Ecx = ecx1, r.leaf1Edx = edx1;
-        r.leaf7Ebx = ebx7, r.xcr0 = xcr0;
-        const WideFeatures f = DecodeWideFeatures(r);
-        return std::string(f.sse2 ? "sse2" : "-") + (f.avx2 ? " avx2" : " -");
-    };
-    // A Zen 3 server processor as a guest, and a Haswell desktop.
-    EXPECT_EQ(decode(true, 0x10, 0xFED83203, 0x178BFBFF, 0x219C97A9, 0x207), "sse2 avx2");
-    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 avx2");
-    // Sandy Bridge: AVX without AVX2.
-    EXPECT_EQ(decode(true, 0xD, 0x1FBAE3FF, 0xBFEBFBFF, 0x00000000, 0x7), "sse2 -");
-    // An operating system that saves only the XMM registers, or has not enabled XGETBV.
-    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x3), "sse2 -");
-    EXPECT_EQ(decode(true, 0xD, 0x77FAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
-    // Leaf 7 not offered: its register counts for nothing.
-    EXPECT_EQ(decode(true, 0x6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
-    // A Pentium III: SSE only; no CPUID; a highest leaf of 0.
-    EXPECT_EQ(decode(true, 0x2, 0x00000000, 0x0387FBFF, 0, 0), "- -");
-    EXPECT_EQ(decode(false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
-    EXPECT_EQ(decode(true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
-}
-
-#if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)
-// The compiler's run-time checks read CPUID and XCR0 their own way.
-TEST(WideFeatures, DetectionAgreesWithTheCompilersRuntime) {
-    const WideFeatures detected = DetectWideFeatures();
-    EXPECT_EQ(detected.sse2, __builtin_cpu_supports("sse2") != 0);
-    EXPECT_EQ(detected.avx2, __builtin_cpu_supports("avx2") != 0);
-}
-
-// Natively the start-up values come from the environment. The wider forms
-// follow the processor while "MMX" allows the MMX form, and never without it.
-TEST(WideFeatures, FollowTheMmxSwitch) {
-    const bool saved[] = {UseMMX, UseSSE, UseSSE2, UseAVX2};
-    const WideFeatures detected = DetectWideFeatures();
-    struct Case { const char* mmx; const char* sse; bool wide; };
-    for (const Case& c : {Case{nullptr, nullptr, true}, Case{"1", "1", true}, Case{nullptr, "1", true},
-                          Case{"0", nullptr, false}, Case{"0", "1", false}, Case{"2", nullptr, false}}) {
-        SCOPED_TRACE(testing::Message() << "MMX " << (c.mmx ? c.mmx : "absent") << " SSE "
-                                        << (c.sse ? c.sse : "absent"));
-        c.mmx ? setenv("TESSARY_STARTUP_MMX", c.mmx, 1) : unsetenv("TESSARY_STARTUP_MMX");
-        c.sse ? setenv("TESSARY_STARTUP_SSE", c.sse, 1) : unsetenv("TESSARY_STARTUP_SSE");
-        LoadStartupSettings(platform::StartupKey());
-        EXPECT_EQ(UseSSE2, c.wide && detected.sse2);
-        EXPECT_EQ(UseAVX2, c.wide && detected.avx2);
-    }
-    unsetenv("TESSARY_STARTUP_MMX");
-    unsetenv("TESSARY_STARTUP_SSE");
-    UseMMX = saved[0], UseSSE = saved[1], UseSSE2 = saved[2], UseAVX2 = saved[3];
-}
-#endif
-
-// A host surface that records every call into a shared log.
-class LoggingSurface final : public HostSurface {
-public:
-    LoggingSurface(const char* name, TestSurface& pixels, std::vector<std::string>& log)
-        : name_(name), pixels_(pixels), log_(log) {}
-    void VS_THISCALL Release() override { log_.push_back(name_ + ".Release"); }
-    uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) override {
-        log_.push_back(name_ + ".PixelAddress(" + std::to_string(x) + "," + std::to_string(y) + ")");
-        return pixels_.Pixel(x, y);
-    }
-    int32_t VS_THISCALL Width() override { return Log("Width", pixels_.cols); }
-    int32_t VS_THISCALL Height() override { return Log("Height", pixels_.rows); }
-    int32_t VS_THISCALL Pitch() override { return Log("Pitch", pixels_.pitch); }
-
-private:
-    int32_t Log(const char* what, int32_t value) {
-        log_.push_back(name_ + "." + what);
-        return value;
-    }
-    std::string name_;
-    TestSurface& pixels_;
-    std::vector<std::string>& log_;
-};
-
-class FlagScope {
-public:
-    FlagScope(bool mmx, bool sse, bool sse2 = false, bool avx2 = false) {
-        UseMMX = mmx, UseSSE = sse, UseSSE2 = sse2, UseAVX2 = avx2;
-    }
-    ~FlagScope() { UseMMX = mmx_, UseSSE = sse_, UseSSE2 = sse2_, UseAVX2 = avx2_; }
-
-private:
-    bool mmx_ = UseMMX, sse_ = UseSSE, sse2_ = UseSSE2, avx2_ = UseAVX2;
-};
-
-void Fill(TestSurface& s, uint8_t value) { std::memset(s.memory.data(), value, s.memory.size()); }
-
 TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
-    std::mt19937 rng(3);
-    TestSurface dstPixels(9, 4, 9 * 3 + 4, false, rng), aPixels(8, 5, -(8 * 3 + 9), false, rng),
-        bPixels(7, 6, 7 * 3 + 1, false, rng);
-    std::vector<std::string> log;
-    LoggingSurface dst("dst", dstPixels, log), a("A", aPixels, log), b("B", bPixels, log);
-    Fill(aPixels, 0);
-    Fill(bPixels, 255);
+    GuardedSurface dst(9, 4, 4), a(8, 5, 9, true), b(7, 6, 1);
+    std::vector<SurfaceCall> log;
+    dst.log = a.log = b.log = &log;
+    a.Fill(0, 0, 0);
+    b.Fill(255, 255, 255);
 
     struct Case { bool mmx, sse, sse2, avx2; int32_t width; uint8_t grouped; };
     // a = 0, b = 255, alpha = 127: the grouped forms give 125, the scalar one 126.
@@ -623,17 +455,17 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 #if VEILSHIFT_WIDE_FORMS
         if (c.avx2 && !HasAvx2()) continue;
 #endif
-        FlagScope flags(c.mmx, c.sse, c.sse2, c.avx2);
-        Fill(dstPixels, 7);
+        FormScope flags(c.mmx, c.sse, c.sse2, c.avx2);
+        dst.Fill(7, 7, 7);
         log.clear();
         CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127);
-        EXPECT_EQ(log, (std::vector<std::string>{"dst.PixelAddress(3,1)", "A.PixelAddress(2,2)",
-                                                 "B.PixelAddress(1,0)", "dst.Pitch", "A.Pitch", "B.Pitch"}));
-        for (int32_t y = 0; y < dstPixels.rows; ++y)
-            for (int32_t x = 0; x < dstPixels.cols; ++x) {
+        EXPECT_EQ(log, (std::vector<SurfaceCall>{{&dst, 'A', 3, 1}, {&a, 'A', 2, 2}, {&b, 'A', 1, 0},
+                                                 {&dst, 'P', 0, 0}, {&a, 'P', 0, 0}, {&b, 'P', 0, 0}}));
+        for (int32_t y = 0; y < dst.height(); ++y)
+            for (int32_t x = 0; x < dst.width(); ++x) {
                 const bool inside = x >= 3 && x < 3 + c.width && y >= 1 && y < 4;
                 const uint8_t want = !inside ? 7 : (x < 3 + c.width / 4 * 4 ? c.grouped : 126);
-                for (int k = 0; k < 3; ++k) ASSERT_EQ(dstPixels.Pixel(x, y)[k], want) << x << "," << y;
+                for (int k = 0; k < 3; ++k) ASSERT_EQ(dst.Pixel(x, y)[k], want) << x << "," << y;
             }
     }
 
@@ -645,13 +477,11 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 }
 
 TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
-    std::mt19937 rng(5);
-    TestSurface dstPixels(4, 3, 4 * 3, false, rng), aPixels(3, 3, 3 * 3 + 2, false, rng),
-        bPixels(3, 2, 3 * 3 + 5, false, rng);
-    std::vector<std::string> log;
-    LoggingSurface dst("dst", dstPixels, log), a("A", aPixels, log), b("B", bPixels, log);
-    Fill(aPixels, 255);
-    Fill(bPixels, 0);
+    GuardedSurface dst(4, 3, 0), a(3, 3, 2), b(3, 2, 5);
+    std::vector<SurfaceCall> log;
+    dst.log = a.log = b.log = &log;
+    a.Fill(255, 255, 255);
+    b.Fill(0, 0, 0);
     EffectPlugin plugin;
     plugin.dst = &dst;
     plugin.srcA = &a;
@@ -665,12 +495,12 @@ TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
     auto alphaOf = [&](int32_t progress, int32_t total) {
         log.clear();
         DrawCrossfadeFrame(plugin, progress, total);
-        return 255 - int{dstPixels.Pixel(2, 1)[0]};
+        return 255 - int{dst.Pixel(2, 1)[0]};
     };
     EXPECT_EQ(alphaOf(255, 256), 254);
-    EXPECT_EQ(log.at(0), "dst.PixelAddress(2,1)");
-    EXPECT_EQ(log.at(1), "A.PixelAddress(1,2)");
-    EXPECT_EQ(log.at(2), "B.PixelAddress(0,1)");
+    EXPECT_EQ(log.at(0), (SurfaceCall{&dst, 'A', 2, 1}));
+    EXPECT_EQ(log.at(1), (SurfaceCall{&a, 'A', 1, 2}));
+    EXPECT_EQ(log.at(2), (SurfaceCall{&b, 'A', 0, 1}));
     EXPECT_EQ(alphaOf(0, 3), 0);
     EXPECT_EQ(alphaOf(1, 3), 85);
     EXPECT_EQ(alphaOf(2, 3), 170);

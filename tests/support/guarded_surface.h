@@ -1,26 +1,30 @@
-// Test doubles for the renderer's tests: a 24-bit HostSurface with guard bytes
-// around its pixels and padding after every row, which records the calls the
-// renderer makes on it, and a few helpers shared by the render3d test files.
+// The unit tests' host surface: 24-bit pixels with guard bytes around them and
+// padding after every row, which records the calls made on it. The reference
+// host's surfaces (host/test_surface.h) serve the tests that go through it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
+#include <ostream>
 #include <vector>
 
 #include "Veilshift/host_interfaces.h"
 
 namespace veilshift::test {
 
-// One host call as the renderer made it, in the order of all calls on all
-// surfaces sharing one log.
+// One host call as the code under test made it, in the order of all calls on
+// all surfaces sharing one log.
 struct SurfaceCall {
     const void* surface;
-    char what;  // 'A': PixelAddress, 'P': Pitch, 'W': Width, 'H': Height
+    char what;  // 'A': PixelAddress, 'P': Pitch, 'W': Width, 'H': Height, 'R': Release
     int32_t x;
     int32_t y;
     bool operator==(const SurfaceCall&) const = default;
 };
+
+inline void PrintTo(const SurfaceCall& call, std::ostream* os) {
+    *os << call.surface << ' ' << call.what << '(' << call.x << ", " << call.y << ')';
+}
 
 class GuardedSurface final : public HostSurface {
 public:
@@ -33,20 +37,20 @@ public:
         : width_(width), height_(height), stride_(width * 3 + padding), bottomUp_(bottomUp),
           storage_(static_cast<size_t>(2 * kGuardBytes + stride_ * height), kGuardByte) {}
 
-    void Release() override {}
-    uint8_t* PixelAddress(int32_t x, int32_t y) override {
+    void VS_THISCALL Release() override { Log('R', 0, 0); }
+    uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) override {
         Log('A', x, y);
         return RowStart(y) + x * 3;
     }
-    int32_t Width() override {
+    int32_t VS_THISCALL Width() override {
         Log('W', 0, 0);
         return width_;
     }
-    int32_t Height() override {
+    int32_t VS_THISCALL Height() override {
         Log('H', 0, 0);
         return height_;
     }
-    int32_t Pitch() override {
+    int32_t VS_THISCALL Pitch() override {
         Log('P', 0, 0);
         return bottomUp_ ? -stride_ : stride_;
     }
@@ -100,24 +104,5 @@ private:
     bool bottomUp_;
     std::vector<uint8_t> storage_;
 };
-
-// FNV-1a over bytes, to pin whole pictures in one number.
-inline uint32_t Fnv1a(const void* data, size_t size, uint32_t hash = 2166136261u) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) hash = (hash ^ p[i]) * 16777619u;
-    return hash;
-}
-
-inline uint32_t FloatBits(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-inline float BitsToFloat(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
 
 }  // namespace veilshift::test

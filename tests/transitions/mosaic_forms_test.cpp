@@ -1,7 +1,8 @@
 // The row forms and the mosaic's block patterns against MulTable: the 16-bit
 // multiplier for every weight and byte, every form's row mix for every
 // (alpha, a, b), plain and streamed stores at every alignment and length
-// without a byte outside, and block patterns against the scalar form.
+// without a byte outside, and block patterns against the scalar form. Rows
+// that end where readable memory ends make a form reading past them fault.
 #include "Veilshift/transitions/mix_rows.h"
 #include "Veilshift/transitions/mosaic_forms.h"
 
@@ -14,6 +15,7 @@
 
 #include "Veilshift/mul_table.h"
 #include "effects_2d_support.h"
+#include "fenced_buffer.h"
 
 namespace effects2d {
 namespace {
@@ -21,6 +23,7 @@ namespace {
 using veilshift::MixWeights;
 using veilshift::MosaicColumns;
 using veilshift::MulTable;
+using veilshift::test::FencedBuffer;
 
 struct RowForms {
     const char* name;
@@ -68,7 +71,7 @@ TEST(MosaicMultiplier, EqualsTheTableForEveryWeightBelow255AndEveryByte) {
 
 // Row byte k holds a = k & 255 and b = k >> 8: all 65,536 pairs in one row.
 TEST_P(MosaicRowForms, MixEveryPairAtEveryAlpha) {
-    std::vector<uint8_t> a(65536), b(65536), out(65536);
+    FencedBuffer a(65536), b(65536), out(65536);
     for (size_t k = 0; k < a.size(); ++k) a[k] = static_cast<uint8_t>(k), b[k] = static_cast<uint8_t>(k >> 8);
     for (int32_t alpha = 0; alpha <= 255; ++alpha) {
         GetParam().mixRow(out.data(), a.data(), b.data(), out.size(), WeightsFor(alpha), false);
@@ -126,7 +129,7 @@ TEST_P(MosaicRowForms, PatternsMatchTheBlockGrid) {
     const int32_t widths[] = {1, 2, 7, 31, 100, 2101};
     const int32_t blockSizes[] = {1, 3, 5, 19, 97, 193, 1025, 4097};
     for (int32_t width : widths) {
-        std::vector<uint8_t> a(static_cast<size_t>(width) * 3), b(a.size());
+        FencedBuffer a(static_cast<size_t>(width) * 3), b(a.size());
         for (uint8_t& v : a) v = static_cast<uint8_t>(rng());
         for (uint8_t& v : b) v = static_cast<uint8_t>(rng());
         for (int32_t blockSize : blockSizes) {

@@ -1,9 +1,9 @@
 // The ripple's processor forms called directly with shift tables of our own:
 // random moves far past every edge (the terms of a pixel that is not drawn may
 // lie anywhere), columns that alternate so that no two neighbours read the
-// same source row, and, natively, source rectangles that end exactly where
-// readable memory ends, so that a form reading a byte past the last pixel of
-// a source row faults.
+// same source row, and source rectangles that end exactly where readable
+// memory ends, so that a form reading a byte past the last pixel of a source
+// row faults.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -12,14 +12,10 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "Veilshift/mul_table.h"
 #include "Veilshift/transitions/ripple_forms.h"
 #include "effects_2d_support.h"
+#include "fenced_buffer.h"
 
 namespace effects2d {
 namespace {
@@ -155,42 +151,16 @@ TEST_P(RippleFormsDirect, AlternatingColumnsAndWholeRowMoves) {
     }
 }
 
-#if !defined(_WIN32)
-// Packed pixels whose last byte is the last readable byte: an inaccessible
-// page follows.
-class FencedPixels {
-public:
-    FencedPixels(int32_t width, int32_t height, uint32_t seed)
-        : bytes_(static_cast<size_t>(width) * 3 * static_cast<size_t>(height)) {
-        page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        mapped_ = (bytes_ + page_ - 1) / page_ * page_ + page_;
-        base_ =
-            static_cast<uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        if (base_ == MAP_FAILED) {
-            base_ = nullptr;
-            return;
-        }
-        mprotect(base_ + mapped_ - page_, page_, PROT_NONE);
-        std::mt19937 rng(seed);
-        for (size_t k = 0; k < bytes_; ++k) Pixels()[k] = static_cast<uint8_t>(rng());
-    }
-    ~FencedPixels() {
-        if (base_ != nullptr) munmap(base_, mapped_);
-    }
-    bool Ok() const { return base_ != nullptr; }
-    uint8_t* Pixels() { return base_ + (mapped_ - page_ - bytes_); }
-
-private:
-    size_t bytes_, page_ = 0, mapped_ = 0;
-    uint8_t* base_ = nullptr;
-};
-
+// Packed source pixels whose last byte is the last readable byte: an
+// inaccessible page follows.
 TEST_P(RippleFormsDirect, NeverReadsPastTheLastPixelOfASource) {
     const int32_t width = 157, height = 23;
-    FencedPixels a(width, height, 1), b(width, height, 2);
-    ASSERT_TRUE(a.Ok() && b.Ok());
+    std::mt19937 rngA(1), rngB(2);
+    veilshift::test::FencedRows a(width, height, width * 3, veilshift::test::Fence::kAfter, rngA);
+    veilshift::test::FencedRows b(width, height, width * 3, veilshift::test::Fence::kAfter, rngB);
+    ASSERT_TRUE(a.memory.Fenced() && b.memory.Fenced());
     std::vector<uint8_t> dst(static_cast<size_t>(width) * 3 * height, 0x11);
-    const View v{dst.data(), a.Pixels(), b.Pixels(), width * 3, width * 3, width * 3, width, height};
+    const View v{dst.data(), a.Pixel(0, 0), b.Pixel(0, 0), width * 3, width * 3, width * 3, width, height};
     // Every row moves so that each column in turn reads the last source column;
     // alternating column moves keep the strips from reading whole runs.
     for (int32_t move = -8; move <= 8; ++move) {
@@ -202,7 +172,6 @@ TEST_P(RippleFormsDirect, NeverReadsPastTheLastPixelOfASource) {
         EXPECT_EQ(RectBytes(v), expected) << move;
     }
 }
-#endif
 
 INSTANTIATE_TEST_SUITE_P(Forms, RippleFormsDirect, ::testing::ValuesIn(AllRippleForms()),
                          [](const ::testing::TestParamInfo<RippleForm>& info) { return std::string(info.param.name); });

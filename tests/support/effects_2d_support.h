@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Veilshift/mul_table.h"
-#include "Veilshift/startup_settings.h"
 #include "host/test_surface.h"
+#include "processor_forms.h"
 
 namespace effects2d {
 
@@ -21,6 +21,9 @@ using refhost::HostCall;
 using refhost::HostOp;
 using refhost::Rgb;
 using refhost::TestSurface;
+using veilshift::test::AvailableForms;
+using veilshift::test::FormScope;
+using veilshift::test::ProcessorForm;
 
 // floor(a * (255 - alpha) / 255) + floor(b * alpha / 255), straight from the
 // definition of the blend table.
@@ -37,41 +40,6 @@ public:
 
 private:
     bool built_;
-};
-
-// The processor forms this build and machine can run, as the module-wide flags
-// that select them; "scalar" everywhere.
-struct ProcessorForm {
-    const char* name;
-    bool sse2, avx2;
-};
-
-inline std::vector<ProcessorForm> AvailableForms() {
-    std::vector<ProcessorForm> forms = {{"scalar", false, false}};
-#if VEILSHIFT_WIDE_FORMS
-    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
-    if (wide.sse2) forms.push_back({"sse2", true, false});
-    if (wide.avx2) forms.push_back({"avx2", true, true});
-#endif
-    return forms;
-}
-
-// Selects a form for the scope's duration, as connection would.
-class FormScope {
-public:
-    explicit FormScope(const ProcessorForm& form) : sse2_(veilshift::UseSSE2), avx2_(veilshift::UseAVX2) {
-        veilshift::UseSSE2 = form.sse2;
-        veilshift::UseAVX2 = form.avx2;
-    }
-    ~FormScope() {
-        veilshift::UseSSE2 = sse2_;
-        veilshift::UseAVX2 = avx2_;
-    }
-    FormScope(const FormScope&) = delete;
-    FormScope& operator=(const FormScope&) = delete;
-
-private:
-    bool sse2_, avx2_;
 };
 
 // Host calls made on the stage's surfaces, in order.

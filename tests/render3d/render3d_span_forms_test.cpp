@@ -10,15 +10,11 @@
 #include <random>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "Veilshift/platform/fpu_precision.h"
 #include "Veilshift/render3d/span_fill.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
+#include "fenced_buffer.h"
 #include "render3d_test_surface.h"
 
 namespace veilshift {
@@ -32,14 +28,15 @@ constexpr int32_t kGuard = 19;  // cells and pixels either side of a span
 constexpr uint8_t kGuardByte = 0xC5;
 const float kGuardCell = -1234.5f;
 
-// A texture slot inside a padded surface, optionally bottom-up, texels random.
+// A texture slot inside a padded surface, optionally bottom-up, texels random;
+// the surface's last byte is followed by an inaccessible page.
 struct Texture {
-    std::vector<uint8_t> bytes;
+    test::FencedBuffer bytes;
     SpanTexture slot;
-    Texture(std::mt19937& random, int32_t width, int32_t height, int32_t padding, bool bottomUp) {
+    Texture(std::mt19937& random, int32_t width, int32_t height, int32_t padding, bool bottomUp)
+        : bytes(static_cast<size_t>(width * 3 + padding) * static_cast<size_t>(height)) {
         const int32_t stride = width * 3 + padding;
-        bytes.resize(static_cast<size_t>(stride) * static_cast<size_t>(height));
-        for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+        for (size_t i = 0; i < bytes.size(); ++i) bytes.data()[i] = static_cast<uint8_t>(random());
         const uint8_t* first = bottomUp ? bytes.data() + static_cast<ptrdiff_t>(height - 1) * stride : bytes.data();
         slot = {first, bottomUp ? -stride : stride, width - 1, height - 1};
     }
@@ -259,24 +256,23 @@ TEST(Render3dSpanForms, VectorFormsGiveTheScalarFormsBits) {
     if (formsRun == 0) GTEST_SKIP() << "no vector form on this processor";
 }
 
-#if defined(__linux__)
 // A slot whose first byte follows an unreadable page, or whose last byte is
 // followed by one: a form reading one byte outside the slot faults here.
 TEST(Render3dSpanForms, VectorFormsReadOnlyInsideTheSlot) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    uint8_t* const map = static_cast<uint8_t*>(
-        mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(map, MAP_FAILED);
-    ASSERT_EQ(mprotect(map, page, PROT_NONE), 0);
-    ASSERT_EQ(mprotect(map + 2 * page, page, PROT_NONE), 0);
+    // One whole page: fenced on both sides.
+    const size_t page = test::FencedBuffer::PageSize();
+    test::FencedBuffer region(page);
+    ASSERT_TRUE(region.Fenced());
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(region.data()) % page, 0u);
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(region.end()) % page, 0u);
     std::mt19937 random(3);
-    for (uint8_t* b = map + page; b < map + 2 * page; ++b) *b = static_cast<uint8_t>(random());
+    for (uint8_t* b = region.data(); b < region.end(); ++b) *b = static_cast<uint8_t>(random());
     // Rows packed, no padding; five texels across, and one (every lane in the last column).
     for (const int32_t width : {5, 1}) {
         const int32_t height = width == 5 ? 4 : 9, stride = width * 3;
         const size_t slotBytes = static_cast<size_t>(stride * height);
-        uint8_t* const atStart = map + page;
-        uint8_t* const atEnd = map + 2 * page - slotBytes;
+        uint8_t* const atStart = region.data();
+        uint8_t* const atEnd = region.end() - slotBytes;
         const SpanTexture placements[] = {
             {atStart, stride, width - 1, height - 1},
             {atEnd, stride, width - 1, height - 1},
@@ -306,9 +302,7 @@ TEST(Render3dSpanForms, VectorFormsReadOnlyInsideTheSlot) {
             }
         }
     }
-    munmap(map, 3 * page);
 }
-#endif
 
 TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     uint8_t texel[3] = {};

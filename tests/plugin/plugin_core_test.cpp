@@ -1,6 +1,5 @@
 // The plug-in's own arithmetic and bookkeeping, tested without a host: the
-// rectangle clip, the blend table, the processor decision, the frame weight and
-// the module's storage.
+// rectangle clip, the blend table, the frame weight and the module's storage.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -108,21 +107,6 @@ TEST(MulTable, AllocationFailureLeavesItEmpty) {
         EXPECT_EQ(MulTable.rows, nullptr);
         EXPECT_EQ(MulTable.block, nullptr);
     }
-}
-
-TEST(ProcessorFeatures, DecodedFromCpuIdAnswers) {
-    EXPECT_FALSE(DecodeFeature(false, 1, 0xFFFFFFFF, kCpuIdMmxBit));  // no CPUID instruction
-    EXPECT_FALSE(DecodeFeature(true, 0, 0xFFFFFFFF, kCpuIdMmxBit));   // leaf 1 not offered
-    EXPECT_TRUE(DecodeFeature(true, 1, kCpuIdMmxBit, kCpuIdMmxBit));
-    EXPECT_FALSE(DecodeFeature(true, 1, kCpuIdMmxBit, kCpuIdSseBit));
-    // Recorded leaf-1 EDX of a Pentium MMX (MMX, no SSE) and a Pentium III (both).
-    EXPECT_TRUE(DecodeFeature(true, 1, 0x008001BF, kCpuIdMmxBit));
-    EXPECT_FALSE(DecodeFeature(true, 1, 0x008001BF, kCpuIdSseBit));
-    EXPECT_TRUE(DecodeFeature(true, 2, 0x0387FBFF, kCpuIdSseBit));
-#if defined(__x86_64__)
-    EXPECT_TRUE(DetectMMX());  // every x86-64 processor has both
-    EXPECT_TRUE(DetectSSE());
-#endif
 }
 
 TEST(ModuleStorage, GrowableArrayKeepsItemsAndReportsFailure) {

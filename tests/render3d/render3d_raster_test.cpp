@@ -14,6 +14,7 @@
 #include "Veilshift/render3d/depth_buffer.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
+#include "processor_forms.h"
 #include "render3d_test_surface.h"
 
 namespace veilshift {
@@ -591,7 +592,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceS
 // three roles: a texel drawn over earlier in a part is read as it is then, the
 // same whatever form the processor could use (and no copy overlaps itself).
 std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
-    const bool savedSse2 = UseSSE2, savedAvx2 = UseAVX2;
+    const test::FormScope flags;
     UseSSE2 = useSse2;
     UseAVX2 = useAvx2;
     constexpr int32_t kSize = 48;
@@ -619,8 +620,6 @@ std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
         result.insert(result.end(), cells, cells + sizeof(float) * kSize * kSize);
         depthBuffer.Free();
     }
-    UseSSE2 = savedSse2;
-    UseAVX2 = savedAvx2;
     return result;
 }
 
@@ -634,7 +633,7 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
 #if VEILSHIFT_WIDE_FORMS
 // The same with each vector span form the processor has.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
-    const bool savedSse2 = UseSSE2, savedAvx2 = UseAVX2;
+    const test::FormScope flags;
     const WideFeatures features = DetectWideFeatures();
     for (const WideFeatures form : {WideFeatures{true, false}, WideFeatures{true, true}}) {
         if ((form.sse2 && !features.sse2) || (form.avx2 && !features.avx2)) continue;
@@ -642,8 +641,6 @@ TEST(Render3dReference, SceneIsTheSameInEveryForm) {
         UseAVX2 = form.avx2;
         EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << "SSE2 " << form.sse2 << " AVX2 " << form.avx2;
     }
-    UseSSE2 = savedSse2;
-    UseAVX2 = savedAvx2;
 }
 #endif
 
