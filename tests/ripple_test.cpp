@@ -40,7 +40,7 @@ std::vector<int32_t> Prefix(const std::vector<int32_t>& v, size_t n) { return {v
 
 // The displacement of the column (or row) `offset` pixels from the centre,
 // evaluated from the frame counters alone.
-[[gnu::noinline]] int32_t ModelShiftUnguarded(int32_t offset, int32_t width, int32_t progress, int32_t total) {
+VS_PRECISION_BOUNDARY int32_t ModelShiftUnguarded(int32_t offset, int32_t width, int32_t progress, int32_t total) {
     const int32_t halfTotal = total / 2;
     if (halfTotal == 0) return 0;
     const int64_t q = progress < halfTotal ? progress : int64_t{total} - progress;

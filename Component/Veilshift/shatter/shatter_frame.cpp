@@ -9,7 +9,7 @@
 namespace veilshift {
 
 namespace {
-[[gnu::noinline]] void DrawPieces(EffectPlugin& plugin, int32_t progress, int32_t total) {
+VS_PRECISION_BOUNDARY void DrawPieces(EffectPlugin& plugin, int32_t progress, int32_t total) {
     SoftRenderer& renderer = plugin.renderer;
     const TransitionParams& p = plugin.params;
     // Constant acceleration from rest: a quarter of the way in, 1/16 of the travel and spin.

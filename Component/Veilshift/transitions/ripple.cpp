@@ -14,15 +14,6 @@
 #include "ripple_forms.h"
 #include "ripple_strips.h"
 
-// Out of line and opaque to interprocedural analysis, so that no double
-// operation of the function is scheduled before the caller has set the x87
-// precision (a call the compiler proves free of side effects could move).
-#if defined(__GNUC__) && !defined(__clang__)
-#define VS_OUT_OF_LINE [[gnu::noipa]]
-#else
-#define VS_OUT_OF_LINE [[gnu::noinline]]
-#endif
-
 namespace veilshift {
 namespace {
 
@@ -32,27 +23,7 @@ namespace {
 constexpr double kDegreesToRadians = static_cast<double>(0.017453292f);
 constexpr double kOneWave = static_cast<double>(1.0f);
 
-// A double rounded to double precision and range. On the x87 unit a library
-// sine may hand back more bits than a double holds; storing it makes the next
-// multiplication see exactly what SSE arithmetic would.
-inline double RoundToDouble(double value) {
-#if defined(VEILSHIFT_X87_MATH)
-    volatile double stored = value;
-    return stored;
-#else
-    return value;
-#endif
-}
-
 bool ValidFrame(int32_t progress, int32_t total) { return total >= 1 && progress >= 0 && progress < total; }
-
-// Truncation toward zero, held to the int32 range (NaN gives 0) so that no
-// conversion can be undefined.
-inline int32_t TruncateToInt32(double value) {
-    if (!(value > -2147483649.0)) return value < 0 ? INT32_MIN : 0;
-    if (!(value < 2147483648.0)) return INT32_MAX;
-    return static_cast<int32_t>(value);
-}
 
 // amp * sin(((offset * 360) * waves / width) * factor), in this order.
 inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, double amp) {
@@ -60,11 +31,11 @@ inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, doub
     angle = angle * waves;
     angle = angle / widthDivisor;
     angle = angle * kDegreesToRadians;
-    const double sine = RoundToDouble(std::sin(angle));
-    return TruncateToInt32(amp * sine);
+    const double sine = platform::RoundToDouble(std::sin(angle));
+    return platform::TruncateToInt32(amp * sine);
 }
 
-VS_OUT_OF_LINE RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
+VS_PRECISION_BOUNDARY RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
     if (!ValidFrame(progress, total)) return {0, kOneWave};
     const RiseFall position = FrameRiseFall(progress, total);
     if (position.halfTotal == 0) return {0, kOneWave};
@@ -76,8 +47,8 @@ VS_OUT_OF_LINE RippleWave WaveOf(int32_t width, int32_t progress, int32_t total)
     return {amp, waves};
 }
 
-VS_OUT_OF_LINE void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
-                                  int32_t* columnShift, int32_t* rowShift) {
+VS_PRECISION_BOUNDARY void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
+                                      int32_t* columnShift, int32_t* rowShift) {
     const RippleWave wave = WaveOf(width, progress, total);
     if (wave.amp == 0) {  // also every width below 16: amp * sin is 0 (or -0) throughout
         std::fill(columnShift, columnShift + std::max(width, 0), 0);
