@@ -1,5 +1,6 @@
 #include "effect_plugin.h"
 
+#include "transitions/shatter.h"
 #include "show_message.h"
 
 namespace veilshift {

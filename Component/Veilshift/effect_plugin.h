@@ -8,7 +8,7 @@
 #include "host_interfaces.h"
 #include "memory.h"
 #include "render3d/soft_renderer.h"
-#include "shatter/shatter.h"
+#include "shatter/shatter_mesh.h"
 
 namespace veilshift {
 

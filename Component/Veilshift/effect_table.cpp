@@ -1,11 +1,11 @@
 #include <array>
 
 #include "effect_plugin.h"
-#include "shatter/shatter.h"
 #include "transitions/axis_crossfade.h"
 #include "transitions/crossfade.h"
 #include "transitions/mosaic.h"
 #include "transitions/ripple.h"
+#include "transitions/shatter.h"
 
 namespace veilshift {
 namespace {
