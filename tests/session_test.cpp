@@ -185,36 +185,51 @@ TEST_F(SessionClip, EmptyRectanglesFailSilently) {
     }
 }
 
+// Draw checks the host's counters: the effects' frame drawers are only ever
+// handed 0 <= progress < total, and from the total on every effect ends on
+// source B.
 TEST_F(Session, LastFrameAndBeyondCopySourceBAndUpdate) {
-    BEGIN_OR_SKIP({.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48});
-    for (auto [progress, total] : {std::pair{5, 5}, std::pair{9, 5}, std::pair{INT32_MAX, 1}}) {
-        host->ClearCalls();
-        Dst().FillRandom(static_cast<uint32_t>(progress));
-        std::vector<uint8_t> painted = Dst().Snapshot();
-        host->Draw(progress, total);
-        EXPECT_EQ(host->Ops(), (std::vector<HostOp>{HostOp::Copy, HostOp::UpdateRect})) << progress;
-        EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48));
-        EXPECT_TRUE(UnchangedOutside(Dst(), painted, 20, 30, 64, 48));
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP(
+            {.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48, .effect = effect});
+        for (auto [progress, total] :
+             {std::pair{5, 5}, std::pair{9, 5}, std::pair{INT32_MAX, 1}, std::pair{10, 10}, std::pair{60, 60}}) {
+            host->ClearCalls();
+            Dst().FillRandom(static_cast<uint32_t>(progress));
+            std::vector<uint8_t> painted = Dst().Snapshot();
+            host->Draw(progress, total);
+            EXPECT_EQ(host->Ops(), (std::vector<HostOp>{HostOp::Copy, HostOp::UpdateRect}))
+                << "effect " << effect << " " << progress;
+            EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48)) << effect;
+            EXPECT_TRUE(UnchangedOutside(Dst(), painted, 20, 30, 64, 48)) << effect;
+        }
+        host->End();
     }
 }
 
 TEST_F(Session, DrawOutsideASessionOrWithBadCountersDoesNothing) {
     host->Draw(0, 5);  // before any Begin
     host->Draw(5, 5);
-    BEGIN_OR_SKIP({});
-    std::vector<uint8_t> before = Dst().Snapshot();
-    host->ClearCalls();
-    for (auto [progress, total] :
-         {std::pair{0, 0}, std::pair{-1, 5}, std::pair{3, -2}, std::pair{INT32_MIN, 5}, std::pair{0, INT32_MIN}})
-        host->Draw(progress, total);
     EXPECT_TRUE(host->Calls().empty());
-    EXPECT_EQ(Dst().Snapshot(), before);
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP({.effect = effect});
+        std::vector<uint8_t> before = Dst().Snapshot();
+        host->ClearCalls();
+        for (auto [progress, total] :
+             {std::pair{0, 0}, std::pair{-1, 5}, std::pair{3, -2}, std::pair{INT32_MIN, 5}, std::pair{0, INT32_MIN},
+              std::pair{-1, 10}, std::pair{-1, 60}, std::pair{1, 0}, std::pair{5, 0}, std::pair{INT32_MIN, INT32_MIN},
+              std::pair{INT32_MAX, INT32_MIN}})
+            host->Draw(progress, total);
+        EXPECT_TRUE(host->Calls().empty()) << effect;
+        EXPECT_EQ(Dst().Snapshot(), before) << effect;
 
-    host->End();
-    host->Draw(0, 5);
-    host->Draw(5, 5);
-    EXPECT_TRUE(host->Calls().empty());
-    EXPECT_EQ(Dst().Snapshot(), before);
+        host->End();
+        host->ClearCalls();  // End gives back a work surface (effects 40 and 41)
+        host->Draw(0, 5);
+        host->Draw(5, 5);
+        EXPECT_TRUE(host->Calls().empty()) << effect;
+        EXPECT_EQ(Dst().Snapshot(), before) << effect;
+    }
 }
 
 TEST_F(Session, EndIsHarmlessTwiceOrWithoutBegin) {

@@ -110,7 +110,6 @@ MosaicForms ChooseMosaicForms(bool useSse2, bool useAvx2) {
 }
 
 int32_t MosaicBlockSize(int32_t progress, int32_t total) {
-    if (total < 1 || progress < 0 || progress >= total) return 1;
     // At most 2 * 96 (odd totals peak one step past halfTotal), so it fits.
     return static_cast<int32_t>(ScaleRiseFall(96, FrameRiseFall(progress, total))) | 1;
 }
@@ -154,7 +153,6 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 }
 
 void DrawMosaicFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
-    if (total < 1 || progress < 0 || progress >= total) return;
     const TransitionParams& p = plugin.params;
     MosaicRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
                MosaicBlockSize(progress, total), FrameAlpha(progress, total));

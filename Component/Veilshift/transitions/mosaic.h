@@ -12,7 +12,7 @@ class EffectPlugin;
 
 // Side of a full block in the frame: (96 * q) / halfTotal with its lowest bit
 // set, so always odd, 1 at the start and 97 at mid-transition (even totals).
-// A one-frame transition and frame counters outside 0 <= progress < total give 1.
+// A one-frame transition gives 1. For a frame's counters, 0 <= progress < total.
 int32_t MosaicBlockSize(int32_t progress, int32_t total);
 
 // Fills the width x height rectangle of dst at (dx, dy) with blocks of

@@ -23,8 +23,6 @@ namespace {
 constexpr double kDegreesToRadians = static_cast<double>(0.017453292f);
 constexpr double kOneWave = static_cast<double>(1.0f);
 
-bool ValidFrame(int32_t progress, int32_t total) { return total >= 1 && progress >= 0 && progress < total; }
-
 // amp * sin(((offset * 360) * waves / width) * factor), in this order.
 inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, double amp) {
     double angle = static_cast<double>(offset * 360);  // exact: |offset| < 2^31
@@ -36,7 +34,6 @@ inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, doub
 }
 
 VS_PRECISION_BOUNDARY RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
-    if (!ValidFrame(progress, total)) return {0, kOneWave};
     const RiseFall position = FrameRiseFall(progress, total);
     if (position.halfTotal == 0) return {0, kOneWave};
     // At most 2 * (width / 16): fits.
@@ -143,7 +140,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total) {
     // An empty rectangle has no pixel whose address could be asked for.
-    if (width < 1 || height < 1 || !ValidFrame(progress, total) || MulTable.rows == nullptr) return;
+    if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
     const uint8_t* const bStart = srcB->PixelAddress(bx, by);
     const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
@@ -174,7 +171,6 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 }
 
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
-    if (total < 1) return;
     const TransitionParams& p = plugin.params;
     RippleRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
                progress, total);
