@@ -282,6 +282,41 @@ TEST_F(Session, EveryEffectKeepsToItsRectangle) {
     EXPECT_EQ(Control(Component::Platewright).surfacesCreated, Control(Component::Platewright).surfacesReleased);
 }
 
+// A host may answer null for a pixel address. Nothing is written through it and
+// nothing fails: the frame stays as it was, is still reported, and once the
+// host answers again the session draws on.
+TEST_F(Session, SurfacesThatAnswerNoAddressAreLeftUndrawn) {
+    const std::vector<uint8_t> a = SrcA().Snapshot(), b = SrcB().Snapshot();
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP(
+            {.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48, .effect = effect});
+        // Every surface at once, then each alone. The shatter's background is the
+        // host's own copy and its pieces need the destination and source A, so of
+        // the single faults only the destination's leaves its frame whole.
+        std::vector<std::vector<TestSurface*>> faults = {{&Dst(), &SrcA(), &SrcB()}, {&Dst()}};
+        if (effect != 34) faults.insert(faults.end(), {{&SrcA()}, {&SrcB()}});
+        for (const std::vector<TestSurface*>& failing : faults) {
+            for (TestSurface* surface : failing) surface->SetAddressFails(true);
+            Dst().FillRandom(static_cast<uint32_t>(effect));
+            const std::vector<uint8_t> before = Dst().Snapshot();
+            host->ClearCalls();
+            for (int32_t progress : {0, 3, 7}) host->Draw(progress, 8);
+            EXPECT_EQ(Dst().Snapshot(), before) << "effect " << effect << ", failing " << failing.size();
+            EXPECT_EQ(Count(HostOp::UpdateRect), 3) << effect;
+            for (TestSurface* surface : failing) surface->SetAddressFails(false);
+        }
+        const std::vector<uint8_t> undrawn = Dst().Snapshot();
+        host->Draw(3, 8);
+        EXPECT_NE(Dst().Snapshot(), undrawn) << effect;
+        host->Draw(8, 8);
+        EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48)) << effect;
+        EXPECT_EQ(SrcA().Snapshot(), a) << effect;
+        EXPECT_EQ(SrcB().Snapshot(), b) << effect;
+        host->End();
+        ExpectClean();
+    }
+}
+
 // Effect 40's work surface: made at Begin with the clipped size, given back by
 // the next Begin, by End and by unloading the module, and never leaked.
 class WorkSurface : public Session {

@@ -17,8 +17,10 @@ void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis a
     if (plugin.tempSurface == nullptr || ThePixmillApi == nullptr) return;
     const TransitionParams& p = plugin.params;
     // The whole work surface is the rectangle: blended at (0, 0) in both effects.
-    CrossfadeRect(plugin.tempSurface, 0, 0, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
-                  FrameAlpha(progress, total));
+    // Unblended, it would show an old frame: the host is not asked to move it.
+    if (!CrossfadeRect(plugin.tempSurface, 0, 0, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width,
+                       p.height, FrameAlpha(progress, total)))
+        return;
     if (axis == Axis::X) {
         ThePixmillApi->CopyAxisX(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
                                  AxisAmount(progress, total, p.width / 2));

@@ -18,7 +18,8 @@ class EffectPlugin;
 int32_t AxisAmount(int32_t progress, int32_t total, int32_t half);
 
 // Blend into the work surface at (0, 0), then hand it to the host with the amount.
-// Without a work surface (or a drawing component) the frame is not drawn.
+// Without a work surface (or a drawing component), or when a surface answers
+// no address, the frame is not drawn.
 void DrawAxisXFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 void DrawAxisYFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 

@@ -60,8 +60,9 @@ extern size_t CrossfadeStreamingBytes;
 
 // Blends the width x height rectangles of srcA at (ax, ay) and srcB at (bx, by)
 // into dst at (dx, dy) with weight `alpha` (0 to 255) for source B. Requires
-// width, height >= 1 and all three rectangles inside their surfaces.
-void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
+// all three rectangles inside their surfaces; an empty rectangle asks and
+// draws nothing. False when a surface answered no address: nothing was drawn.
+bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                    HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha);
 
 // Effect 1.

@@ -122,7 +122,9 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     alpha = std::clamp(alpha, 0, 255);
 
     // The destination is asked once per frame; the sources once per block row.
+    // A null address ends the frame there: nothing is written through it.
     uint8_t* dstRow = dst->PixelAddress(dx, dy);
+    if (dstRow == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
     const MosaicForms forms = ChooseMosaicForms(UseSSE2, UseAVX2);
@@ -131,8 +133,10 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 
     if (blockSize == 1) {  // every block one pixel: a blend row by row
         for (int32_t y = 0;;) {
-            forms.mixRow(dstRow, srcA->PixelAddress(ax, ay + y), srcB->PixelAddress(bx, by + y), rowBytes, weights,
-                         stream);
+            const uint8_t* const b = srcB->PixelAddress(bx, by + y);  // source B first, then A
+            const uint8_t* const a = srcA->PixelAddress(ax, ay + y);
+            if (a == nullptr || b == nullptr) break;
+            forms.mixRow(dstRow, a, b, rowBytes, weights, stream);
             if (++y >= height) break;
             dstRow += dstPitch;
         }
@@ -143,6 +147,7 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
             const int32_t y1 = BlockEnd(blockRows, y0);
             const uint8_t* a = srcA->PixelAddress(ax, ay + y0);
             const uint8_t* b = srcB->PixelAddress(bx, by + y0);
+            if (a == nullptr || b == nullptr) break;
             FillBlockRow(dstRow, dstPitch, y1 - y0, a, b, columns, weights, forms, stream);
             if (y1 >= height) break;
             dstRow += dstPitch * (y1 - y0);

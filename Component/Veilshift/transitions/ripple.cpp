@@ -144,6 +144,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
     const uint8_t* const bStart = srcB->PixelAddress(bx, by);
     const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
+    if (dstStart == nullptr || bStart == nullptr || aStart == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();

@@ -35,8 +35,8 @@ void ComputeRippleShifts(int32_t width, int32_t height, int32_t progress, int32_
 // MulTable mix of the srcA (at ax, ay) and srcB (at bx, by) pixels at
 // (i + rowShift[j], j + columnShift[i]); a pixel whose displaced position
 // leaves the rectangle keeps its value. Allocates the two shift tables for the
-// frame; if either cannot be had, nothing is drawn. An empty rectangle or a
-// missing MulTable draws nothing.
+// frame; if either cannot be had, nothing is drawn. An empty rectangle, a
+// missing MulTable or a surface that answers no address draws nothing.
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total);
