@@ -65,7 +65,7 @@ uint8_t* TestSurface::PixelAddress(int32_t x, int32_t y) {
     Record(log_, SurfaceCall(HostOp::PixelAddress, this, 2, x, y));
     uint8_t* address = At(x, y);
     if (address == nullptr) RecordViolation(log_);
-    return address;
+    return addressFails_ ? nullptr : address;
 }
 
 int32_t TestSurface::Width() {

@@ -36,6 +36,10 @@ public:
     TestSurface(const TestSurface&) = delete;
     TestSurface& operator=(const TestSurface&) = delete;
 
+    // Fault: PixelAddress answers null (the call is still logged), as for a
+    // surface the engine cannot reach. Set by the test; not reset by the surface.
+    void SetAddressFails(bool fails) { addressFails_ = fails; }
+
     // HostSurface, logged.
     void VS_THISCALL Release() override;
     uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) override;
@@ -70,6 +74,7 @@ private:
     uint8_t* storage_;
     CallLog* log_;
     ComponentControl* owner_;
+    bool addressFails_ = false;
 };
 
 }  // namespace refhost

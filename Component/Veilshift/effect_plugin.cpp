@@ -92,7 +92,7 @@ bool EffectPlugin::Begin(int32_t dstNumber, int32_t dx, int32_t dy, int32_t srcA
     srcB = surfaceTable->GetSurface(srcBNumber);
     if (srcB == nullptr) return false;
 
-    if (FindEffectHandler(effect) == nullptr) return ShowMessage(kUnimplementedEffectFormat, effect);
+    if (FindEffect(effect) == nullptr) return ShowMessage(kUnimplementedEffectFormat, effect);
 
     SurfaceSizes sizes;
     sizes.dstWidth = dst->Width();
@@ -112,31 +112,21 @@ bool EffectPlugin::Begin(int32_t dstNumber, int32_t dx, int32_t dy, int32_t srcA
 }
 
 bool EffectPlugin::PrepareEffect() {
-    switch (params.effect) {
-        case 40:
-        case 41:
-            if (ThePlatewrightApi == nullptr) return false;
-            tempSurface = ThePlatewrightApi->CreateSurface(params.width, params.height, 24);
-            return tempSurface != nullptr;
-        case 34:
-            return PrepareShatter(*this);
-        default:
-            return true;
-    }
+    const EffectDescription* effect = FindEffect(params.effect);
+    return effect == nullptr || effect->prepare == nullptr || effect->prepare(*this);
 }
 
+// What the last session's effect took. Its number stays in params until the
+// next Begin gets past the clip, so a failed Begin leaves it for the next release.
 void EffectPlugin::ReleaseEffectResources() {
-    if (tempSurface != nullptr) {
-        tempSurface->Release();
-        tempSurface = nullptr;
-    }
-    if (params.effect == 34) ReleaseShatter(*this);
+    const EffectDescription* effect = FindEffect(params.effect);
+    if (effect != nullptr && effect->release != nullptr) effect->release(*this);
 }
 
 void EffectPlugin::Draw(int32_t progress, int32_t total) {
     if (!active || progress < 0 || total < 1) return;
     if (progress < total)
-        FindEffectHandler(params.effect)(*this, progress, total);
+        FindEffect(params.effect)->draw(*this, progress, total);
     else  // the last frame is exactly the entered picture, whatever the effect
         ThePixmillApi->Copy(dst, params.dx, params.dy, srcB, params.bx, params.by, params.width, params.height);
     // A ScreenUpdater the host has replaced with null is not called.

@@ -8,7 +8,7 @@
 #include "host_interfaces.h"
 #include "memory.h"
 #include "render3d/soft_renderer.h"
-#include "shatter/shatter.h"
+#include "shatter/shatter_mesh.h"
 
 namespace veilshift {
 
@@ -84,11 +84,27 @@ public:
     Vec3 pictureCorner{};
 };
 
-// One frame of one effect; called only with 0 <= progress < total.
+// One frame of one effect. EffectPlugin::Draw is the only caller, and calls it
+// only inside a session and only with 0 <= progress < total (so total >= 1):
+// the frame drawers and the helpers they pass the counters to rely on that and
+// check nothing of it again. Counters from the host are checked in Draw, the
+// rectangle in Begin (ClipTransitionRect).
 using EffectHandler = void (*)(EffectPlugin& plugin, int32_t progress, int32_t total);
 
+// Everything the plug-in knows of one effect (effect_table.cpp).
+struct EffectDescription {
+    const char* name;                       // display name, from effect_catalog.h
+    EffectHandler draw;
+    // At Begin, once the rectangle is clipped; false fails the Begin. Null: nothing to make ready.
+    bool (*prepare)(EffectPlugin& plugin);
+    // At End, at the next Begin and when the plug-in goes, also after a failed
+    // prepare, so it must take whatever part was made. Null: nothing to give back.
+    void (*release)(EffectPlugin& plugin);
+};
+
 inline constexpr int32_t kEffectCount = 42;
-// The handler of an effect number, or null when the entry is empty or out of range.
-EffectHandler FindEffectHandler(int32_t effect);
+// The description of an implemented effect, or null for an unimplemented or
+// out-of-range number.
+const EffectDescription* FindEffect(int32_t effect);
 
 }  // namespace veilshift

@@ -11,6 +11,14 @@
 // Pixels: 24 bits, 3 bytes. PixelAddress(x, y) is the pixel's first byte, the
 // next pixel follows 3 bytes on and the next row Pitch() bytes on (a negative
 // pitch is a bottom-up surface). No channel order is assumed.
+//
+// PixelAddress may answer null (a surface the engine cannot reach just then).
+// The module never writes through a null address and never fails on one: it
+// asks for its addresses before it writes, and a frame it cannot draw is left
+// as it is (the session goes on, and the next frame asks again). The mosaic
+// asks for source rows block row by block row; a null answer part way ends its
+// frame there. The shatter's background is the host's own Copy, and its pieces
+// are drawn only while the destination and source A answer.
 #pragma once
 
 #include <cstdint>
@@ -64,7 +72,7 @@ class HostSurface {
 public:
     VS_UNUSED_SLOT(0)
     virtual void VS_THISCALL Release() = 0;                                  // 1: only for surfaces from CreateSurface
-    virtual uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) = 0;     // 2
+    virtual uint8_t* VS_THISCALL PixelAddress(int32_t x, int32_t y) = 0;     // 2: may be null
     VS_UNUSED_SLOT(3)
     virtual int32_t VS_THISCALL Width() = 0;                                 // 4
     virtual int32_t VS_THISCALL Height() = 0;                                // 5

@@ -1,4 +1,6 @@
-// Which crossfade forms the processor and the user allow, settled at connection.
+// Which processor forms of the kernels the processor and the user allow,
+// settled at connection: UseMMX and UseSSE pick the crossfade's forms, UseSSE2
+// and UseAVX2 the x86-64 build's vector forms of every kernel.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,7 @@
 
 namespace veilshift {
 
-extern bool UseMMX;  // the crossfade may use its MMX form
+extern bool UseMMX;  // the crossfade may use its MMX form; UseSSE2 and UseAVX2 follow it
 extern bool UseSSE;  // the crossfade may use its SSE form; never without UseMMX
 
 // Feature bits of CPUID leaf 1, EDX.
@@ -23,10 +25,12 @@ constexpr bool DecodeFeature(bool hasCpuId, uint32_t highestLeaf, uint32_t leaf1
 bool DetectMMX();
 bool DetectSSE();
 
-// The x86-64 build's wider forms of the crossfade, which give exactly the bytes
-// of the MMX form (and so of the SSE form) and stand in for both. Decided at
-// connection from the processor, and only while UseMMX is set: the user's
-// "MMX" switch governs them too. Always false in the 32-bit build.
+// The x86-64 build's vector forms, decided at connection from the processor,
+// and only while UseMMX is set: the user's "MMX" switch governs them too.
+// Always false in the 32-bit build. They pick the form of every kernel: the
+// crossfade's SSE2 and AVX2 stand-ins for its MMX and SSE forms (their bytes),
+// the mosaic's row mix, pattern and copies, the ripple's pixel pass (AVX2) and
+// the shatter's span fill; each gives the bytes of the form it stands in for.
 extern bool UseSSE2;
 extern bool UseAVX2;
 // Whether the x86-64 build's scalar crossfade computes its bytes (BlendByte's,

@@ -14,7 +14,8 @@
 // rectangle is not drawn.
 //
 // Surfaces are reached only through PixelAddress, Pitch, Width and Height; those
-// inner calls are kept out of the log.
+// inner calls are kept out of the log. A surface that answers no address (a
+// fault the test set) is not drawn.
 #include <cstddef>
 #include <cstring>
 
@@ -109,6 +110,7 @@ public:
             return;
         }
         Rows to = RowsOf(dst, dx, dy), from = RowsOf(src, sx, sy);
+        if (to.origin == nullptr || from.origin == nullptr) return;
         for (int32_t y = 0; y < height; ++y) std::memmove(to.Row(y), from.Row(y), static_cast<size_t>(width) * 3);
     }
 
@@ -123,6 +125,7 @@ public:
         amount = ClampAmount(amount, width);
         int32_t squeezed = width - 2 * amount;
         Rows to = RowsOf(dst, dx, dy), from = RowsOf(src, sx, sy);
+        if (to.origin == nullptr || from.origin == nullptr) return;
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
                 int32_t i = x - amount;
@@ -144,6 +147,7 @@ public:
         amount = ClampAmount(amount, height);
         int32_t squeezed = height - 2 * amount;
         Rows to = RowsOf(dst, dx, dy), from = RowsOf(src, sx, sy);
+        if (to.origin == nullptr || from.origin == nullptr) return;
         for (int32_t y = 0; y < height; ++y) {
             int32_t i = y - amount;
             if (i >= 0 && i < squeezed) {

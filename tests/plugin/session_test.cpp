@@ -185,36 +185,51 @@ TEST_F(SessionClip, EmptyRectanglesFailSilently) {
     }
 }
 
+// Draw checks the host's counters: the effects' frame drawers are only ever
+// handed 0 <= progress < total, and from the total on every effect ends on
+// source B.
 TEST_F(Session, LastFrameAndBeyondCopySourceBAndUpdate) {
-    BEGIN_OR_SKIP({.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48});
-    for (auto [progress, total] : {std::pair{5, 5}, std::pair{9, 5}, std::pair{INT32_MAX, 1}}) {
-        host->ClearCalls();
-        Dst().FillRandom(static_cast<uint32_t>(progress));
-        std::vector<uint8_t> painted = Dst().Snapshot();
-        host->Draw(progress, total);
-        EXPECT_EQ(host->Ops(), (std::vector<HostOp>{HostOp::Copy, HostOp::UpdateRect})) << progress;
-        EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48));
-        EXPECT_TRUE(UnchangedOutside(Dst(), painted, 20, 30, 64, 48));
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP(
+            {.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48, .effect = effect});
+        for (auto [progress, total] :
+             {std::pair{5, 5}, std::pair{9, 5}, std::pair{INT32_MAX, 1}, std::pair{10, 10}, std::pair{60, 60}}) {
+            host->ClearCalls();
+            Dst().FillRandom(static_cast<uint32_t>(progress));
+            std::vector<uint8_t> painted = Dst().Snapshot();
+            host->Draw(progress, total);
+            EXPECT_EQ(host->Ops(), (std::vector<HostOp>{HostOp::Copy, HostOp::UpdateRect}))
+                << "effect " << effect << " " << progress;
+            EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48)) << effect;
+            EXPECT_TRUE(UnchangedOutside(Dst(), painted, 20, 30, 64, 48)) << effect;
+        }
+        host->End();
     }
 }
 
 TEST_F(Session, DrawOutsideASessionOrWithBadCountersDoesNothing) {
     host->Draw(0, 5);  // before any Begin
     host->Draw(5, 5);
-    BEGIN_OR_SKIP({});
-    std::vector<uint8_t> before = Dst().Snapshot();
-    host->ClearCalls();
-    for (auto [progress, total] :
-         {std::pair{0, 0}, std::pair{-1, 5}, std::pair{3, -2}, std::pair{INT32_MIN, 5}, std::pair{0, INT32_MIN}})
-        host->Draw(progress, total);
     EXPECT_TRUE(host->Calls().empty());
-    EXPECT_EQ(Dst().Snapshot(), before);
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP({.effect = effect});
+        std::vector<uint8_t> before = Dst().Snapshot();
+        host->ClearCalls();
+        for (auto [progress, total] :
+             {std::pair{0, 0}, std::pair{-1, 5}, std::pair{3, -2}, std::pair{INT32_MIN, 5}, std::pair{0, INT32_MIN},
+              std::pair{-1, 10}, std::pair{-1, 60}, std::pair{1, 0}, std::pair{5, 0}, std::pair{INT32_MIN, INT32_MIN},
+              std::pair{INT32_MAX, INT32_MIN}})
+            host->Draw(progress, total);
+        EXPECT_TRUE(host->Calls().empty()) << effect;
+        EXPECT_EQ(Dst().Snapshot(), before) << effect;
 
-    host->End();
-    host->Draw(0, 5);
-    host->Draw(5, 5);
-    EXPECT_TRUE(host->Calls().empty());
-    EXPECT_EQ(Dst().Snapshot(), before);
+        host->End();
+        host->ClearCalls();  // End gives back a work surface (effects 40 and 41)
+        host->Draw(0, 5);
+        host->Draw(5, 5);
+        EXPECT_TRUE(host->Calls().empty()) << effect;
+        EXPECT_EQ(Dst().Snapshot(), before) << effect;
+    }
 }
 
 TEST_F(Session, EndIsHarmlessTwiceOrWithoutBegin) {
@@ -265,6 +280,41 @@ TEST_F(Session, EveryEffectKeepsToItsRectangle) {
         ExpectClean();
     }
     EXPECT_EQ(Control(Component::Platewright).surfacesCreated, Control(Component::Platewright).surfacesReleased);
+}
+
+// A host may answer null for a pixel address. Nothing is written through it and
+// nothing fails: the frame stays as it was, is still reported, and once the
+// host answers again the session draws on.
+TEST_F(Session, SurfacesThatAnswerNoAddressAreLeftUndrawn) {
+    const std::vector<uint8_t> a = SrcA().Snapshot(), b = SrcB().Snapshot();
+    for (int32_t effect : kEveryEffect) {
+        BEGIN_OR_SKIP(
+            {.dx = 20, .dy = 30, .ax = 5, .ay = 6, .bx = 40, .by = 50, .width = 64, .height = 48, .effect = effect});
+        // Every surface at once, then each alone. The shatter's background is the
+        // host's own copy and its pieces need the destination and source A, so of
+        // the single faults only the destination's leaves its frame whole.
+        std::vector<std::vector<TestSurface*>> faults = {{&Dst(), &SrcA(), &SrcB()}, {&Dst()}};
+        if (effect != 34) faults.insert(faults.end(), {{&SrcA()}, {&SrcB()}});
+        for (const std::vector<TestSurface*>& failing : faults) {
+            for (TestSurface* surface : failing) surface->SetAddressFails(true);
+            Dst().FillRandom(static_cast<uint32_t>(effect));
+            const std::vector<uint8_t> before = Dst().Snapshot();
+            host->ClearCalls();
+            for (int32_t progress : {0, 3, 7}) host->Draw(progress, 8);
+            EXPECT_EQ(Dst().Snapshot(), before) << "effect " << effect << ", failing " << failing.size();
+            EXPECT_EQ(Count(HostOp::UpdateRect), 3) << effect;
+            for (TestSurface* surface : failing) surface->SetAddressFails(false);
+        }
+        const std::vector<uint8_t> undrawn = Dst().Snapshot();
+        host->Draw(3, 8);
+        EXPECT_NE(Dst().Snapshot(), undrawn) << effect;
+        host->Draw(8, 8);
+        EXPECT_TRUE(Dst().RectEquals(20, 30, SrcB(), 40, 50, 64, 48)) << effect;
+        EXPECT_EQ(SrcA().Snapshot(), a) << effect;
+        EXPECT_EQ(SrcB().Snapshot(), b) << effect;
+        host->End();
+        ExpectClean();
+    }
 }
 
 // Effect 40's work surface: made at Begin with the clipped size, given back by

@@ -15,7 +15,7 @@
 #endif
 
 #include "Veilshift/memory.h"
-#include "Veilshift/shatter/shatter.h"
+#include "Veilshift/shatter/shatter_mesh.h"
 #include "host/reference_host.h"
 
 namespace veilshift {

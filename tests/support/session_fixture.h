@@ -19,6 +19,9 @@ using refhost::HostOp;
 using refhost::HostOptions;
 using refhost::TestSurface;
 
+// The effects the module implements.
+inline constexpr int32_t kEveryEffect[] = {1, 6, 31, 34, 40, 41};
+
 // Surface numbers of the usual stage.
 inline constexpr int32_t kDst = 1;
 inline constexpr int32_t kSrcA = 2;

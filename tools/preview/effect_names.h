@@ -1,22 +1,17 @@
-// Display names of the effect numbers. Which numbers exist is asked of the
-// module (ProbeEffects); this only names them.
+// Display names of the effect numbers, from the module's own catalog. Which
+// numbers exist is asked of the module (ProbeEffects); this only names them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "Veilshift/effect_catalog.h"
+
 namespace preview {
 
 inline std::string EffectName(int32_t effect) {
-    switch (effect) {
-        case 1: return "crossfade";
-        case 6: return "mosaic crossfade";
-        case 31: return "ripple crossfade";
-        case 34: return "shatter";
-        case 40: return "axis crossfade, horizontal";
-        case 41: return "axis crossfade, vertical";
-        default: return "effect " + std::to_string(effect);
-    }
+    if (const char* name = veilshift::EffectDisplayName(effect)) return name;
+    return "effect " + std::to_string(effect);
 }
 
 }  // namespace preview

@@ -16,16 +16,39 @@
 // or double precision.
 //
 // A guard only governs code that runs after its constructor: put it at the top
-// of an entry point and do the work in a function that is not inlined into the
-// caller, so no float operation can be scheduled before the control word is set.
+// of an entry point and do the work in a function marked VS_PRECISION_BOUNDARY
+// (below), so no float operation can be scheduled before the control word is set.
 #pragma once
 
 #include <cstdint>
-
-namespace veilshift::platform {
+#include <type_traits>
 
 #if defined(__i386__) && !defined(__SSE_MATH__)
 #define VEILSHIFT_X87_MATH 1
+#endif
+
+// The work function behind a guard: `VS_PRECISION_BOUNDARY void DrawSingle(...)`.
+// Not inlining it is not enough. GCC still analyses a noinline function for its
+// callers: it may find it free of side effects (const) and then hoist the call
+// out of a loop, or merge it with an identical call made before the guard, so
+// that the work runs at the host's precision. (The guard's asm clobbers memory,
+// which orders calls that touch memory; a const call touches none.) noipa hides
+// the body from every interprocedural analysis, so the call stays where it is
+// written, between the two control-word writes. Clang has no such attribute and
+// infers the same facts from a noinline body; the module's x87 build is made
+// with GCC only, and a clang build for the x87 unit is refused here.
+#if defined(__clang__)
+#if defined(VEILSHIFT_X87_MATH)
+#error "the x87 build needs GCC: its precision guards rely on noipa"
+#endif
+#define VS_PRECISION_BOUNDARY [[gnu::noinline]]
+#else
+#define VS_PRECISION_BOUNDARY [[gnu::noipa]]
+#endif
+
+namespace veilshift::platform {
+
+#if defined(VEILSHIFT_X87_MATH)
 
 inline uint16_t ReadFpuControlWord() {
     uint16_t word;
@@ -72,6 +95,14 @@ inline float RoundToFloat(float value) {
     return stored;
 }
 
+// A double rounded to double precision and range. A library sine or cosine may
+// hand back more bits than a double holds in its x87 register; storing it makes
+// the next operation (or the float made from it) see what SSE arithmetic would.
+inline double RoundToDouble(double value) {
+    volatile double stored = value;
+    return stored;
+}
+
 #else
 
 class FpuSinglePrecision {
@@ -88,10 +119,23 @@ public:
 };
 
 inline float RoundToFloat(float value) { return value; }
+inline double RoundToDouble(double value) { return value; }
 
 #endif
 
 // An integer as the nearest float, the same in every build.
 inline float IntToFloat(int64_t value) { return RoundToFloat(static_cast<float>(value)); }
+
+// Truncation toward zero held to the int32 range: values from 2^31 up give
+// INT32_MAX, values below -2^31 INT32_MIN and NaN 0, so that no conversion is
+// undefined. Huge values come from vertices close to the viewer's plane.
+template <typename Real>
+inline int32_t TruncateToInt32(Real value) {
+    static_assert(std::is_same_v<Real, float> || std::is_same_v<Real, double>);
+    if (value >= Real(2147483648.0)) return INT32_MAX;
+    if (value >= Real(-2147483648.0)) return static_cast<int32_t>(value);
+    if (value < Real(-2147483648.0)) return INT32_MIN;
+    return 0;  // NaN
+}
 
 }  // namespace veilshift::platform

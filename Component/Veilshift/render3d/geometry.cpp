@@ -22,11 +22,11 @@ ScreenVertex IntersectNearPlaneSingle(const ScreenVertex& a, const ScreenVertex&
     return c;
 }
 
-__attribute__((noinline)) ScreenVertex IntersectNearPlaneCall(const ScreenVertex& a, const ScreenVertex& b) {
+VS_PRECISION_BOUNDARY ScreenVertex IntersectNearPlaneCall(const ScreenVertex& a, const ScreenVertex& b) {
     return IntersectNearPlaneSingle(a, b);
 }
 
-__attribute__((noinline)) void BuildScreenTrianglesSingle(SoftRenderer& r) {
+VS_PRECISION_BOUNDARY void BuildScreenTrianglesSingle(SoftRenderer& r) {
     for (const SceneTriangle& scene : r.sceneTriangles) {
         const ScreenVertex corner[3] = {ToScreenVertex(scene.vertex[0]), ToScreenVertex(scene.vertex[1]),
                                         ToScreenVertex(scene.vertex[2])};
@@ -57,7 +57,7 @@ __attribute__((noinline)) void BuildScreenTrianglesSingle(SoftRenderer& r) {
     }
 }
 
-__attribute__((noinline)) void ProjectTrianglesSingle(SoftRenderer& r) {
+VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
     // The exact halves (166.5 for 333 columns): +-1 then land on the viewport's
     // edges whatever its parity, so pieces at rest cover it pixel for pixel.
     // Halving a float is exact, so every build gets the same bits.

@@ -11,20 +11,10 @@ namespace {
 
 using platform::FpuDoublePrecision;
 using platform::FpuSinglePrecision;
+using platform::RoundToDouble;
 
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kHalfVerticalFieldOfView = 0.39269908169872414;  // pi / 8 radians
-
-// A double value as a double, not as the wider number an x87 function may
-// return in its register: the float made from it is then the same everywhere.
-double RoundToDouble(double value) {
-#if defined(VEILSHIFT_X87_MATH)
-    volatile double stored = value;
-    return stored;
-#else
-    return value;
-#endif
-}
 
 struct SineCosine {
     float sine;
@@ -36,7 +26,7 @@ struct SineCosine {
 // always hides; near a zero of the function (cos 90, sin 720), where the
 // result is itself tiny, the 32-bit runtime's x87 argument reduction gives a
 // value with fewer correct bits (both are below 1e-16).
-__attribute__((noinline)) SineCosine SineCosineOfDegreesDouble(float degrees) {
+VS_PRECISION_BOUNDARY SineCosine SineCosineOfDegreesDouble(float degrees) {
     const double radians = static_cast<double>(degrees) * kRadiansPerDegree;
     return {static_cast<float>(RoundToDouble(std::sin(radians))),
             static_cast<float>(RoundToDouble(std::cos(radians)))};
@@ -47,7 +37,7 @@ SineCosine SineCosineOfDegrees(float degrees) {
     return SineCosineOfDegreesDouble(degrees);
 }
 
-__attribute__((noinline)) float VerticalScaleDouble() {
+VS_PRECISION_BOUNDARY float VerticalScaleDouble() {
     return static_cast<float>(RoundToDouble(1.0 / RoundToDouble(std::tan(kHalfVerticalFieldOfView))));
 }
 
@@ -57,7 +47,7 @@ float FloatFromBits(uint32_t bits) {
     return value;
 }
 
-__attribute__((noinline)) void InvertMatrixSingle(Matrix4& m) {
+VS_PRECISION_BOUNDARY void InvertMatrixSingle(Matrix4& m) {
     Matrix4 w = m;
     Matrix4 r = MakeIdentity();
     for (int k = 0; k < 4; ++k) {
@@ -99,11 +89,11 @@ __attribute__((noinline)) void InvertMatrixSingle(Matrix4& m) {
     m = r;
 }
 
-__attribute__((noinline)) void TransformPointSingle(Vec3& point, const Matrix4& matrix) {
+VS_PRECISION_BOUNDARY void TransformPointSingle(Vec3& point, const Matrix4& matrix) {
     detail::TransformPointUnguarded(point, matrix);
 }
 
-__attribute__((noinline)) void MultiplyMatrixSingle(Matrix4& a, const Matrix4& b) {
+VS_PRECISION_BOUNDARY void MultiplyMatrixSingle(Matrix4& a, const Matrix4& b) {
     detail::MultiplyMatrixUnguarded(a, b);
 }
 

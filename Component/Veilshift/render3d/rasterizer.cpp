@@ -17,18 +17,9 @@ namespace veilshift {
 namespace {
 
 using platform::IntToFloat;
+using platform::TruncateToInt32;
 
-// Truncation toward zero that saturates at the int32 range instead of being
-// undefined; NaN gives 0. Huge coordinates come from vertices close to the
-// viewer's plane.
-int32_t TruncateToInt(float value) {
-    if (value >= 2147483648.0f) return INT32_MAX;
-    if (value >= -2147483648.0f) return static_cast<int32_t>(value);
-    if (value < -2147483648.0f) return INT32_MIN;
-    return 0;
-}
-
-__attribute__((noinline)) int32_t NearestIntegerCall(float value) { return NearestIntegerSingle(value); }
+VS_PRECISION_BOUNDARY int32_t NearestIntegerCall(float value) { return NearestIntegerSingle(value); }
 
 // A slot that can be sampled: filled, with at least one texel.
 bool SlotUsable(const SoftRenderer& r, int32_t index) {
@@ -73,8 +64,8 @@ void SetRightEdge(SpanState& s, const Corner& from, float slope, float preStep) 
     s.rightX = from.x + slope * preStep;
 }
 
-__attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y,
-                                               int32_t slotIndex, int32_t firstRow, int32_t endRow) {
+VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y,
+                                           int32_t slotIndex, int32_t firstRow, int32_t endRow) {
     if (!CanDraw(r, destination) || !SlotUsable(r, slotIndex)) return;
     const TextureSlot slot = r.textureSlots[slotIndex];
     uint8_t* const textureAddress = slot.surface->PixelAddress(0, 0);
@@ -153,8 +144,7 @@ __attribute__((noinline)) void DrawSpansSingle(SoftRenderer& r, HostSurface* des
     r.span.leftVz = s.leftVz;
 }
 
-__attribute__((noinline)) void DrawTrianglesSingle(SoftRenderer& r, HostSurface* destination, int32_t x,
-                                                   int32_t y) {
+VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y) {
     if (!CanDraw(r, destination)) return;
     for (size_t i = 0; i < r.triangles.Size(); ++i) {
         const ScreenTriangle t = r.triangles[i];
@@ -184,12 +174,12 @@ __attribute__((noinline)) void DrawTrianglesSingle(SoftRenderer& r, HostSurface*
         SwapIfBelow(c[0], c[2]);
         SwapIfBelow(c[1], c[2]);
 
-        const int32_t y0 = TruncateToInt(c[0].y);
-        const int32_t y1 = TruncateToInt(c[1].y);
-        const int32_t y2 = TruncateToInt(c[2].y);
+        const int32_t y0 = TruncateToInt32(c[0].y);
+        const int32_t y1 = TruncateToInt32(c[1].y);
+        const int32_t y2 = TruncateToInt32(c[2].y);
         if (y0 == y1 && y1 == y2) continue;
-        const int32_t x0 = TruncateToInt(c[0].x);
-        if (x0 == TruncateToInt(c[1].x) && x0 == TruncateToInt(c[2].x)) continue;
+        const int32_t x0 = TruncateToInt32(c[0].x);
+        if (x0 == TruncateToInt32(c[1].x) && x0 == TruncateToInt32(c[2].x)) continue;
 
         const float dx10 = c[1].x - c[0].x, dy10 = c[1].y - c[0].y;
         const float dx20 = c[2].x - c[0].x, dy20 = c[2].y - c[0].y;

@@ -6,7 +6,7 @@ namespace veilshift {
 
 namespace {
 
-__attribute__((noinline)) void TransformSceneSingle(SoftRenderer& r) {
+VS_PRECISION_BOUNDARY void TransformSceneSingle(SoftRenderer& r) {
     // Object: turn about its own origin (Y, then X), move into place; camera:
     // turn the world (Y, then X), then take the camera's position away.
     Matrix4 m = MakeIdentity();

@@ -1,8 +1,7 @@
 // The piece mesh, built once per transition.
-#include "../effect_plugin.h"
+#include "shatter_mesh.h"
+
 #include "../platform/fpu_precision.h"
-#include "../render3d/depth_buffer.h"
-#include "shatter.h"
 
 namespace veilshift {
 
@@ -61,41 +60,24 @@ void SubdivideTriangle(GrowableArray<ShatterPiece>& pieces, ShatterRandom& rando
     SubdivideTriangle(pieces, random, p01, p12, p20, depth - 1);
 }
 
-bool BuildShatterPieces(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
-    platform::FpuSinglePrecision singlePrecision;
+namespace {
+// Two halves either side of the top-right to bottom-left diagonal, first half first.
+VS_PRECISION_BOUNDARY void CutPictureSingle(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
     ShatterRandom random;
     random.Seed(seed);
+    const float x = corner.x, y = corner.y;
+    SubdivideTriangle(pieces, random, {x, y, 0, 0}, {-x, y, 1, 0}, {x, -y, 0, 1}, kShatterDepth);
+    SubdivideTriangle(pieces, random, {-x, y, 1, 0}, {-x, -y, 1, 1}, {x, -y, 0, 1}, kShatterDepth);
+}
+}  // namespace
+
+bool BuildShatterPieces(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
+    platform::FpuSinglePrecision singlePrecision;
     pieces.Release();
     constexpr size_t kPieceCount = 2 * 64;  // 4^3 per half
     if (!pieces.Reserve(kPieceCount)) return false;
-    const float x = corner.x, y = corner.y;
-    // Two halves either side of the top-right to bottom-left diagonal, first half first.
-    SubdivideTriangle(pieces, random, {x, y, 0, 0}, {-x, y, 1, 0}, {x, -y, 0, 1}, kShatterDepth);
-    SubdivideTriangle(pieces, random, {-x, y, 1, 0}, {-x, -y, 1, 1}, {x, -y, 0, 1}, kShatterDepth);
+    CutPictureSingle(pieces, corner, seed);
     return true;
-}
-
-bool PrepareShatter(EffectPlugin& plugin) {
-    const TransitionParams& p = plugin.params;
-    if (!depthBuffer.Allocate(p.height, p.width)) return false;
-    SoftRenderer& renderer = plugin.renderer;
-    if (!renderer.Setup(p.width, p.height)) return false;
-    // A piece's scene is one triangle, which the near cut leaves as at most four
-    // vertices and two triangles: with room for those now, no frame allocates,
-    // and none can run out of storage half drawn.
-    if (!renderer.sceneTriangles.Reserve(1) || !renderer.vertices.Reserve(4) || !renderer.triangles.Reserve(2))
-        return false;
-    renderer.SetTexture(0, plugin.srcA, p.ax, p.ay, p.width, p.height);
-    // The far top-left corner of the view, un-projected: its x and y are the
-    // picture's half extents, its z the picture plane's depth.
-    plugin.pictureCorner = {-1.0f, 1.0f, 1.0f};
-    TransformPoint(plugin.pictureCorner, renderer.inverseProjection);
-    return BuildShatterPieces(plugin.pieces, plugin.pictureCorner, plugin.timer->GetTime());
-}
-
-void ReleaseShatter(EffectPlugin& plugin) {
-    depthBuffer.Free();
-    plugin.renderer.Release();
 }
 
 }  // namespace veilshift

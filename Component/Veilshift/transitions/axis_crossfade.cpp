@@ -14,12 +14,13 @@ namespace {
 enum class Axis { X, Y };
 
 void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis axis) {
-    if (total < 1 || progress < 0 || progress >= total) return;
     if (plugin.tempSurface == nullptr || ThePixmillApi == nullptr) return;
     const TransitionParams& p = plugin.params;
     // The whole work surface is the rectangle: blended at (0, 0) in both effects.
-    CrossfadeRect(plugin.tempSurface, 0, 0, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
-                  FrameAlpha(progress, total));
+    // Unblended, it would show an old frame: the host is not asked to move it.
+    if (!CrossfadeRect(plugin.tempSurface, 0, 0, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width,
+                       p.height, FrameAlpha(progress, total)))
+        return;
     if (axis == Axis::X) {
         ThePixmillApi->CopyAxisX(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
                                  AxisAmount(progress, total, p.width / 2));
@@ -32,7 +33,7 @@ void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis a
 }  // namespace
 
 int32_t AxisAmount(int32_t progress, int32_t total, int32_t half) {
-    if (total < 1 || progress < 0 || progress >= total || half < 0) return 0;
+    if (half < 0) return 0;
     const int32_t halfTotal = total / 2;
     if (halfTotal == 0) return 0;  // a one-frame transition stays where it starts
     // 64-bit products: the 32-bit ones wrap once half * progress passes 2^31.
@@ -41,7 +42,8 @@ int32_t AxisAmount(int32_t progress, int32_t total, int32_t half) {
         amount = int64_t{half} * progress / halfTotal;
     else
         amount = half - (int64_t{progress} - halfTotal) * half / halfTotal;
-    // progress - halfTotal never exceeds halfTotal, so this only restates the range.
+    // Within a frame's counters progress - halfTotal never exceeds halfTotal, so
+    // this only restates the range.
     return static_cast<int32_t>(std::clamp<int64_t>(amount, 0, half));
 }
 

@@ -13,12 +13,13 @@ class EffectPlugin;
 // (half * progress) / halfTotal while progress < halfTotal, then
 // half - ((progress - halfTotal) * half) / halfTotal. Rising and falling sides
 // truncate at different places, so they are not mirror images. A one-frame
-// transition, a negative half and frame counters outside 0 <= progress < total
-// give 0; otherwise the result lies in 0..half.
+// transition and a negative half give 0; otherwise the result lies in 0..half,
+// whatever the counters (a frame's are 0 <= progress < total).
 int32_t AxisAmount(int32_t progress, int32_t total, int32_t half);
 
 // Blend into the work surface at (0, 0), then hand it to the host with the amount.
-// Without a work surface (or a drawing component) the frame is not drawn.
+// Without a work surface (or a drawing component), or when a surface answers
+// no address, the frame is not drawn.
 void DrawAxisXFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 void DrawAxisYFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 

@@ -4,9 +4,8 @@
 #include <cstdint>
 
 namespace veilshift {
-// Internal linkage: the form files are built for different processors, and an
-// out-of-line copy (unoptimised builds) from an AVX2 file must not be the one
-// the linker keeps for the scalar form.
+// Internal linkage, as in every header the form files share (why:
+// Component/Veilshift/CMakeLists.txt, where the form files get their flags).
 namespace {
 
 // Scalar form and every tail byte: a + floor(alpha * (b - a) / 256).

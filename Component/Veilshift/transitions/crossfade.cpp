@@ -24,19 +24,21 @@ CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse
     return useSse ? Crossfade_Sse : Crossfade_Mmx;
 }
 
-void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
+bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                    HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha) {
     // An empty rectangle has no pixel whose address could be asked for.
-    if (width < 1 || height < 1) return;
+    if (width < 1 || height < 1) return true;
     // The host is asked once per call, in this order: three addresses, then three pitches.
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
     const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
     const uint8_t* const bStart = srcB->PixelAddress(bx, by);
+    if (dstStart == nullptr || aStart == nullptr || bStart == nullptr) return false;
     const ptrdiff_t dstPitch = dst->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
     const CrossfadeFn form = ChooseCrossfade(width, UseMMX, UseSSE, UseSSE2, UseAVX2, ScalarUsesAVX2);
     form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha);
+    return true;
 }
 
 void DrawCrossfadeFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {

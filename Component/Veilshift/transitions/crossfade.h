@@ -1,11 +1,13 @@
 // The crossfade kernel shared by effects 1, 40 and 41, and effect 1's frame drawer.
 //
-// Three forms with one signature (scalar, MMX, SSE), and in the x86-64 build two
-// wider stand-ins for the MMX and SSE forms (SSE2, AVX2) that give the same
-// bytes; none of them sees the host. CrossfadeRect makes the host calls (three
-// addresses, three pitches) once and picks the form from UseMMX / UseSSE (and
-// UseSSE2 / UseAVX2) and the width. Rows are walked by pitch, so padded and
-// bottom-up (negative pitch) surfaces work alike.
+// Six forms with one signature, none of which sees the host: scalar, MMX and
+// SSE in every build (MMX and SSE give the same bytes: grouped bytes with
+// alpha >> 1, see blend.h); and in the x86-64 build SSE2 and AVX2, wider
+// stand-ins for the MMX and SSE forms with their bytes, and ScalarAvx2, the
+// scalar form's bytes computed with AVX2. CrossfadeRect makes the host calls
+// (three addresses, three pitches) once and picks the form from the width and
+// the flags (UseMMX, UseSSE, UseSSE2, UseAVX2, ScalarUsesAVX2). Rows are walked
+// by pitch, so padded and bottom-up (negative pitch) surfaces work alike.
 #pragma once
 
 #include <cstddef>
@@ -58,8 +60,9 @@ extern size_t CrossfadeStreamingBytes;
 
 // Blends the width x height rectangles of srcA at (ax, ay) and srcB at (bx, by)
 // into dst at (dx, dy) with weight `alpha` (0 to 255) for source B. Requires
-// width, height >= 1 and all three rectangles inside their surfaces.
-void CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
+// all three rectangles inside their surfaces; an empty rectangle asks and
+// draws nothing. False when a surface answered no address: nothing was drawn.
+bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                    HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha);
 
 // Effect 1.

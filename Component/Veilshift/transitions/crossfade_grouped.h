@@ -1,6 +1,7 @@
 // The body of the MMX and SSE crossfade forms, which differ only in how they
-// warm the cache. Included only by crossfade_mmx.cpp and crossfade_sse.cpp; the
-// internal linkage gives each its own copy, compiled with its own flags.
+// warm the cache. Included only by crossfade_mmx.cpp and crossfade_sse.cpp,
+// each of which keeps its own copy (internal linkage: see
+// Component/Veilshift/CMakeLists.txt).
 //
 // Each 4-pixel group (12 bytes) is blended in 16-bit lanes: widen with zeros,
 // psubsw (B - A), pmullw by alpha >> 1, psraw 7, paddsw A, packuswb. The 0 to 3

@@ -1,6 +1,6 @@
-// Row walking shared by the crossfade forms. Included only by the form files:
-// everything here has internal linkage, so the MMX- and SSE-flagged files each
-// keep their own copy and no differently compiled body can stand in for another.
+// Row walking shared by the crossfade forms. Included only by the form files,
+// each of which keeps its own copy (internal linkage: see
+// Component/Veilshift/CMakeLists.txt).
 #pragma once
 
 #include <cstddef>

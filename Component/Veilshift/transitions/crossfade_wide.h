@@ -1,6 +1,7 @@
 // The row walk of the x86-64 build's vector forms: the scalar form and the
-// wider stand-ins for the MMX and SSE forms. Included only by the form files;
-// the internal linkage gives each its own copy, compiled with its own flags.
+// wider stand-ins for the MMX and SSE forms. Included only by the form files,
+// each of which keeps its own copy (internal linkage: see
+// Component/Veilshift/CMakeLists.txt).
 //
 // A kernel blends whole vectors (16 or 32 bytes) and, through an XMM register,
 // pieces of 16, 8, 4, 2 and 1 bytes, so a span of any length is covered without

@@ -97,7 +97,6 @@ MosaicForms ChooseMosaicForms(bool useSse2, bool useAvx2) {
 }
 
 int32_t MosaicBlockSize(int32_t progress, int32_t total) {
-    if (total < 1 || progress < 0 || progress >= total) return 1;
     // At most 2 * 96 (odd totals peak one step past halfTotal), so it fits.
     return static_cast<int32_t>(ScaleRiseFall(96, FrameRiseFall(progress, total))) | 1;
 }
@@ -110,7 +109,9 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     alpha = std::clamp(alpha, 0, 255);
 
     // The destination is asked once per frame; the sources once per block row.
+    // A null address ends the frame there: nothing is written through it.
     uint8_t* dstRow = dst->PixelAddress(dx, dy);
+    if (dstRow == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
     const MosaicForms forms = ChooseMosaicForms(UseSSE2, UseAVX2);
@@ -119,8 +120,10 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 
     if (blockSize == 1) {  // every block one pixel: a blend row by row
         for (int32_t y = 0;;) {
-            forms.mixRow(dstRow, srcA->PixelAddress(ax, ay + y), srcB->PixelAddress(bx, by + y), rowBytes, weights,
-                         stream);
+            const uint8_t* const b = srcB->PixelAddress(bx, by + y);  // source B first, then A
+            const uint8_t* const a = srcA->PixelAddress(ax, ay + y);
+            if (a == nullptr || b == nullptr) break;
+            forms.mixRow(dstRow, a, b, rowBytes, weights, stream);
             if (++y >= height) break;
             dstRow += dstPitch;
         }
@@ -131,6 +134,7 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
             const int32_t y1 = BlockEnd(blockRows, y0);
             const uint8_t* a = srcA->PixelAddress(ax, ay + y0);
             const uint8_t* b = srcB->PixelAddress(bx, by + y0);
+            if (a == nullptr || b == nullptr) break;
             FillBlockRow(dstRow, dstPitch, y1 - y0, a, b, columns, weights, forms, stream);
             if (y1 >= height) break;
             dstRow += dstPitch * (y1 - y0);
@@ -141,7 +145,6 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 }
 
 void DrawMosaicFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
-    if (total < 1 || progress < 0 || progress >= total) return;
     const TransitionParams& p = plugin.params;
     MosaicRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
                MosaicBlockSize(progress, total), FrameAlpha(progress, total));

@@ -12,7 +12,7 @@ class EffectPlugin;
 
 // Side of a full block in the frame: (96 * q) / halfTotal with its lowest bit
 // set, so always odd, 1 at the start and 97 at mid-transition (even totals).
-// A one-frame transition and frame counters outside 0 <= progress < total give 1.
+// A one-frame transition gives 1. For a frame's counters, 0 <= progress < total.
 int32_t MosaicBlockSize(int32_t progress, int32_t total);
 
 // Fills the width x height rectangle of dst at (dx, dy) with blocks of
@@ -22,7 +22,9 @@ int32_t MosaicBlockSize(int32_t progress, int32_t total);
 // MulTable[255 - alpha][a] + MulTable[alpha][b] per byte. Requires all three
 // rectangles inside their surfaces and MulTable built; an empty rectangle or a
 // missing table draws nothing, blockSize below 1 counts as 1 and alpha is held
-// to 0..255. Reads no other source pixel and never reads the destination.
+// to 0..255. Reads no other source pixel and never reads the destination. A
+// null address from the host ends the frame where it is asked for (see
+// host_interfaces.h).
 void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t blockSize,
                 int32_t alpha);

@@ -14,15 +14,6 @@
 #include "ripple_forms.h"
 #include "ripple_strips.h"
 
-// Out of line and opaque to interprocedural analysis, so that no double
-// operation of the function is scheduled before the caller has set the x87
-// precision (a call the compiler proves free of side effects could move).
-#if defined(__GNUC__) && !defined(__clang__)
-#define VS_OUT_OF_LINE [[gnu::noipa]]
-#else
-#define VS_OUT_OF_LINE [[gnu::noinline]]
-#endif
-
 namespace veilshift {
 namespace {
 
@@ -32,40 +23,17 @@ namespace {
 constexpr double kDegreesToRadians = static_cast<double>(0.017453292f);
 constexpr double kOneWave = static_cast<double>(1.0f);
 
-// A double rounded to double precision and range. On the x87 unit a library
-// sine may hand back more bits than a double holds; storing it makes the next
-// multiplication see exactly what SSE arithmetic would.
-inline double RoundToDouble(double value) {
-#if defined(VEILSHIFT_X87_MATH)
-    volatile double stored = value;
-    return stored;
-#else
-    return value;
-#endif
-}
-
-bool ValidFrame(int32_t progress, int32_t total) { return total >= 1 && progress >= 0 && progress < total; }
-
-// Truncation toward zero, held to the int32 range (NaN gives 0) so that no
-// conversion can be undefined.
-inline int32_t TruncateToInt32(double value) {
-    if (!(value > -2147483649.0)) return value < 0 ? INT32_MIN : 0;
-    if (!(value < 2147483648.0)) return INT32_MAX;
-    return static_cast<int32_t>(value);
-}
-
 // amp * sin(((offset * 360) * waves / width) * factor), in this order.
 inline int32_t WaveShift(int64_t offset, double waves, double widthDivisor, double amp) {
     double angle = static_cast<double>(offset * 360);  // exact: |offset| < 2^31
     angle = angle * waves;
     angle = angle / widthDivisor;
     angle = angle * kDegreesToRadians;
-    const double sine = RoundToDouble(std::sin(angle));
-    return TruncateToInt32(amp * sine);
+    const double sine = platform::RoundToDouble(std::sin(angle));
+    return platform::TruncateToInt32(amp * sine);
 }
 
-VS_OUT_OF_LINE RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
-    if (!ValidFrame(progress, total)) return {0, kOneWave};
+VS_PRECISION_BOUNDARY RippleWave WaveOf(int32_t width, int32_t progress, int32_t total) {
     const RiseFall position = FrameRiseFall(progress, total);
     if (position.halfTotal == 0) return {0, kOneWave};
     // At most 2 * (width / 16): fits.
@@ -76,8 +44,8 @@ VS_OUT_OF_LINE RippleWave WaveOf(int32_t width, int32_t progress, int32_t total)
     return {amp, waves};
 }
 
-VS_OUT_OF_LINE void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
-                                  int32_t* columnShift, int32_t* rowShift) {
+VS_PRECISION_BOUNDARY void FillShifts(int32_t width, int32_t height, int32_t progress, int32_t total,
+                                      int32_t* columnShift, int32_t* rowShift) {
     const RippleWave wave = WaveOf(width, progress, total);
     if (wave.amp == 0) {  // also every width below 16: amp * sin is 0 (or -0) throughout
         std::fill(columnShift, columnShift + std::max(width, 0), 0);
@@ -172,10 +140,11 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total) {
     // An empty rectangle has no pixel whose address could be asked for.
-    if (width < 1 || height < 1 || !ValidFrame(progress, total) || MulTable.rows == nullptr) return;
+    if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
     const uint8_t* const bStart = srcB->PixelAddress(bx, by);
     const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
+    if (dstStart == nullptr || bStart == nullptr || aStart == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();
@@ -203,7 +172,6 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 }
 
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
-    if (total < 1) return;
     const TransitionParams& p = plugin.params;
     RippleRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
                progress, total);

@@ -12,8 +12,9 @@ class EffectPlugin;
 
 // Amplitude (pixels) and number of waves across the width of one frame:
 // amp = ((width / 16) * q) / halfTotal, waves = (16 * q) / halfTotal + 1 (a
-// real division). A one-frame transition, and frame counters outside
-// 0 <= progress < total, give amp 0 and one wave: nothing ripples.
+// real division). A one-frame transition gives amp 0 and one wave: nothing
+// ripples. The frame counters here and below are a frame's, as EffectPlugin::Draw
+// passes them: 0 <= progress < total.
 struct RippleWave {
     int32_t amp;
     double waves;
@@ -35,7 +36,7 @@ void ComputeRippleShifts(int32_t width, int32_t height, int32_t progress, int32_
 // (i + rowShift[j], j + columnShift[i]); a pixel whose displaced position
 // leaves the rectangle keeps its value. Allocates the two shift tables for the
 // frame; if either cannot be had, nothing is drawn. An empty rectangle, a
-// missing MulTable or frame counters outside 0 <= progress < total draw nothing.
+// missing MulTable or a surface that answers no address draws nothing.
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total);

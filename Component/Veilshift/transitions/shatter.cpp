@@ -1,15 +1,18 @@
-// One frame of the shatter: source B as the background, then every piece
-// through the renderer, each with its own spin and depth for the frame.
+// The shatter's session: the renderer and the pieces made ready at Begin, and
+// each frame source B as the background, then every piece through the
+// renderer, each with its own spin and depth for the frame.
+#include "shatter.h"
+
 #include "../effect_plugin.h"
 #include "../host_connection.h"
 #include "../platform/fpu_precision.h"
 #include "../render3d/depth_buffer.h"
-#include "shatter.h"
+#include "../shatter/shatter_mesh.h"
 
 namespace veilshift {
 
 namespace {
-[[gnu::noinline]] void DrawPieces(EffectPlugin& plugin, int32_t progress, int32_t total) {
+VS_PRECISION_BOUNDARY void DrawPieces(EffectPlugin& plugin, int32_t progress, int32_t total) {
     SoftRenderer& renderer = plugin.renderer;
     const TransitionParams& p = plugin.params;
     // Constant acceleration from rest: a quarter of the way in, 1/16 of the travel and spin.
@@ -31,6 +34,29 @@ namespace {
     }
 }
 }  // namespace
+
+bool PrepareShatter(EffectPlugin& plugin) {
+    const TransitionParams& p = plugin.params;
+    if (!depthBuffer.Allocate(p.height, p.width)) return false;
+    SoftRenderer& renderer = plugin.renderer;
+    if (!renderer.Setup(p.width, p.height)) return false;
+    // A piece's scene is one triangle, which the near cut leaves as at most four
+    // vertices and two triangles: with room for those now, no frame allocates,
+    // and none can run out of storage half drawn.
+    if (!renderer.sceneTriangles.Reserve(1) || !renderer.vertices.Reserve(4) || !renderer.triangles.Reserve(2))
+        return false;
+    renderer.SetTexture(0, plugin.srcA, p.ax, p.ay, p.width, p.height);
+    // The far top-left corner of the view, un-projected: its x and y are the
+    // picture's half extents, its z the picture plane's depth.
+    plugin.pictureCorner = {-1.0f, 1.0f, 1.0f};
+    TransformPoint(plugin.pictureCorner, renderer.inverseProjection);
+    return BuildShatterPieces(plugin.pieces, plugin.pictureCorner, plugin.timer->GetTime());
+}
+
+void ReleaseShatter(EffectPlugin& plugin) {
+    depthBuffer.Free();
+    plugin.renderer.Release();
+}
 
 void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     const TransitionParams& p = plugin.params;

@@ -1,5 +1,6 @@
-// Effect 34: source A breaks into 128 triangular pieces that spin and fly towards
-// the viewer over source B.
+// The shatter's pieces: 128 triangles cut from the picture at random, each with
+// the spin and travel it reaches at the end of the transition. Plain data and
+// the functions that build it; the plug-in object holds the list.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include "../render3d/soft_renderer.h"
 
 namespace veilshift {
-
-class EffectPlugin;
 
 struct ShatterPiece {
     Vec3 center;              // centroid in the picture plane, z = 0
@@ -52,9 +51,5 @@ void EmitPiece(GrowableArray<ShatterPiece>& pieces, ShatterRandom& random, const
 // Cuts the picture (corner (x, y) top-left, (-x, -y) bottom-right) into 128 pieces
 // from `seed`; false when storage ran out (the list is then empty).
 bool BuildShatterPieces(GrowableArray<ShatterPiece>& pieces, Vec3 pictureCorner, uint32_t seed);
-
-bool PrepareShatter(EffectPlugin& plugin);
-void ReleaseShatter(EffectPlugin& plugin);
-void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 
 }  // namespace veilshift
