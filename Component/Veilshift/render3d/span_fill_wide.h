@@ -1,7 +1,7 @@
 // The span walk of the x86-64 build's vector forms, written once for both
 // widths: the SSE2 form runs it on SpanLanes128 (four pixels a step), the
-// AVX2 form on SpanLanes256 (eight). Included only by those form files; the
-// internal linkage gives each its own copy, compiled with its own flags.
+// AVX2 form on SpanLanes256 (eight). Included only by those form files; each
+// keeps its own copy (internal linkage: see Component/Veilshift/CMakeLists.txt).
 //
 // The pixels go in chunks of up to kChunkGroups groups (from one span or
 // several), each chunk in two passes. The first, the walk here, does the

@@ -23,9 +23,8 @@ struct MixWeights {
     int32_t alpha;        // 0 to 255
 };
 
-// Internal linkage: the form files are built for different processors, and an
-// out-of-line copy from an AVX2 file must not be the one the linker keeps for
-// the others.
+// Internal linkage, as in every header the form files share (why:
+// Component/Veilshift/CMakeLists.txt).
 namespace {
 
 constexpr uint32_t MixMultiplier(int32_t weight) { return (65536u * static_cast<uint32_t>(weight) + 254u) / 255u; }

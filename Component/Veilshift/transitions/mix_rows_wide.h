@@ -1,7 +1,7 @@
 // The row mix of the x86-64 build's vector forms, written once for every
 // vector width: the SSE2 form instantiates it with Lanes128, the AVX2 form
-// with Lanes256. Included only by those form files; the internal linkage
-// gives each its own copy, compiled with its own flags.
+// with Lanes256. Included only by those form files, each of which
+// keeps its own copy (internal linkage: see Component/Veilshift/CMakeLists.txt).
 #pragma once
 
 #include <emmintrin.h>

@@ -1,7 +1,7 @@
 // The vector arithmetic of the MulTable mix: each byte times its 16-bit
 // multiplier, the high half of the product kept (see mix_rows.h for why that
-// is exactly the MulTable look-up). Included only by the x86-64 form files;
-// the internal linkage gives each its own copy, compiled with its own flags.
+// is exactly the MulTable look-up). Included only by the x86-64 form files,
+// each of which keeps its own copy (internal linkage: see CMakeLists.txt).
 #pragma once
 
 #include <emmintrin.h>

@@ -21,9 +21,8 @@ struct MosaicColumns {
     int32_t firstSpan;  // width of the first block, 1..blockSize
 };
 
-// Internal linkage: the form files are built for different processors, and an
-// out-of-line copy from an AVX2 file must not be the one the linker keeps for
-// the others.
+// Internal linkage, as in every header the form files share (why:
+// Component/Veilshift/CMakeLists.txt).
 namespace {
 
 inline MosaicColumns MosaicColumnsOf(int32_t width, int32_t blockSize) {

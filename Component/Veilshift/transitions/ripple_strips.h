@@ -1,5 +1,5 @@
-// The strip walk of the ripple forms. Included only by the form files; the
-// internal linkage gives each its own copy, compiled with its own flags.
+// The strip walk of the ripple forms. Included only by the form files; each
+// keeps its own copy (internal linkage: see Component/Veilshift/CMakeLists.txt).
 //
 // Source addresses are split into a row term (the destination row and its
 // horizontal move) and a column term (the column and its vertical move),
