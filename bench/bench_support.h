@@ -15,9 +15,31 @@
 #include <string_view>
 #include <utility>
 
+#include "Veilshift/form_dispatch.h"
+#include "Veilshift/startup_settings.h"
+
 #include "Veilshift/host_interfaces.h"
 
 namespace benchsupport {
+
+// Selects a processor form as connection and the dispatch would: the start-up
+// switches, and the processor's features with those not wanted masked off.
+// Everything back to "not connected" at the end.
+class FormSelection {
+public:
+    FormSelection(bool mmx, bool sse, bool sse2, bool avx2) {
+        veilshift::UseMMX = mmx, veilshift::UseSSE = sse;
+        veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
+        veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
+    }
+    ~FormSelection() {
+        veilshift::UseMMX = veilshift::UseSSE = false;
+        veilshift::RecordProcessorFeatures({});
+        veilshift::MaskProcessorFeatures({true, true, true, true});
+    }
+    FormSelection(const FormSelection&) = delete;
+    FormSelection& operator=(const FormSelection&) = delete;
+};
 
 struct FrameSize {
     int32_t width, height;

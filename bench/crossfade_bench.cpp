@@ -36,22 +36,17 @@ const Form kForms[] = {
 };
 
 bool Available(const Form& form) {
-    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
     return (!form.mmx || veilshift::DetectMMX()) && (!form.sse || veilshift::DetectSSE()) &&
            (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
 }
 
-class FlagScope {
+// "scalar" is the exact arithmetic in the widest code the processor has, as
+// with both switches off; the others the grouped arithmetic in that code.
+class FlagScope : public benchsupport::FormSelection {
 public:
-    explicit FlagScope(const Form& form) {
-        veilshift::UseMMX = form.mmx, veilshift::UseSSE = form.sse;
-        veilshift::UseSSE2 = form.sse2, veilshift::UseAVX2 = form.avx2;
-        veilshift::ScalarUsesAVX2 = veilshift::DetectWideFeatures().avx2;  // as at connection
-    }
-    ~FlagScope() {
-        veilshift::UseMMX = veilshift::UseSSE = veilshift::UseSSE2 = veilshift::UseAVX2 = false;
-        veilshift::ScalarUsesAVX2 = false;
-    }
+    explicit FlagScope(const Form& form)
+        : FormSelection(form.mmx, form.sse, form.sse2 || !form.mmx, form.avx2 || !form.mmx) {}
 };
 
 constexpr int32_t kTotal = 255;  // frame p of 255 weighs source B by p

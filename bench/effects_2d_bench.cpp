@@ -32,18 +32,16 @@ struct Form {
 };
 
 bool Available(const Form& form) {
-    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
     return (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
 }
 
-class FlagScope {
+class FlagScope : public benchsupport::FormSelection {
 public:
-    explicit FlagScope(const Form& form) {
+    explicit FlagScope(const Form& form) : FormSelection(true, false, form.sse2, form.avx2) {
         static const bool tableBuilt = veilshift::BuildMulTable();
         static_cast<void>(tableBuilt);
-        veilshift::UseSSE2 = form.sse2, veilshift::UseAVX2 = form.avx2;
     }
-    ~FlagScope() { veilshift::UseSSE2 = veilshift::UseAVX2 = false; }
 };
 
 void Mosaic(benchmark::State& state, Form form, FrameSize size, int32_t blockSize) {

@@ -71,20 +71,10 @@ struct SpanForm {
     bool sse2, avx2;
 };
 
-// The renderer picks its span form from the connection's flags; here they are set directly.
-class ScopedSpanForm {
+// The renderer picks its span form from the features recorded at connection; here they are set directly.
+class ScopedSpanForm : public benchsupport::FormSelection {
 public:
-    explicit ScopedSpanForm(const SpanForm& form) : sse2_(UseSSE2), avx2_(UseAVX2) {
-        UseSSE2 = form.sse2;
-        UseAVX2 = form.avx2;
-    }
-    ~ScopedSpanForm() {
-        UseSSE2 = sse2_;
-        UseAVX2 = avx2_;
-    }
-
-private:
-    bool sse2_, avx2_;
+    explicit ScopedSpanForm(const SpanForm& form) : FormSelection(true, false, form.sse2, form.avx2) {}
 };
 
 // DrawTriangles alone, with the depth clear it needs every frame.
@@ -153,7 +143,7 @@ void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameS
 }
 
 const bool registered = [] {
-    const WideFeatures features = DetectWideFeatures();
+    const ProcessorFeatures features = DetectProcessorFeatures();
     std::vector<SpanForm> forms = {{"scalar", false, false}};
     if (features.sse2) forms.push_back({"sse2", true, false});
     if (features.avx2) forms.push_back({"avx2", true, true});

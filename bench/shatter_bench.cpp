@@ -58,7 +58,7 @@ void Effect34(benchmark::State& state, FrameSize size, int32_t progress, bool lo
 }
 
 const bool registered = [] {
-    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
     const char* const widest = wide.avx2 ? "avx2" : wide.sse2 ? "sse2" : nullptr;
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "Veilshift/effect_plugin.h"
+#include "Veilshift/form_dispatch.h"
 #include "Veilshift/host_connection.h"
 #include "Veilshift/memory.h"
 #include "Veilshift/mul_table.h"
@@ -37,6 +38,7 @@ public:
         veilshift::TheSystemApi = nullptr;
         veilshift::UseMMX = false;
         veilshift::UseSSE = false;
+        veilshift::RecordProcessorFeatures({});  // connection records them again
         veilshift::FailAllocationsFrom(0);
         baseline_ = veilshift::OutstandingAllocations();
         std::memset(storage_, 0, sizeof storage_);

@@ -5,6 +5,7 @@
 #include "memory.h"
 #include "mul_table.h"
 #include "platform/platform.h"
+#include "form_dispatch.h"
 #include "startup_settings.h"
 
 namespace veilshift {
@@ -67,7 +68,9 @@ bool ConnectPixmill(HostConnection& record) {
     ThePixmillApi->SetFlag(1);
     // The key stays open until this step ends, on every way out.
     const platform::StartupKey key;
-    LoadStartupSettings(key);
+    const ProcessorFeatures features = DetectProcessorFeatures();
+    RecordProcessorFeatures(features);
+    LoadStartupSettings(key, features);
     return BuildMulTable();
 }
 

@@ -1,12 +1,13 @@
-// The processor's features as CPUID (and XGETBV) report them: which crossfade
-// forms a processor allows, decoded from answers recorded on real processors
-// and made-up ones, and the detection on this machine.
+// The processor's features as CPUID (and XGETBV) report them, decoded from
+// answers recorded on real processors and made-up ones, the detection on this
+// machine, and the forms the dispatch decides on from features and switches.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "Veilshift/form_dispatch.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
 
@@ -30,12 +31,14 @@ TEST(ProcessorFeatures, DecodedFromCpuIdAnswers) {
 
 // Recorded and made-up CPUID answers: AVX2 needs the leaf-7 bit, the AVX bit,
 // OSXSAVE and an operating system that saves the YMM registers.
-TEST(WideFeatures, DecodedFromCpuIdAndXcr0) {
+TEST(ProcessorFeatures, DecodedFromCpuIdAndXcr0) {
     auto decode = [](bool hasCpuId, uint32_t highestLeaf, uint32_t ecx1, uint32_t edx1, uint32_t ebx7, uint64_t xcr0) {
         CpuIdReport r;
         r.hasCpuId = hasCpuId, r.highestLeaf = highestLeaf, r.leaf1Ecx = ecx1, r.leaf1Edx = edx1;
         r.leaf7Ebx = ebx7, r.xcr0 = xcr0;
-        const WideFeatures f = DecodeWideFeatures(r);
+        const ProcessorFeatures f = DecodeProcessorFeatures(r);
+        EXPECT_EQ(f.mmx, DecodeFeature(hasCpuId, highestLeaf, edx1, kCpuIdMmxBit));
+        EXPECT_EQ(f.sse, DecodeFeature(hasCpuId, highestLeaf, edx1, kCpuIdSseBit));
         return std::string(f.sse2 ? "sse2" : "-") + (f.avx2 ? " avx2" : " -");
     };
     // A Zen 3 server processor as a guest, and a Haswell desktop.
@@ -56,32 +59,70 @@ TEST(WideFeatures, DecodedFromCpuIdAndXcr0) {
 
 #if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)
 // The compiler's run-time checks read CPUID and XCR0 their own way.
-TEST(WideFeatures, DetectionAgreesWithTheCompilersRuntime) {
-    const WideFeatures detected = DetectWideFeatures();
+TEST(ProcessorFeatures, DetectionAgreesWithTheCompilersRuntime) {
+    const ProcessorFeatures detected = DetectProcessorFeatures();
+    EXPECT_EQ(detected.mmx, __builtin_cpu_supports("mmx") != 0);
+    EXPECT_EQ(detected.sse, __builtin_cpu_supports("sse") != 0);
     EXPECT_EQ(detected.sse2, __builtin_cpu_supports("sse2") != 0);
     EXPECT_EQ(detected.avx2, __builtin_cpu_supports("avx2") != 0);
 }
-
-// Natively the start-up values come from the environment. The wider forms
-// follow the processor while "MMX" allows the MMX form, and never without it.
-TEST(WideFeatures, FollowTheMmxSwitch) {
-    const test::FormScope saved;
-    const WideFeatures detected = DetectWideFeatures();
-    struct Case { const char* mmx; const char* sse; bool wide; };
-    for (const Case& c : {Case{nullptr, nullptr, true}, Case{"1", "1", true}, Case{nullptr, "1", true},
-                          Case{"0", nullptr, false}, Case{"0", "1", false}, Case{"2", nullptr, false}}) {
-        SCOPED_TRACE(testing::Message() << "MMX " << (c.mmx ? c.mmx : "absent") << " SSE "
-                                        << (c.sse ? c.sse : "absent"));
-        c.mmx ? setenv("TESSARY_STARTUP_MMX", c.mmx, 1) : unsetenv("TESSARY_STARTUP_MMX");
-        c.sse ? setenv("TESSARY_STARTUP_SSE", c.sse, 1) : unsetenv("TESSARY_STARTUP_SSE");
-        LoadStartupSettings(platform::StartupKey());
-        EXPECT_EQ(UseSSE2, c.wide && detected.sse2);
-        EXPECT_EQ(UseAVX2, c.wide && detected.avx2);
-    }
-    unsetenv("TESSARY_STARTUP_MMX");
-    unsetenv("TESSARY_STARTUP_SSE");
-}
 #endif
+
+std::string Decided(int32_t width, bool useMmx, bool useSse, bool sse2, bool avx2) {
+    FormSettings settings;
+    settings.useMmx = useMmx, settings.useSse = useSse;
+    settings.features = {true, true, sse2, avx2};
+    const CrossfadeChoice c = DecideCrossfade(width, settings);
+    return std::string(c.arithmetic == CrossfadeArithmetic::Exact ? "exact " : "grouped ") +
+           InstructionSetName(c.set) + ", others " + InstructionSetName(DecideVectorSet(settings.features));
+}
+
+// The crossfade's arithmetic follows the switches and the width alone; the
+// instruction set, and every other kernel's, follows the processor alone.
+TEST(FormDispatch, SwitchesChooseTheArithmeticAndFeaturesTheInstructions) {
+#if VEILSHIFT_WIDE_FORMS
+    EXPECT_EQ(Decided(640, true, false, true, true), "grouped avx2, others avx2");
+    EXPECT_EQ(Decided(640, true, true, true, false), "grouped sse2, others sse2");
+    EXPECT_EQ(Decided(640, false, false, true, true), "exact avx2, others avx2");  // "MMX" = 0
+    EXPECT_EQ(Decided(640, false, false, true, false), "exact sse2, others sse2");
+    EXPECT_EQ(Decided(3, true, true, true, true), "exact avx2, others avx2");  // no whole group
+#endif
+    EXPECT_EQ(Decided(640, true, false, false, false), "grouped mmx, others scalar");
+    EXPECT_EQ(Decided(640, true, true, false, false), "grouped sse, others scalar");
+    EXPECT_EQ(Decided(640, false, false, false, false), "exact scalar, others scalar");
+    EXPECT_EQ(Decided(3, true, true, false, false), "exact scalar, others scalar");
+}
+
+// The start-up switches from the key and what the processor has: "MMX" and
+// "SSE" switch a form off unless exactly 1, and never on where the processor
+// lacks it.
+TEST(FormDispatch, StartupSwitchesNeedTheProcessorsFeature) {
+    const test::FormScope saved;
+    LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{false, false, true, true});
+    EXPECT_FALSE(UseMMX);
+    EXPECT_FALSE(UseSSE);
+#if !defined(_WIN32)
+    setenv("TESSARY_STARTUP_SSE", "1", 1);
+    LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, true, false, false});
+    EXPECT_TRUE(UseMMX);
+    EXPECT_TRUE(UseSSE);
+    LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, false, false, false});
+    EXPECT_TRUE(UseMMX);
+    EXPECT_FALSE(UseSSE);
+    unsetenv("TESSARY_STARTUP_SSE");
+#endif
+}
+
+// The test hook masks features the processor has; it never adds one.
+TEST(FormDispatch, MaskOnlyRemovesFeatures) {
+    const test::FormScope saved;
+    RecordProcessorFeatures({true, true, true, false});
+    MaskProcessorFeatures({true, true, true, true});
+    EXPECT_FALSE(CurrentFormSettings().features.avx2);
+    EXPECT_TRUE(CurrentFormSettings().features.sse2);
+    MaskProcessorFeatures({true, true, false, true});
+    EXPECT_FALSE(CurrentFormSettings().features.sse2);
+}
 
 }  // namespace
 }  // namespace veilshift

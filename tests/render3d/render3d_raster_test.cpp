@@ -592,9 +592,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceS
 // three roles: a texel drawn over earlier in a part is read as it is then, the
 // same whatever form the processor could use (and no copy overlaps itself).
 std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
-    const test::FormScope flags;
-    UseSSE2 = useSse2;
-    UseAVX2 = useAvx2;
+    const test::FormScope flags(test::ProcessorForm{"", useSse2, useAvx2});
     constexpr int32_t kSize = 48;
     SoftRenderer r;
     std::vector<uint8_t> result;
@@ -633,12 +631,10 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
 #if VEILSHIFT_WIDE_FORMS
 // The same with each vector span form the processor has.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
-    const test::FormScope flags;
-    const WideFeatures features = DetectWideFeatures();
-    for (const WideFeatures form : {WideFeatures{true, false}, WideFeatures{true, true}}) {
+    const ProcessorFeatures features = DetectProcessorFeatures();
+    for (const test::ProcessorForm form : {test::ProcessorForm{"sse2", true, false}, test::ProcessorForm{"avx2", true, true}}) {
         if ((form.sse2 && !features.sse2) || (form.avx2 && !features.avx2)) continue;
-        UseSSE2 = form.sse2;
-        UseAVX2 = form.avx2;
+        const test::FormScope scope(form);
         EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << "SSE2 " << form.sse2 << " AVX2 " << form.avx2;
     }
 }

@@ -24,7 +24,8 @@ namespace {
 
 bool Always() { return true; }
 #if VEILSHIFT_WIDE_FORMS
-bool HasAvx2() { return DetectWideFeatures().avx2; }
+bool HasSse2() { return DetectProcessorFeatures().sse2; }
+bool HasAvx2() { return DetectProcessorFeatures().avx2; }
 #endif
 
 struct Form {
@@ -37,19 +38,20 @@ struct Form {
 void PrintTo(const Form& form, std::ostream* os) { *os << form.name; }
 
 const Form kForms[] = {
-    {"Scalar", Crossfade_Scalar, false},
-    {"Mmx", Crossfade_Mmx, true},
-    {"Sse", Crossfade_Sse, true},
+    {"ExactScalar", CrossfadeExact_Scalar, false},
+    {"GroupedMmx", CrossfadeGrouped_Mmx, true},
+    {"GroupedSse", CrossfadeGrouped_Sse, true},
 #if VEILSHIFT_WIDE_FORMS
-    // The x86-64 build's vector forms, each also with non-temporal stores, which
-    // take another path through every row (pieces up to an aligned address).
-    {"ScalarStreaming", Crossfade_Scalar, false, Always, true},
-    {"Sse2", Crossfade_Sse2, true},
-    {"Sse2Streaming", Crossfade_Sse2, true, Always, true},
-    {"Avx2", Crossfade_Avx2, true, HasAvx2},
-    {"Avx2Streaming", Crossfade_Avx2, true, HasAvx2, true},
-    {"ScalarAvx2", Crossfade_ScalarAvx2, false, HasAvx2},
-    {"ScalarAvx2Streaming", Crossfade_ScalarAvx2, false, HasAvx2, true},
+    // The vector forms, each also with non-temporal stores, which take another
+    // path through every row (pieces up to an aligned address).
+    {"ExactSse2", CrossfadeExact_Sse2, false, HasSse2},
+    {"ExactSse2Streaming", CrossfadeExact_Sse2, false, HasSse2, true},
+    {"ExactAvx2", CrossfadeExact_Avx2, false, HasAvx2},
+    {"ExactAvx2Streaming", CrossfadeExact_Avx2, false, HasAvx2, true},
+    {"GroupedSse2", CrossfadeGrouped_Sse2, true, HasSse2},
+    {"GroupedSse2Streaming", CrossfadeGrouped_Sse2, true, HasSse2, true},
+    {"GroupedAvx2", CrossfadeGrouped_Avx2, true, HasAvx2},
+    {"GroupedAvx2Streaming", CrossfadeGrouped_Avx2, true, HasAvx2, true},
 #endif
 };
 
@@ -248,9 +250,9 @@ TEST(CrossfadeModel, GroupedFormsStayWithinOneStepTowardsA) {
         for (int round = 0; round < 16; ++round) {
             for (size_t i = 0; i < rowBytes; ++i)
                 a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
-            Crossfade_Scalar(scalar.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
-            Crossfade_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
-            Crossfade_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            CrossfadeExact_Scalar(scalar.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            CrossfadeGrouped_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            CrossfadeGrouped_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
             ASSERT_EQ(mmx, sse) << alpha;
             for (const Form& form : kForms) {
                 if (!form.grouped || !form.available()) continue;
@@ -389,51 +391,45 @@ TEST_P(CrossfadeForm, WeightsOutsideTheRangeStillFollowTheModel) {
     }
 }
 
+CrossfadeFn Choose(int32_t width, bool mmx, bool sse, bool sse2 = false, bool avx2 = false) {
+    FormSettings settings;
+    settings.useMmx = mmx, settings.useSse = sse;
+    settings.features = {true, true, sse2, avx2};
+    return ChooseCrossfade(width, settings);
+}
+
 TEST(ChooseCrossfade, PicksSimdOnlyForWholeGroupsAndSseFirst) {
     for (int32_t width : {1, 2, 3, 0, -5})
         for (bool mmx : {false, true})
-            for (bool sse : {false, true}) EXPECT_EQ(ChooseCrossfade(width, mmx, sse), Crossfade_Scalar) << width;
+            for (bool sse : {false, true}) EXPECT_EQ(Choose(width, mmx, sse), CrossfadeExact_Scalar) << width;
     for (int32_t width : {4, 5, 640, INT32_MAX}) {
-        EXPECT_EQ(ChooseCrossfade(width, false, false), Crossfade_Scalar) << width;
-        EXPECT_EQ(ChooseCrossfade(width, true, false), Crossfade_Mmx) << width;
-        EXPECT_EQ(ChooseCrossfade(width, true, true), Crossfade_Sse) << width;
-        EXPECT_EQ(ChooseCrossfade(width, false, true), Crossfade_Sse) << width;
+        EXPECT_EQ(Choose(width, false, false), CrossfadeExact_Scalar) << width;
+        EXPECT_EQ(Choose(width, true, false), CrossfadeGrouped_Mmx) << width;
+        EXPECT_EQ(Choose(width, true, true), CrossfadeGrouped_Sse) << width;
+        EXPECT_EQ(Choose(width, false, true), CrossfadeGrouped_Sse) << width;
     }
 }
 
-// The wider forms stand in for MMX and SSE only, the widest first; they never
-// replace the scalar form the user's switches chose, nor serve rows without a
-// whole group.
-TEST(ChooseCrossfade, WiderFormsStandInForMmxAndSse) {
+// The switches choose the arithmetic, the processor the widest code for it:
+// the grouped bytes only where "MMX" allows them, the exact bytes for rows
+// without a whole group and where the switches are off.
+TEST(ChooseCrossfade, WiderFormsServeTheArithmeticTheSwitchesChose) {
     for (bool sse2 : {false, true})
         for (bool avx2 : {false, true}) {
             SCOPED_TRACE(testing::Message() << "sse2 " << sse2 << " avx2 " << avx2);
-            EXPECT_EQ(ChooseCrossfade(3, true, true, sse2, avx2), Crossfade_Scalar);
-            EXPECT_EQ(ChooseCrossfade(640, false, false, sse2, avx2), Crossfade_Scalar);
 #if VEILSHIFT_WIDE_FORMS
-            const CrossfadeFn wide = avx2 ? Crossfade_Avx2 : sse2 ? Crossfade_Sse2 : nullptr;
+            const CrossfadeFn grouped = avx2 ? CrossfadeGrouped_Avx2 : sse2 ? CrossfadeGrouped_Sse2 : nullptr;
+            const CrossfadeFn exact = avx2 ? CrossfadeExact_Avx2 : sse2 ? CrossfadeExact_Sse2 : CrossfadeExact_Scalar;
 #else
-            const CrossfadeFn wide = nullptr;  // the 32-bit build has none and ignores the flags
+            const CrossfadeFn grouped = nullptr;  // a build without x86 vector forms ignores the features
+            const CrossfadeFn exact = CrossfadeExact_Scalar;
 #endif
-            EXPECT_EQ(ChooseCrossfade(640, true, false, sse2, avx2), wide ? wide : Crossfade_Mmx);
-            EXPECT_EQ(ChooseCrossfade(640, true, true, sse2, avx2), wide ? wide : Crossfade_Sse);
-            EXPECT_EQ(ChooseCrossfade(4, false, true, sse2, avx2), wide ? wide : Crossfade_Sse);
+            EXPECT_EQ(Choose(3, true, true, sse2, avx2), exact);
+            EXPECT_EQ(Choose(640, false, false, sse2, avx2), exact);
+            EXPECT_EQ(Choose(640, true, false, sse2, avx2), grouped ? grouped : CrossfadeGrouped_Mmx);
+            EXPECT_EQ(Choose(640, true, true, sse2, avx2), grouped ? grouped : CrossfadeGrouped_Sse);
+            EXPECT_EQ(Choose(4, false, true, sse2, avx2), grouped ? grouped : CrossfadeGrouped_Sse);
         }
-}
-
-// The scalar form's AVX2 arithmetic serves only where the switches chose the
-// scalar form, and only for rows with a whole group (narrower rows gain nothing).
-TEST(ChooseCrossfade, ScalarBytesMayUseAvx2) {
-#if VEILSHIFT_WIDE_FORMS
-    const CrossfadeFn scalar = Crossfade_ScalarAvx2;
-#else
-    const CrossfadeFn scalar = Crossfade_Scalar;  // the 32-bit build ignores the flag
-#endif
-    EXPECT_EQ(ChooseCrossfade(640, false, false, true, true, true), scalar);
-    EXPECT_EQ(ChooseCrossfade(640, false, false, false, false, false), Crossfade_Scalar);
-    EXPECT_EQ(ChooseCrossfade(3, false, false, false, false, true), Crossfade_Scalar);
-    EXPECT_EQ(ChooseCrossfade(640, true, false, false, false, true), Crossfade_Mmx);
-    EXPECT_EQ(ChooseCrossfade(640, true, true, false, false, true), Crossfade_Sse);
 }
 
 TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {

@@ -36,7 +36,7 @@ std::vector<RowForms> AllRowForms() {
     std::vector<RowForms> forms = {
         {"scalar", veilshift::MixRow_Scalar, veilshift::CopyRow_Scalar, veilshift::MosaicPattern_Scalar}};
 #if VEILSHIFT_WIDE_FORMS
-    const veilshift::WideFeatures wide = veilshift::DetectWideFeatures();
+    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
     if (wide.sse2)
         forms.push_back({"sse2", veilshift::MixRow_Sse2, veilshift::CopyRow_Sse2, veilshift::MosaicPattern_Scalar});
     if (wide.avx2)

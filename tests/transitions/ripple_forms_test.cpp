@@ -28,7 +28,7 @@ struct RippleForm {
 std::vector<RippleForm> AllRippleForms() {
     std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar}};
 #if VEILSHIFT_WIDE_FORMS
-    if (veilshift::DetectWideFeatures().avx2) forms.push_back({"avx2", veilshift::Ripple_Avx2});
+    if (veilshift::DetectProcessorFeatures().avx2) forms.push_back({"avx2", veilshift::Ripple_Avx2});
 #endif
     return forms;
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "../platform/fpu_precision.h"
-#include "../startup_settings.h"
+#include "../form_dispatch.h"
 #include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"
@@ -79,7 +79,7 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
     const SpanFillFn fill =
         ChooseSpanFill(texture, TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth,
                                                  r.viewportHeight),
-                       UseSSE2, UseAVX2);
+                       CurrentFormSettings().features);
     const int32_t width = r.viewportWidth;
     const int32_t height = r.viewportHeight;
 

@@ -1,4 +1,4 @@
-// The scalar span form, the one every build has, and the chooser.
+// The scalar span form, the one every build has, and what the vector forms can address.
 #include "span_fill.h"
 
 namespace veilshift {
@@ -63,24 +63,18 @@ bool TexelsMeetPixels(const SpanTexture& texture, const uint8_t* destination, pt
     return texels.first < pixels.end && pixels.first < texels.end;
 }
 
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, bool useSse2, bool useAvx2) {
-    if (texelsMeetPixels) return FillSpans_Scalar;
-#if VEILSHIFT_WIDE_FORMS
+bool SpanSlotFitsSse2(const SpanTexture& texture) {
     // The clamps work on floats: the last texel indices must be exact floats.
-    const bool exact = texture.lastU < kSpanExactTexelLimit && texture.lastV < kSpanExactTexelLimit;
+    return texture.lastU < kSpanExactTexelLimit && texture.lastV < kSpanExactTexelLimit;
+}
+
+bool SpanSlotFitsAvx2(const SpanTexture& texture) {
     const int64_t pitch = texture.pitch < 0 ? -static_cast<int64_t>(texture.pitch) : texture.pitch;
     // Every texel's offset from the slot's lowest row in memory, with the byte
     // after it, in an int32 lane.
     const bool laneOffsets = static_cast<int64_t>(texture.lastV) * pitch + static_cast<int64_t>(texture.lastU) * 3 +
                                  3 <= kSpanLaneOffsetLimit;
-    if (useAvx2 && exact && laneOffsets) return FillSpans_Avx2;
-    if (useSse2 && exact) return FillSpans_Sse2;
-#else
-    (void)texture;
-    (void)useSse2;
-    (void)useAvx2;
-#endif
-    return FillSpans_Scalar;
+    return SpanSlotFitsSse2(texture) && laneOffsets;
 }
 
 }  // namespace veilshift

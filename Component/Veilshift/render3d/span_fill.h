@@ -12,15 +12,17 @@
 // never), the cell becomes iz, w = 1 / iz, and the texel is the nearest one to
 // (uz * w, vz * w), clamped to the slot.
 //
-// Scalar: every build; the 32-bit module's only form, run under the caller's
-// single-precision guard. SSE2 and AVX2: x86-64 only, four and eight pixels a
-// step, and only where the texels lie apart from the pixels drawn (see
-// ChooseSpanFill): their copies may read ahead and move several texels at once.
+// Scalar: every build, run under the caller's single-precision guard. SSE2 and
+// AVX2: x86 builds, four and eight pixels a step, and only where the texels
+// lie apart from the pixels drawn (see SpanSlotFitsSse2): their copies may read
+// ahead and move several texels at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "../form_dispatch.h"
 
 namespace veilshift {
 
@@ -74,12 +76,17 @@ inline constexpr int32_t kSpanExactTexelLimit = 1 << 24;
 bool TexelsMeetPixels(const SpanTexture& texture, const uint8_t* destination, ptrdiff_t pitch, int32_t width,
                       int32_t height);
 
-// The form for one DrawSpans call: the fastest the flags allow that can
-// address this slot. Where the texels meet the pixels being drawn, the scalar
-// form: it reads each texel just before it writes its pixel, in pixel order,
-// which the vector forms, reading ahead and copying several bytes at a time,
-// would not reproduce (nor could they copy overlapping bytes soundly).
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, bool useSse2, bool useAvx2);
+// Whether the vector forms can address the slot: exact float texel indices
+// (both), and every texel's offset in a 32-bit lane (AVX2). Where the texels
+// meet the pixels being drawn, only the scalar form will do: it reads each
+// texel just before it writes its pixel, in pixel order, which the vector
+// forms, reading ahead and copying several bytes at a time, would not
+// reproduce (nor could they copy overlapping bytes soundly).
+bool SpanSlotFitsSse2(const SpanTexture& texture);
+bool SpanSlotFitsAvx2(const SpanTexture& texture);
+
+// The form for one DrawSpans call (form_dispatch.cpp).
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features);
 
 // The rasterizer's rounding: add 2^23 and take the float's bits less those of
 // 2^23. Within [-2^22, 2^23] the sum lands where the last mantissa bit is worth 1

@@ -1,18 +1,19 @@
 // The crossfade kernel shared by effects 1, 40 and 41, and effect 1's frame drawer.
 //
-// Six forms with one signature, none of which sees the host: scalar, MMX and
-// SSE in every build (MMX and SSE give the same bytes: grouped bytes with
-// alpha >> 1, see blend.h); and in the x86-64 build SSE2 and AVX2, wider
-// stand-ins for the MMX and SSE forms with their bytes, and ScalarAvx2, the
-// scalar form's bytes computed with AVX2. CrossfadeRect makes the host calls
-// (three addresses, three pitches) once and picks the form from the width and
-// the flags (UseMMX, UseSSE, UseSSE2, UseAVX2, ScalarUsesAVX2). Rows are walked
-// by pitch, so padded and bottom-up (negative pitch) surfaces work alike.
+// Two arithmetics (blend.h), each in several instruction sets, every form with
+// one signature and none of them seeing the host:
+//   exact (BlendByte for every byte):      CrossfadeExact_Scalar, _Sse2, _Avx2
+//   grouped (4-pixel groups, alpha >> 1):  CrossfadeGrouped_Mmx, _Sse, _Sse2, _Avx2
+// Forms of one arithmetic give the same bytes. form_dispatch.h chooses among
+// them; CrossfadeRect makes the host calls (three addresses, three pitches)
+// once and runs the chosen form. Rows are walked by pitch, so padded and
+// bottom-up (negative pitch) surfaces work alike.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "../form_dispatch.h"
 #include "../host_interfaces.h"
 
 namespace veilshift {
@@ -22,35 +23,35 @@ class EffectPlugin;
 using CrossfadeFn = void (*)(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch,
                              const uint8_t* b, ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 
-void Crossfade_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                      ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
-void Crossfade_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                   ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
-void Crossfade_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                   ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+// Scalar code: four bytes at a time in the two 16-bit lanes of a general
+// register, with warm-up reads of the next rows.
+void CrossfadeExact_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+// The MMX form, and the SSE form (the same arithmetic, warming the cache with
+// prefetchnta).
+void CrossfadeGrouped_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+void CrossfadeGrouped_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 
 #if VEILSHIFT_WIDE_FORMS
-// The x86-64 build's wider stand-ins for the MMX and SSE forms: the same bytes
-// (grouped bytes with alpha >> 1 and shift 7, the last width mod 4 pixels with
-// BlendByte), 16 or 32 bytes at a time, without the warm-up reads.
-void Crossfade_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                    ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
-void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                    ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
-// The scalar form's bytes (BlendByte throughout) 32 at a time, where the
-// processor has AVX2.
-void Crossfade_ScalarAvx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+// 16 (SSE2) or 32 (AVX2) bytes at a time, without warm-up reads; the AVX2
+// forms need a processor with AVX2.
+void CrossfadeExact_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+void CrossfadeExact_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+void CrossfadeGrouped_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 #endif
 
-// SIMD forms only when a row holds at least one whole group of 4 pixels; SSE
-// first. Where the build has them, the wider forms stand in for MMX and SSE,
-// the widest first; `scalarAvx2` lets the scalar form's bytes be computed with AVX2.
-CrossfadeFn ChooseCrossfade(int32_t width, bool useMmx, bool useSse, bool useSse2 = false, bool useAvx2 = false,
-                            bool scalarAvx2 = false);
+// The form for rows of `width` pixels (form_dispatch.cpp).
+CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings);
 
-// From this many destination bytes on (width * 3 * height), the x86-64 build's
-// vector forms store around the cache: with both sources such a frame moves
+// From this many destination bytes on (width * 3 * height), the SSE2 and AVX2
+// forms store around the cache: with both sources such a frame moves
 // 12 MiB or more, which pushes most of a last-level cache out anyway, and plain
 // stores would first read every destination line. (Measured on a 32 MiB L3:
 // streaming wins from 1280x720 on and loses a little at 640x480.) Module-wide

@@ -1,7 +1,6 @@
-// The AVX2 stand-in for the MMX and SSE forms (x86-64 build, built with -mavx2,
-// called only when UseAVX2 is set): the grouped bytes 32 at a time, the tail
-// through BlendByte. And the scalar form's bytes, BlendByte throughout, 32 at a
-// time (called only where the processor has AVX2).
+// The crossfade's AVX2 forms (built with AVX2 code generation, run only where
+// the processor has AVX2): the grouped bytes 32 at a time, the tail through
+// BlendByte; and the exact bytes, BlendByte throughout, 32 at a time.
 #include "crossfade.h"
 #include "crossfade_wide.h"
 
@@ -11,12 +10,12 @@
 
 namespace veilshift {
 
-void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                    ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
     if (width <= 0 || height <= 0) return;
     // The pair weights equal the lane arithmetic only for weights of 0 to 255;
     // the MMX form itself answers for anything else.
-    if (alpha < 0 || alpha > 255) return Crossfade_Mmx(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    if (alpha < 0 || alpha > 255) return CrossfadeGrouped_Mmx(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
     const size_t groupedBytes = static_cast<size_t>(width / 4) * 12u;
     const int32_t halfAlpha = alpha >> 1;
     if (halfAlpha == 0) {
@@ -28,12 +27,13 @@ void Crossfade_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_
     }
 }
 
-void Crossfade_ScalarAvx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+void CrossfadeExact_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
     if (width <= 0 || height <= 0) return;
     // Both weights must fit an unsigned byte: alpha 0 (a copy of A) and weights
     // outside the range go through the SSE2 form of the same bytes.
-    if (alpha < 1 || alpha > 255) return Crossfade_Scalar(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    if (alpha < 1 || alpha > 255)
+        return CrossfadeExact_Sse2(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
     CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha,
                                   MeasureRow(width).bytes, BlendByte_Avx2(alpha));
 }

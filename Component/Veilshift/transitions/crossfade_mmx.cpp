@@ -1,12 +1,12 @@
 // The MMX crossfade form: plain reads warm the source rows.
-// Built with -mmmx in the 32-bit build; called only when UseMMX is set.
+// Built with MMX code generation; form_dispatch.h says when it runs.
 #include "crossfade.h"
 #include "crossfade_grouped.h"
 
 namespace veilshift {
 
-void Crossfade_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                   ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+void CrossfadeGrouped_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
     CrossfadeGrouped<TouchRows>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
 }
 

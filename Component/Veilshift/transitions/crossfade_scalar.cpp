@@ -1,25 +1,18 @@
-// The crossfade on any processor: every byte through BlendByte.
+// The crossfade's exact arithmetic in scalar code, on any processor: every byte
+// through BlendByte.
 //
 // BlendByte is a + floor(alpha * (b - a) / 256) = (a * (256 - alpha) + b * alpha) >> 8,
 // whose sum never exceeds 255 * 256: for weights of 0 to 255 it fits a 16-bit
-// lane. The 32-bit build blends four bytes at a time in the two 16-bit lanes of
-// a general register, the x86-64 build sixteen at a time with SSE2 (which
-// every x86-64 processor has). The x86-64 build leaves the warm-up reads to
-// the hardware prefetcher: measured there, they cost a quarter of the frame
-// time and saved nothing.
+// lane, so four bytes go at a time in the two 16-bit lanes of a general
+// register. The rows ahead are warmed with plain reads.
 #include <cstring>
 
 #include "crossfade.h"
 #include "crossfade_rows.h"
 
-#if VEILSHIFT_WIDE_FORMS
-#include "crossfade_wide.h"
-#endif
-
 namespace veilshift {
 namespace {
 
-#if !VEILSHIFT_WIDE_FORMS
 // Four bytes: the even ones in the low bytes of two 16-bit lanes, the odd ones
 // in the high bytes. A lane's sum stays below 65536, so no lane carries into
 // the next.
@@ -39,33 +32,22 @@ inline void BlendWords(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t 
     }
     BlendBytes(dst, a, b, i, bytes, alpha);
 }
-#endif
 
 }  // namespace
 
-void Crossfade_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                      ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+void CrossfadeExact_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
     if (width <= 0 || height <= 0) return;
     const CrossfadeRow row = MeasureRow(width);
     // The lanes hold BlendByte only for weights of 0 to 255; other weights go byte by byte.
     const bool laneWeight = alpha >= 0 && alpha <= 255;
-#if VEILSHIFT_WIDE_FORMS
-    if (laneWeight) {
-        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, row.bytes,
-                                      WeightedSum16<8>(alpha));
-        return;
-    }
-#endif
     ForEachRow(dst, dstPitch, a, aPitch, b, bPitch, height,
                [&](uint8_t* dstRow, const uint8_t* aRow, const uint8_t* bRow) {
                    TouchRows()(aRow, bRow, row.touchCount);
-#if !VEILSHIFT_WIDE_FORMS
-                   if (laneWeight) {
+                   if (laneWeight)
                        BlendWords(dstRow, aRow, bRow, row.bytes, alpha);
-                       return;
-                   }
-#endif
-                   BlendBytes(dstRow, aRow, bRow, 0, row.bytes, alpha);
+                   else
+                       BlendBytes(dstRow, aRow, bRow, 0, row.bytes, alpha);
                });
 }
 

@@ -1,7 +1,7 @@
 // The SSE crossfade form: the MMX arithmetic, with non-temporal prefetch hints
 // instead of warm-up reads (the sources are read once per frame, so they need
-// not displace anything else from the cache). Built with -mmmx -msse in the
-// 32-bit build; called only when UseSSE is set.
+// not displace anything else from the cache). Built with MMX and SSE code
+// generation; form_dispatch.h says when it runs.
 #include "crossfade.h"
 #include "crossfade_grouped.h"
 
@@ -32,8 +32,8 @@ struct PrefetchRowsNta {
 
 }  // namespace
 
-void Crossfade_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                   ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+void CrossfadeGrouped_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
     CrossfadeGrouped<PrefetchRowsNta>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
 }
 

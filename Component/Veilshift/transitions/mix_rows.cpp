@@ -18,4 +18,6 @@ void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t byte
 // memmove: a host may hand over one surface as destination and source.
 void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool) { std::memmove(dst, src, bytes); }
 
+void FinishStreaming_Scalar() {}
+
 }  // namespace veilshift

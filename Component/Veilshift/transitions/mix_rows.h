@@ -43,6 +43,7 @@ using CopyRowFn = void (*)(uint8_t* dst, const uint8_t* src, size_t bytes, bool 
 void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                    bool stream);
 void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
+void FinishStreaming_Scalar();  // nothing to finish: the scalar forms never stream
 
 #if VEILSHIFT_WIDE_FORMS
 void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,

@@ -8,7 +8,7 @@
 #include "../effect_plugin.h"
 #include "../frame_math.h"
 #include "../mul_table.h"
-#include "../startup_settings.h"
+#include "../form_dispatch.h"
 #include "mosaic_forms.h"
 
 namespace veilshift {
@@ -66,8 +66,6 @@ void FillBlockRow(uint8_t* dstRow, ptrdiff_t dstPitch, int32_t rows, const uint8
     }
 }
 
-void NoFence() {}
-
 }  // namespace
 
 size_t MosaicStreamingBytes = kMosaicStreamingBytes;
@@ -83,17 +81,6 @@ void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, 
             .Put(pattern + static_cast<size_t>(runStart - from) * 3, runEnd - runStart);
         x0 = end;
     }
-}
-
-MosaicForms ChooseMosaicForms(bool useSse2, bool useAvx2) {
-#if VEILSHIFT_WIDE_FORMS
-    if (useAvx2) return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Sse2, FinishStreaming_Sse2, true};
-    if (useSse2) return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, true};
-#else
-    static_cast<void>(useSse2);
-    static_cast<void>(useAvx2);
-#endif
-    return {MixRow_Scalar, MosaicPattern_Scalar, CopyRow_Scalar, NoFence, false};
 }
 
 int32_t MosaicBlockSize(int32_t progress, int32_t total) {
@@ -114,7 +101,7 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     if (dstRow == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
-    const MosaicForms forms = ChooseMosaicForms(UseSSE2, UseAVX2);
+    const MosaicForms forms = ChooseMosaicForms(CurrentFormSettings().features);
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     const bool stream = forms.canStream && rowBytes * static_cast<size_t>(height) >= MosaicStreamingBytes;
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../form_dispatch.h"
 #include "mix_rows.h"
 
 namespace veilshift {
@@ -64,8 +65,8 @@ struct MosaicForms {
     bool canStream;             // whether `stream` changes anything
 };
 
-// The widest forms the processor flags allow; the scalar ones everywhere else.
-MosaicForms ChooseMosaicForms(bool useSse2, bool useAvx2);
+// The forms for the processor's features (form_dispatch.cpp).
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features);
 
 // From this many destination bytes on (width * 3 * height), the vector forms
 // store a frame around the cache: it pushes everything out anyway, and plain

@@ -10,7 +10,7 @@
 #include "../memory.h"
 #include "../mul_table.h"
 #include "../platform/fpu_precision.h"
-#include "../startup_settings.h"
+#include "../form_dispatch.h"
 #include "ripple_forms.h"
 #include "ripple_strips.h"
 
@@ -127,15 +127,6 @@ void Ripple_Scalar(const RippleFrame& frame) {
         WalkStrips(frame, MixRow_Scalar, [&](const RippleStrip& strip) { MixStrip_Scalar<false>(frame, strip); });
 }
 
-RippleFn ChooseRipple(bool useAvx2) {
-#if VEILSHIFT_WIDE_FORMS
-    if (useAvx2) return Ripple_Avx2;
-#else
-    static_cast<void>(useAvx2);
-#endif
-    return Ripple_Scalar;
-}
-
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total) {
@@ -168,7 +159,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
                             columnShift.Entries(),
                             rowShift.Entries(),
                             {MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha}};
-    ChooseRipple(UseAVX2)(frame);
+    ChooseRipple(CurrentFormSettings().features)(frame);
 }
 
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {

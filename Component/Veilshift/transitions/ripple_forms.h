@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../form_dispatch.h"
 #include "mix_rows.h"
 
 namespace veilshift {
@@ -41,7 +42,7 @@ void Ripple_Scalar(const RippleFrame& frame);
 void Ripple_Avx2(const RippleFrame& frame);
 #endif
 
-// The AVX2 form when the processor flag allows it, the scalar one otherwise.
-RippleFn ChooseRipple(bool useAvx2);
+// The form for the processor's features (form_dispatch.cpp).
+RippleFn ChooseRipple(const ProcessorFeatures& features);
 
 }  // namespace veilshift
