@@ -13,35 +13,7 @@ namespace veilshift {
 namespace {
 ProcessorFeatures recordedFeatures;  // at connection
 ProcessorFeatures allowedFeatures{true, true, true, true};
-
-// A build for another processor has no vector form to run.
-constexpr bool kX86Forms = VEILSHIFT_WIDE_FORMS != 0;
 }  // namespace
-
-const char* InstructionSetName(InstructionSet set) {
-    switch (set) {
-        case InstructionSet::Mmx: return "mmx";
-        case InstructionSet::Sse: return "sse";
-        case InstructionSet::Sse2: return "sse2";
-        case InstructionSet::Avx2: return "avx2";
-        case InstructionSet::Scalar: break;
-    }
-    return "scalar";
-}
-
-InstructionSet DecideVectorSet(const ProcessorFeatures& features) {
-    if (kX86Forms && features.avx2) return InstructionSet::Avx2;
-    if (kX86Forms && features.sse2) return InstructionSet::Sse2;
-    return InstructionSet::Scalar;
-}
-
-CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& settings) {
-    const InstructionSet vector = DecideVectorSet(settings.features);
-    // Rows without a whole group of 4 pixels, and both switches off: the exact bytes.
-    if (width < 4 || (!settings.useMmx && !settings.useSse)) return {CrossfadeArithmetic::Exact, vector};
-    if (vector != InstructionSet::Scalar) return {CrossfadeArithmetic::Grouped, vector};
-    return {CrossfadeArithmetic::Grouped, settings.useSse ? InstructionSet::Sse : InstructionSet::Mmx};
-}
 
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     const CrossfadeChoice choice = DecideCrossfade(width, settings);

@@ -33,7 +33,6 @@ namespace veilshift {
 
 // The instruction set a form's code is written in.
 enum class InstructionSet : uint8_t { Scalar, Mmx, Sse, Sse2, Avx2 };
-const char* InstructionSetName(InstructionSet set);  // "scalar", "mmx", "sse", "sse2", "avx2"
 
 // The crossfade's arithmetic (see above).
 enum class CrossfadeArithmetic : uint8_t { Exact, Grouped };
@@ -49,9 +48,39 @@ struct CrossfadeChoice {
     InstructionSet set;
 };
 
-// The decisions, pure functions of what decides them.
-CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& settings);
-InstructionSet DecideVectorSet(const ProcessorFeatures& features);  // mosaic, ripple, span filler
+// The decisions, pure functions of what decides them. Inline, so that a tool
+// can tell what the module runs by the module's own rules.
+#if VEILSHIFT_WIDE_FORMS
+inline constexpr bool kX86Forms = true;
+#else
+inline constexpr bool kX86Forms = false;  // a build for another processor has no vector form
+#endif
+
+// The mosaic's, the ripple's and the span filler's code; the crossfade's too.
+constexpr InstructionSet DecideVectorSet(const ProcessorFeatures& features) {
+    if (kX86Forms && features.avx2) return InstructionSet::Avx2;
+    if (kX86Forms && features.sse2) return InstructionSet::Sse2;
+    return InstructionSet::Scalar;
+}
+
+constexpr CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& settings) {
+    const InstructionSet vector = DecideVectorSet(settings.features);
+    // Rows without a whole group of 4 pixels, and both switches off: the exact bytes.
+    if (width < 4 || (!settings.useMmx && !settings.useSse)) return {CrossfadeArithmetic::Exact, vector};
+    if (vector != InstructionSet::Scalar) return {CrossfadeArithmetic::Grouped, vector};
+    return {CrossfadeArithmetic::Grouped, settings.useSse ? InstructionSet::Sse : InstructionSet::Mmx};
+}
+
+constexpr const char* InstructionSetName(InstructionSet set) {
+    switch (set) {
+        case InstructionSet::Mmx: return "mmx";
+        case InstructionSet::Sse: return "sse";
+        case InstructionSet::Sse2: return "sse2";
+        case InstructionSet::Avx2: return "avx2";
+        case InstructionSet::Scalar: break;
+    }
+    return "scalar";
+}
 
 // The choosers that turn these decisions into forms are declared beside each
 // kernel's forms (ChooseCrossfade, ChooseMosaicForms, ChooseRipple,

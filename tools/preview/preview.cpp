@@ -83,9 +83,11 @@ Transition:
       --size WxH        size of the built-in pictures (default 320x240)
       --seed N          what the host's timer answers, the shatter's seed
                         (decimal or 0x hex, default 0x2F6A91C3)
-      --form F          processor form of the crossfade kernel, set through the
-                        module's start-up settings: auto (its default: MMX when
-                        the processor has it), scalar, mmx or sse (default auto)
+      --form F          the module's start-up settings for the crossfade: auto
+                        (its default: the grouped MMX arithmetic when the
+                        processor has MMX), scalar (the exact arithmetic), mmx
+                        or sse; every kernel then runs in the widest code the
+                        processor has, which the summary names (default auto)
 
 Outputs, any combination (without one, only the summary is printed); missing
 folders are made, and a failed or interrupted run leaves nothing behind:
@@ -520,8 +522,7 @@ int Main(int argc, char** argv) {
 
     ProgressBar progress(true);
     Runner runner(o, files, progress, a, b, base);
-    const ProcessorSupport cpu = DetectProcessor();
-    const std::string form = DescribeForm(o.form, cpu, clip.clipped.width);
+    const veilshift::ProcessorFeatures cpu = DetectProcessor();
     std::vector<std::string> summary;
     GalleryPage page;
     page.pairDescription = pairDescription;
@@ -550,6 +551,7 @@ int Main(int argc, char** argv) {
         }
         const TransitionResult& r = outcome.result;
         const TimingSummary t = SummariseTiming(r.frameMs);
+        const std::string form = DescribeForm(o.form, cpu, job.effect, clip.clipped.width);
         std::string line = "effect " + std::to_string(job.effect) + " (" + EffectName(job.effect) + "): " +
                            std::to_string(o.frames) + " frames of " + std::to_string(screen.width) + "x" +
                            std::to_string(screen.height) + ", " + Ms(t.mean) + " ms per frame (median " +

@@ -8,11 +8,8 @@
 #include <limits>
 
 #include "host/message_capture.h"
+#include "Veilshift/form_dispatch.h"
 #include "host/reference_host.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
-#endif
 
 namespace preview {
 namespace {
@@ -205,17 +202,7 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
     return probes;
 }
 
-ProcessorSupport DetectProcessor() {
-    ProcessorSupport cpu;
-#if defined(__x86_64__) || defined(__i386__)
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        cpu.mmx = (edx & bit_MMX) != 0;
-        cpu.sse = (edx & bit_SSE) != 0;
-    }
-#endif
-    return cpu;
-}
+veilshift::ProcessorFeatures DetectProcessor() { return veilshift::DetectProcessorFeatures(); }
 
 // The module reads these at its first Begin, in place of its two registry
 // values; every Host loads the module afresh, so they apply to the next one.
@@ -240,20 +227,41 @@ bool ApplyFormSettings(const std::string& form) {
     return true;
 }
 
-std::string RanForm(const std::string& form, ProcessorSupport cpu, int32_t width) {
-    // The module's rule: MMX unless switched off and the processor has it; SSE
-    // only when asked for, with MMX on, and the processor has it.
-    const bool useMmx = form != "scalar" && cpu.mmx;
-    const bool useSse = form == "sse" && useMmx && cpu.sse;
-    if (width < 4) return "scalar";
-    return useSse ? "sse" : useMmx ? "mmx" : "scalar";
+namespace {
+bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
+
+// The module's start-up rule: MMX unless switched off and the processor has
+// it; SSE only when asked for, with MMX on, and the processor has it.
+veilshift::FormSettings SettingsFor(const std::string& form, const veilshift::ProcessorFeatures& cpu) {
+    veilshift::FormSettings settings;
+    settings.useMmx = form != "scalar" && cpu.mmx;
+    settings.useSse = form == "sse" && settings.useMmx && cpu.sse;
+    settings.features = cpu;
+    return settings;
+}
+}  // namespace
+
+std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
+                    int32_t width) {
+    const veilshift::FormSettings settings = SettingsFor(form, cpu);
+    if (!UsesTheCrossfade(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(cpu));
+    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
+    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact " : "grouped ") +
+           veilshift::InstructionSetName(choice.set);
 }
 
-std::string DescribeForm(const std::string& form, ProcessorSupport cpu, int32_t width) {
-    const std::string ran = RanForm(form, cpu, width);
-    const std::string has = cpu.mmx && cpu.sse ? "mmx, sse" : cpu.mmx ? "mmx only" : cpu.sse ? "sse only" : "neither";
+std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
+                         int32_t width) {
+    const std::string ran = RanForm(form, cpu, effect, width);
+    std::string has;
+    for (const auto& [present, name] : {std::pair{cpu.mmx, "mmx"}, std::pair{cpu.sse, "sse"},
+                                        std::pair{cpu.sse2, "sse2"}, std::pair{cpu.avx2, "avx2"}})
+        if (present) has += (has.empty() ? "" : ", ") + std::string(name);
+    if (has.empty()) has = "none of mmx, sse, sse2, avx2";
     const std::string asked = form == "auto" ? "auto" : form + " asked";
-    if (width < 4 && ran != form) return ran + " (" + asked + ", rectangle narrower than 4 pixels)";
+    const bool grouping = form != "scalar" && cpu.mmx;
+    if (UsesTheCrossfade(effect) && width < 4 && grouping)
+        return ran + " (" + asked + ", rectangle narrower than 4 pixels)";
     return ran + " (" + asked + "; processor has " + has + ")";
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image.h"
+#include "Veilshift/processor_features.h"
 
 namespace preview {
 
@@ -83,19 +84,19 @@ struct EffectProbe {
 std::vector<EffectProbe> ProbeEffects(std::string& error);
 inline constexpr int32_t kEffectTableSize = 42;
 
-// The processor forms of the crossfade kernel, chosen by the module at
-// connection from its start-up settings and the processor.
-struct ProcessorSupport {
-    bool mmx = false;
-    bool sse = false;
-};
-ProcessorSupport DetectProcessor();
+// What this processor offers the module's forms, read as the module reads it.
+veilshift::ProcessorFeatures DetectProcessor();
 // Sets the module's own start-up settings (the environment stand-ins for its two
 // registry values) for `form`: auto, scalar, mmx or sse. False for another word.
 bool ApplyFormSettings(const std::string& form);
-// What the module runs for `form` on this processor and a rectangle `width`
-// pixels wide, with the reason: "mmx (auto; processor has mmx, sse)".
-std::string DescribeForm(const std::string& form, ProcessorSupport cpu, int32_t width);
-std::string RanForm(const std::string& form, ProcessorSupport cpu, int32_t width);  // just "scalar", "mmx" or "sse"
+// What the module runs for `effect` with the settings `form` sets, on a
+// processor with `cpu` and a rectangle `width` pixels wide, decided by the
+// module's own rules (Veilshift/form_dispatch.h): the crossfade's arithmetic
+// and code ("grouped avx2"), or the code of the other effects' kernels
+// ("avx2"). DescribeForm adds the reason: "grouped avx2 (auto; processor has
+// mmx, sse, sse2, avx2)".
+std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect, int32_t width);
+std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
+                         int32_t width);
 
 }  // namespace preview
