@@ -32,7 +32,7 @@ CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
 MosaicForms ChooseMosaicForms(const ProcessorFeatures& features) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Sse2, FinishStreaming_Sse2, true};
+        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, true};
         case InstructionSet::Sse2:
             return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, true};
 #endif

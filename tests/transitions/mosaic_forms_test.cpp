@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,7 +41,7 @@ std::vector<RowForms> AllRowForms() {
     if (wide.sse2)
         forms.push_back({"sse2", veilshift::MixRow_Sse2, veilshift::CopyRow_Sse2, veilshift::MosaicPattern_Scalar});
     if (wide.avx2)
-        forms.push_back({"avx2", veilshift::MixRow_Avx2, veilshift::CopyRow_Sse2, veilshift::MosaicPattern_Avx2});
+        forms.push_back({"avx2", veilshift::MixRow_Avx2, veilshift::CopyRow_Avx2, veilshift::MosaicPattern_Avx2});
 #endif
     return forms;
 }
@@ -124,6 +125,20 @@ TEST_P(MosaicRowForms, MixAndCopyWriteExactlyTheRowAtAnyAlignment) {
 
 // Chunks of a block row, any block size, against the scalar form's bytes (each
 // pixel the mix of its block's first pixel).
+// One surface in two roles: a copy between rows that share bytes gives what
+// memmove gives, in either direction and at every distance.
+TEST_P(MosaicRowForms, CopiesBetweenOverlappingRowsAsMemmoveDoes) {
+    std::vector<uint8_t> expected(512), actual(512);
+    for (size_t bytes : {size_t{1}, size_t{15}, size_t{16}, size_t{33}, size_t{97}, size_t{300}})
+        for (ptrdiff_t shift = -70; shift <= 70; ++shift) {
+            for (size_t k = 0; k < expected.size(); ++k) expected[k] = actual[k] = static_cast<uint8_t>(k * 7 + 3);
+            const size_t from = 80, to = static_cast<size_t>(80 + shift);
+            std::memmove(expected.data() + to, expected.data() + from, bytes);
+            GetParam().copyRow(actual.data() + to, actual.data() + from, bytes, false);
+            ASSERT_EQ(actual, expected) << GetParam().name << " bytes " << bytes << " shift " << shift;
+        }
+}
+
 TEST_P(MosaicRowForms, PatternsMatchTheBlockGrid) {
     std::mt19937 rng(11);
     const int32_t widths[] = {1, 2, 7, 31, 100, 2101};

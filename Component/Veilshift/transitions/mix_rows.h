@@ -51,6 +51,7 @@ void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes,
 void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                  bool stream);
 void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
+void CopyRow_Avx2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 // Streamed stores are weakly ordered: after the last streamed row of a frame.
 void FinishStreaming_Sse2();
 #endif

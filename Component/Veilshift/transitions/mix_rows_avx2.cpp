@@ -1,6 +1,6 @@
-// The AVX2 row mix (x86-64 build, built with -mavx2, called only when UseAVX2
-// is set): 32 bytes at a time, then 16, then byte by byte. Its copies are the
-// SSE2 form's.
+// The AVX2 row mix and copy (built with AVX2 code generation, run only where
+// the processor has AVX2): 32 bytes at a time, then 16, then byte by byte.
+// Streamed copies are the SSE2 form's.
 #include "mix_rows.h"
 #include "mix_rows_wide.h"
 
@@ -13,6 +13,11 @@ namespace veilshift {
 void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                  bool stream) {
     MixRowWide<Lanes256>(dst, a, b, bytes, weights, stream);
+}
+
+void CopyRow_Avx2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream) {
+    if (stream) return CopyRow_Sse2(dst, src, bytes, stream);
+    CopyRowWide<Lanes256>(dst, src, bytes);
 }
 
 }  // namespace veilshift

@@ -15,11 +15,7 @@ void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes,
 }
 
 void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream) {
-    // memmove: a host may hand over one surface as destination and source.
-    if (!stream) {
-        std::memmove(dst, src, bytes);
-        return;
-    }
+    if (!stream) return CopyRowWide<Lanes128>(dst, src, bytes);
     size_t i = 0;
     for (; i < bytes && (reinterpret_cast<uintptr_t>(dst + i) & 15) != 0; ++i) dst[i] = src[i];
     for (; i + 64 <= bytes; i += 64) {

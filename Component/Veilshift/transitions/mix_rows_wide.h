@@ -1,5 +1,5 @@
-// The row mix of the x86-64 build's vector forms, written once for every
-// vector width: the SSE2 form instantiates it with Lanes128, the AVX2 form
+// The row mix and copy of the vector forms, written once for every vector
+// width: the SSE2 form instantiates it with Lanes128, the AVX2 form
 // with Lanes256. Included only by those form files, each of which
 // keeps its own copy (internal linkage: see Component/Veilshift/CMakeLists.txt).
 #pragma once
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -27,6 +28,9 @@ struct Lanes128 {
     static Vector Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static void Store(uint8_t* p, Vector v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
     static void Stream(uint8_t* p, Vector v) { _mm_stream_si128(reinterpret_cast<__m128i*>(p), v); }
+    static void CopyRow(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream) {
+        CopyRow_Sse2(dst, src, bytes, stream);
+    }
 };
 
 #if defined(__AVX2__)
@@ -37,6 +41,9 @@ struct Lanes256 {
     static Vector Load(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
     static void Store(uint8_t* p, Vector v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
     static void Stream(uint8_t* p, Vector v) { _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v); }
+    static void CopyRow(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream) {
+        CopyRow_Avx2(dst, src, bytes, stream);
+    }
     // The same 16-bit lanes in a 128-bit register.
     static __m128i LowHalf(Vector v) { return _mm256_castsi256_si128(v); }
 };
@@ -49,8 +56,8 @@ struct Lanes256 {
 template <typename Lanes>
 inline void MixRowWide(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                        bool stream) {
-    if (weights.alpha == 0) return CopyRow_Sse2(dst, a, bytes, stream);
-    if (weights.alpha == 255) return CopyRow_Sse2(dst, b, bytes, stream);
+    if (weights.alpha == 0) return Lanes::CopyRow(dst, a, bytes, stream);
+    if (weights.alpha == 255) return Lanes::CopyRow(dst, b, bytes, stream);
     constexpr size_t kBytes = Lanes::kBytes;
     const MixMultipliers m(weights.alpha);
     const typename Lanes::Vector multA = Lanes::Splat(m.a);
@@ -71,6 +78,24 @@ inline void MixRowWide(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t 
         }
     }
     for (; i < bytes; ++i) dst[i] = m.Mix(a[i], b[i]);
+}
+
+// A plain (cached) copy of a row, a vector at a time, the last vector ending
+// on the last byte. Rows that share bytes (one surface in two roles) and rows
+// shorter than a vector go through memmove, whose answer they keep. The
+// module's own loop rather than the C runtime's copy: a 32-bit host's runtime
+// may copy a byte or a word at a time.
+template <typename Lanes>
+inline void CopyRowWide(uint8_t* dst, const uint8_t* src, size_t bytes) {
+    constexpr size_t kBytes = Lanes::kBytes;
+    const uintptr_t d = reinterpret_cast<uintptr_t>(dst), s = reinterpret_cast<uintptr_t>(src);
+    if (bytes < kBytes || (d < s + bytes && s < d + bytes)) {
+        std::memmove(dst, src, bytes);
+        return;
+    }
+    size_t i = 0;
+    for (; i + kBytes <= bytes; i += kBytes) Lanes::Store(dst + i, Lanes::Load(src + i));
+    if (i < bytes) Lanes::Store(dst + bytes - kBytes, Lanes::Load(src + bytes - kBytes));
 }
 
 }  // namespace
