@@ -1,5 +1,5 @@
 // The SSE2 span form: the span walk of span_fill_wide.h four pixels a step,
-// then the texels copied one by one. SSE2 is part of every x86-64 processor.
+// then the texels copied one by one.
 #include "span_fill.h"
 
 #if VEILSHIFT_WIDE_FORMS

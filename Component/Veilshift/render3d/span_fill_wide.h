@@ -1,4 +1,4 @@
-// The span walk of the x86-64 build's vector forms, written once for both
+// The span walk of the SSE2 and AVX2 span forms, written once for both
 // widths: the SSE2 form runs it on SpanLanes128 (four pixels a step), the
 // AVX2 form on SpanLanes256 (eight). Included only by those form files; each
 // keeps its own copy (internal linkage: see Component/Veilshift/CMakeLists.txt).

@@ -1,5 +1,4 @@
-// The row walk of the x86-64 build's vector forms: the scalar form and the
-// wider stand-ins for the MMX and SSE forms. Included only by the form files,
+// The row walk of the crossfade's SSE2 and AVX2 forms, of both arithmetics. Included only by the form files,
 // each of which keeps its own copy (internal linkage: see
 // Component/Veilshift/CMakeLists.txt).
 //

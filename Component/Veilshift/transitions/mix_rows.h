@@ -3,7 +3,7 @@
 // whole both come down to it. Every form gives exactly the bytes of the
 // MulTable look-up.
 //
-// The scalar forms look the weights up in MulTable. The x86-64 build's vector
+// The scalar forms look the weights up in MulTable. The SSE2 and AVX2
 // forms multiply instead: for a weight w from 0 to 254, floor(x * w / 255)
 // equals (x * MixMultiplier(w)) >> 16 for every byte x (the multiplier is
 // ceil(65536 * w / 255); its error, below x / 65536 < 1 / 255, never carries

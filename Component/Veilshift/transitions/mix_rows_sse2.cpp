@@ -1,4 +1,4 @@
-// The SSE2 row forms (x86-64 build, built with -msse2): the mix by 16-bit
+// The SSE2 row forms (built with SSE2 code generation): the mix by 16-bit
 // multipliers, 16 bytes at a time, and copies that may go around the cache.
 #include <emmintrin.h>
 

@@ -1,6 +1,6 @@
 // The vector arithmetic of the MulTable mix: each byte times its 16-bit
 // multiplier, the high half of the product kept (see mix_rows.h for why that
-// is exactly the MulTable look-up). Included only by the x86-64 form files,
+// is exactly the MulTable look-up). Included only by the SSE2 and AVX2 form files,
 // each of which keeps its own copy (internal linkage: see CMakeLists.txt).
 #pragma once
 

@@ -1,5 +1,5 @@
-// The AVX2 block patterns of the mosaic (x86-64 build, built with -mavx2,
-// called only when UseAVX2 is set): 32 bytes per store.
+// The AVX2 block patterns of the mosaic (built with AVX2 code generation, run
+// only where the processor has AVX2): 32 bytes per store.
 #include <immintrin.h>
 
 #include "mosaic_forms.h"

@@ -1,5 +1,5 @@
-// The AVX2 form of the ripple (x86-64 build, built with -mavx2, called only
-// when UseAVX2 is set): eight pixels at a time, each source pixel read as one
+// The AVX2 form of the ripple (built with AVX2 code generation, run only where
+// the processor has AVX2): eight pixels at a time, each source pixel read as one
 // 32-bit word into a vector lane, the eight mixed by 16-bit multipliers and
 // packed back into 24 bytes. Groups with a pixel whose source lies outside the
 // rectangle, and the last column of each source row, go through the scalar
