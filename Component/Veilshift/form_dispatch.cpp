@@ -22,9 +22,9 @@ CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
 #if VEILSHIFT_WIDE_FORMS
         case InstructionSet::Avx2: return exact ? CrossfadeExact_Avx2 : CrossfadeGrouped_Avx2;
         case InstructionSet::Sse2: return exact ? CrossfadeExact_Sse2 : CrossfadeGrouped_Sse2;
-#endif
         case InstructionSet::Sse: return CrossfadeGrouped_Sse;
         case InstructionSet::Mmx: return CrossfadeGrouped_Mmx;
+#endif
         default: return CrossfadeExact_Scalar;
     }
 }

@@ -5,7 +5,6 @@
 // flags; the caller only picks this form when the processor has AVX2.
 #include "span_fill.h"
 
-#if VEILSHIFT_WIDE_FORMS
 #include <immintrin.h>
 
 #include <cstring>
@@ -230,4 +229,3 @@ VEILSHIFT_AVX2 void FillSpans_Avx2(const Span* spans, int32_t spanCount, const S
 
 }  // namespace veilshift
 
-#endif  // VEILSHIFT_WIDE_FORMS

@@ -2,7 +2,6 @@
 // then the texels copied one by one.
 #include "span_fill.h"
 
-#if VEILSHIFT_WIDE_FORMS
 #include <emmintrin.h>
 
 #include <cstring>
@@ -66,4 +65,3 @@ void FillSpans_Sse2(const Span* spans, int32_t spanCount, const SpanGradient& d,
 
 }  // namespace veilshift
 
-#endif  // VEILSHIFT_WIDE_FORMS

@@ -27,14 +27,14 @@ using CrossfadeFn = void (*)(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a,
 // register, with warm-up reads of the next rows.
 void CrossfadeExact_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+
+#if VEILSHIFT_WIDE_FORMS
 // The MMX form, and the SSE form (the same arithmetic, warming the cache with
 // prefetchnta).
 void CrossfadeGrouped_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
 void CrossfadeGrouped_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
-
-#if VEILSHIFT_WIDE_FORMS
 // 16 (SSE2) or 32 (AVX2) bytes at a time, without warm-up reads; the AVX2
 // forms need a processor with AVX2.
 void CrossfadeExact_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,

@@ -16,20 +16,13 @@
 #include "blend.h"
 #include "crossfade_rows.h"
 
-#if defined(__i386__) || defined(__x86_64__)
 #if !defined(__MMX__)
 #error "the grouped crossfade forms need MMX code generation (-mmmx)"
 #endif
 #include <mmintrin.h>
-#define VEILSHIFT_CROSSFADE_MMX 1
-#else
-#define VEILSHIFT_CROSSFADE_MMX 0
-#endif
 
 namespace veilshift {
 namespace {
-
-#if VEILSHIFT_CROSSFADE_MMX
 
 // Four bytes of A and B, already widened to 16-bit lanes, to four result lanes.
 inline __m64 BlendLanes(__m64 a16, __m64 b16, __m64 halfAlpha) {
@@ -78,8 +71,6 @@ inline void BlendGroups(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t
     if (i < groupedBytes) BlendFour(dst + i, a + i, b + i, halfAlpha, zero);
 }
 
-#endif  // VEILSHIFT_CROSSFADE_MMX
-
 // WarmUp(aRow, bRow, touchCount) runs before each row is blended.
 template <typename WarmUp>
 inline void CrossfadeGrouped(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch,
@@ -89,23 +80,14 @@ inline void CrossfadeGrouped(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a,
     const size_t groupedBytes = static_cast<size_t>(width / 4) * 12u;
     // One lane holds alpha >> 1 in 16 bits, as pmullw sees it.
     const int16_t halfAlpha = static_cast<int16_t>(alpha >> 1);
-#if VEILSHIFT_CROSSFADE_MMX
     const __m64 halfAlphaLanes = _mm_set1_pi16(halfAlpha);
-#endif
     ForEachRow(dst, dstPitch, a, aPitch, b, bPitch, height,
                [&](uint8_t* dstRow, const uint8_t* aRow, const uint8_t* bRow) {
                    WarmUp()(aRow, bRow, row.touchCount);
-#if VEILSHIFT_CROSSFADE_MMX
                    BlendGroups(dstRow, aRow, bRow, groupedBytes, halfAlphaLanes);
-#else
-                   for (size_t i = 0; i < groupedBytes; ++i)
-                       dstRow[i] = BlendByteGrouped(aRow[i], bRow[i], halfAlpha);
-#endif
                    BlendBytes(dstRow, aRow, bRow, groupedBytes, row.bytes, alpha);
                });
-#if VEILSHIFT_CROSSFADE_MMX
     _mm_empty();  // MMX registers alias the x87 stack: free it before any float code runs
-#endif
 }
 
 }  // namespace

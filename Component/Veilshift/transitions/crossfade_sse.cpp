@@ -5,12 +5,10 @@
 #include "crossfade.h"
 #include "crossfade_grouped.h"
 
-#if defined(__i386__) || defined(__x86_64__)
 #if !defined(__SSE__)
 #error "the SSE crossfade form needs SSE code generation (-msse)"
 #endif
 #include <xmmintrin.h>
-#endif
 
 namespace veilshift {
 namespace {
@@ -19,13 +17,8 @@ namespace {
 struct PrefetchRowsNta {
     void operator()(const uint8_t* a, const uint8_t* b, size_t touchCount) const {
         for (size_t k = 0; k < touchCount; ++k) {
-#if defined(__i386__) || defined(__x86_64__)
             _mm_prefetch(reinterpret_cast<const char*>(b + 32 * k), _MM_HINT_NTA);
             _mm_prefetch(reinterpret_cast<const char*>(a + 32 * k), _MM_HINT_NTA);
-#else
-            __builtin_prefetch(b + 32 * k, 0, 0);
-            __builtin_prefetch(a + 32 * k, 0, 0);
-#endif
         }
     }
 };
