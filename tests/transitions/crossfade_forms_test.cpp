@@ -58,9 +58,7 @@ const Form kForms[] = {
 // Calls the form with the streaming threshold the form's entry asks for.
 void CallForm(const Form& form, uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
-    CrossfadeStreamingBytes = form.streaming ? 0 : SIZE_MAX;
-    form.fn(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
-    CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
+    form.fn(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, form.streaming);
 }
 
 size_t GroupedBytes(const Form& form, int32_t width) {
@@ -250,9 +248,9 @@ TEST(CrossfadeModel, GroupedFormsStayWithinOneStepTowardsA) {
         for (int round = 0; round < 16; ++round) {
             for (size_t i = 0; i < rowBytes; ++i)
                 a[i] = static_cast<uint8_t>(rng()), b[i] = static_cast<uint8_t>(rng());
-            CrossfadeExact_Scalar(scalar.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
-            CrossfadeGrouped_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
-            CrossfadeGrouped_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha);
+            CrossfadeExact_Scalar(scalar.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha, false);
+            CrossfadeGrouped_Mmx(mmx.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha, false);
+            CrossfadeGrouped_Sse(sse.data(), 0, a.data(), 0, b.data(), 0, width, 1, alpha, false);
             ASSERT_EQ(mmx, sse) << alpha;
             for (const Form& form : kForms) {
                 if (!form.grouped || !form.available()) continue;

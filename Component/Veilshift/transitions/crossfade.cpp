@@ -22,7 +22,10 @@ bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, 
     const ptrdiff_t aPitch = srcA->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
     const CrossfadeFn form = ChooseCrossfade(width, CurrentFormSettings());
-    form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha);
+    // A frame this large evicts the cache whole anyway, and stores around it
+    // save reading each destination line before it is overwritten.
+    const bool stream = static_cast<size_t>(width) * 3u * static_cast<size_t>(height) >= CrossfadeStreamingBytes;
+    form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha, stream);
     return true;
 }
 

@@ -21,37 +21,37 @@ namespace veilshift {
 class EffectPlugin;
 
 using CrossfadeFn = void (*)(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch,
-                             const uint8_t* b, ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                             const uint8_t* b, ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 
 // Scalar code: four bytes at a time in the two 16-bit lanes of a general
 // register, with warm-up reads of the next rows.
 void CrossfadeExact_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 
 #if VEILSHIFT_WIDE_FORMS
 // The MMX form, and the SSE form (the same arithmetic, warming the cache with
 // prefetchnta).
 void CrossfadeGrouped_Mmx(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 void CrossfadeGrouped_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 // 16 (SSE2) or 32 (AVX2) bytes at a time, without warm-up reads; the AVX2
 // forms need a processor with AVX2.
 void CrossfadeExact_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 void CrossfadeExact_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 void CrossfadeGrouped_Sse2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha);
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream);
 #endif
 
 // The form for rows of `width` pixels (form_dispatch.cpp).
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings);
 
-// From this many destination bytes on (width * 3 * height), the SSE2 and AVX2
-// forms store around the cache: with both sources such a frame moves
+// From this many destination bytes on (width * 3 * height), CrossfadeRect has
+// the SSE2 and AVX2 forms store around the cache: with both sources such a frame moves
 // 12 MiB or more, which pushes most of a last-level cache out anyway, and plain
 // stores would first read every destination line. (Measured on a 32 MiB L3:
 // streaming wins from 1280x720 on and loses a little at 640x480.) Module-wide

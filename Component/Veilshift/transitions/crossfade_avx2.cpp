@@ -11,30 +11,30 @@
 namespace veilshift {
 
 void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+                           ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream) {
     if (width <= 0 || height <= 0) return;
     // The pair weights equal the lane arithmetic only for weights of 0 to 255;
     // the MMX form itself answers for anything else.
-    if (alpha < 0 || alpha > 255) return CrossfadeGrouped_Mmx(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
+    if (alpha < 0 || alpha > 255) return CrossfadeGrouped_Mmx(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, stream);
     const size_t groupedBytes = static_cast<size_t>(width / 4) * 12u;
     const int32_t halfAlpha = alpha >> 1;
     if (halfAlpha == 0) {
-        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, groupedBytes,
+        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, stream, groupedBytes,
                                       CopyA_Avx2{});
     } else {
-        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, groupedBytes,
+        CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, stream, groupedBytes,
                                       PairWeights_Avx2(halfAlpha));
     }
 }
 
 void CrossfadeExact_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+                         ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool stream) {
     if (width <= 0 || height <= 0) return;
     // Both weights must fit an unsigned byte: alpha 0 (a copy of A) and weights
     // outside the range go through the SSE2 form of the same bytes.
     if (alpha < 1 || alpha > 255)
-        return CrossfadeExact_Sse2(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
-    CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha,
+        return CrossfadeExact_Sse2(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, stream);
+    CrossfadeVectorRows<NoWarmUp>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha, stream,
                                   MeasureRow(width).bytes, BlendByte_Avx2(alpha));
 }
 

@@ -36,7 +36,7 @@ inline void BlendWords(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t 
 }  // namespace
 
 void CrossfadeExact_Scalar(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool) {
     if (width <= 0 || height <= 0) return;
     const CrossfadeRow row = MeasureRow(width);
     // The lanes hold BlendByte only for weights of 0 to 255; other weights go byte by byte.

@@ -26,7 +26,7 @@ struct PrefetchRowsNta {
 }  // namespace
 
 void CrossfadeGrouped_Sse(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch, const uint8_t* b,
-                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha) {
+                          ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha, bool) {
     CrossfadeGrouped<PrefetchRowsNta>(dst, dstPitch, a, aPitch, b, bPitch, width, height, alpha);
 }
 

@@ -206,21 +206,13 @@ struct NoWarmUp {
     void operator()(const uint8_t*, const uint8_t*, size_t) const {}
 };
 
-// Whether a frame of this size writes around the cache: such a frame evicts
-// the cache whole anyway, and non-temporal stores save reading each destination
-// line before it is overwritten.
-inline bool StreamsStores(size_t rowBytes, int32_t height) {
-    return rowBytes * static_cast<size_t>(height) >= CrossfadeStreamingBytes;
-}
-
 // The rows: bytes [0, spanBytes) through `kernel`, the rest of the row through
 // BlendByte with the full alpha. Needs width, height >= 1.
 template <typename WarmUp, typename Kernel>
 inline void CrossfadeVectorRows(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, ptrdiff_t aPitch,
                                 const uint8_t* b, ptrdiff_t bPitch, int32_t width, int32_t height, int32_t alpha,
-                                size_t spanBytes, const Kernel& kernel) {
+                                bool stream, size_t spanBytes, const Kernel& kernel) {
     const CrossfadeRow row = MeasureRow(width);
-    const bool stream = StreamsStores(row.bytes, height);
     ForEachRow(dst, dstPitch, a, aPitch, b, bPitch, height,
                [&](uint8_t* dstRow, const uint8_t* aRow, const uint8_t* bRow) {
                    WarmUp()(aRow, bRow, row.touchCount);
