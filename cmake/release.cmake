@@ -1,0 +1,49 @@
+# The Windows release: `cpack` in the win32 build folder makes
+# Veilshift-<version>-win32.zip with the DLL, the host contract, the
+# integration guide, the changelog, the preview tool with the reference
+# components it runs on, and SHA256SUMS of every file.
+
+# The changelog's newest heading names the project version.
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog_headings REGEX "^## ")
+list(GET changelog_headings 0 newest)
+if(NOT newest MATCHES "^## ${PROJECT_VERSION} ")
+  message(FATAL_ERROR "CHANGELOG.md's newest entry (${newest}) is not version ${PROJECT_VERSION}")
+endif()
+
+install(TARGETS Veilshift RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/Component/Veilshift/host_interfaces.h DESTINATION include)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+install(TARGETS Corvane Platewright Pixmill RUNTIME DESTINATION preview)
+if(TARGET veilshift-preview)
+  install(TARGETS veilshift-preview RUNTIME DESTINATION preview)
+  install(TARGETS Veilshift RUNTIME DESTINATION preview)
+endif()
+# Last: the checksums of everything installed before.
+install(CODE [[
+  set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  file(GLOB_RECURSE staged RELATIVE "${root}" "${root}/*")
+  list(REMOVE_ITEM staged SHA256SUMS)
+  list(SORT staged)
+  set(sums "")
+  foreach(file IN LISTS staged)
+    file(SHA256 "${root}/${file}" sum)
+    string(APPEND sums "${sum}  ${file}\n")
+  endforeach()
+  file(WRITE "${root}/SHA256SUMS" "${sums}")
+]])
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Veilshift)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(release_name "Veilshift-${PROJECT_VERSION}-win32")
+set(CPACK_PACKAGE_FILE_NAME ${release_name})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/release)
+include(CPack)
+
+# Built, unpacked in a fresh folder, its checksums checked and what it ships run.
+add_test(NAME release_zip COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
+  -DZIP=${CMAKE_BINARY_DIR}/release/${release_name}.zip -DTOP=${release_name}
+  -DWINE_RUN=${PROJECT_SOURCE_DIR}/cmake/wine-run.sh -P ${PROJECT_SOURCE_DIR}/cmake/check-release.cmake)
+set_tests_properties(release_zip PROPERTIES RESOURCE_LOCK wine_registry TIMEOUT 300)
