@@ -6,19 +6,18 @@
 #   bash scripts/play.sh -e 34 --webp out/shatter.webp --sheet out/shatter.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh preview
 
 log=build/play-build.log
 mkdir -p build
 echo "building the native module and veilshift-preview (log: $log) ..."
-if ! { cmake --preset native && cmake --build --preset native -j "$(nproc 2>/dev/null || echo 2)" \
-         --target veilshift-preview; } >"$log" 2>&1; then
+if ! { cmake --preset preview && cmake --build --preset preview -j "$(nproc 2>/dev/null || echo 2)"; } >"$log" 2>&1; then
   tail -n 40 "$log"
   echo "play.sh: the build failed; the whole log is in $log" >&2
   exit 1
 fi
 
-tool=build/native/bin/veilshift-preview
+tool=build/preview/bin/veilshift-preview
 if [ $# -gt 0 ]; then
   exec "$tool" "$@"
 fi
