@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 
 #include "Veilshift/host_interfaces.h"

@@ -12,7 +12,7 @@
 #include <new>
 
 #include "Veilshift/effect_plugin.h"
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "Veilshift/host_connection.h"
 #include "Veilshift/memory.h"
 #include "Veilshift/mul_table.h"

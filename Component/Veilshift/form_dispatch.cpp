@@ -1,5 +1,30 @@
-// Every kernel's chooser; the policy is in form_dispatch.h.
-#include "form_dispatch.h"
+// Every kernel's chooser: the choice of processor form, made in one place.
+//
+// What decides: the user's start-up switches UseMMX and UseSSE (read at
+// connection from "MMX" and "SSE"), and the processor's features (CPUID, read
+// at connection). Every form of a kernel gives exactly the bytes of the
+// arithmetic it stands for; the forms differ only in speed.
+//
+// The crossfade (effects 1, 40 and 41) has two arithmetics:
+//   - the exact one, BlendByte for every byte: chosen when neither switch is
+//     on, and for rows of fewer than 4 pixels (no whole group). It runs in
+//     AVX2 code where the processor has AVX2, else SSE2, else scalar code.
+//   - the grouped one (4-pixel groups with alpha >> 1, the rest BlendByte):
+//     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
+//     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
+//     MMX form.
+// The mosaic's row mix, patterns and copies, the ripple's pixel pass and the
+// shatter's span filler have one arithmetic each: they run in AVX2 code, else
+// SSE2, else scalar code, whatever the switches say. "MMX" = 0 selects the
+// crossfade's exact arithmetic and nothing else; it changes no byte of any
+// other effect, so it does not slow them down either. The span filler takes
+// its scalar form wherever the texels meet the pixels being drawn.
+//
+// SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
+// that saves the XMM and YMM registers (processor_features.h). A build for a
+// processor other than x86 has the scalar forms only. The rules themselves
+// are in form_rules.h, where the tools read them too.
+#include "form_rules.h"
 
 #include "render3d/span_fill.h"
 #include "startup_settings.h"

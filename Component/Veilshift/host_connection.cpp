@@ -5,7 +5,7 @@
 #include "memory.h"
 #include "mul_table.h"
 #include "platform/platform.h"
-#include "form_dispatch.h"
+#include "form_rules.h"
 #include "startup_settings.h"
 
 namespace veilshift {

@@ -1,5 +1,5 @@
 // The user's start-up switches for the crossfade's MMX and SSE forms, settled
-// at connection (form_dispatch.h says what they choose).
+// at connection (form_dispatch.cpp says what they choose).
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
 

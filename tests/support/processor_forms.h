@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 
 namespace veilshift::test {

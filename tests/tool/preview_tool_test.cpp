@@ -30,7 +30,7 @@
 
 #include "contact_sheet_layout.h"
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 
 namespace fs = std::filesystem;
 

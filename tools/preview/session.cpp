@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "host/message_capture.h"
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "host/reference_host.h"
 
 namespace preview {

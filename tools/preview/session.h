@@ -91,7 +91,7 @@ veilshift::ProcessorFeatures DetectProcessor();
 bool ApplyFormSettings(const std::string& form);
 // What the module runs for `effect` with the settings `form` sets, on a
 // processor with `cpu` and a rectangle `width` pixels wide, decided by the
-// module's own rules (Veilshift/form_dispatch.h): the crossfade's arithmetic
+// module's own rules (Veilshift/form_rules.h): the crossfade's arithmetic
 // and code ("grouped avx2"), or the code of the other effects' kernels
 // ("avx2"). DescribeForm adds the reason: "grouped avx2 (auto; processor has
 // mmx, sse, sse2, avx2)".

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "../platform/fpu_precision.h"
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 #include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"

@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 
 namespace veilshift {
 

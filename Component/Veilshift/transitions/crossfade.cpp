@@ -3,7 +3,7 @@
 
 #include "../effect_plugin.h"
 #include "../frame_math.h"
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 
 namespace veilshift {
 

@@ -4,7 +4,7 @@
 // one signature and none of them seeing the host:
 //   exact (BlendByte for every byte):      CrossfadeExact_Scalar, _Sse2, _Avx2
 //   grouped (4-pixel groups, alpha >> 1):  CrossfadeGrouped_Mmx, _Sse, _Sse2, _Avx2
-// Forms of one arithmetic give the same bytes. form_dispatch.h chooses among
+// Forms of one arithmetic give the same bytes. form_rules.h chooses among
 // them; CrossfadeRect makes the host calls (three addresses, three pitches)
 // once and runs the chosen form. Rows are walked by pitch, so padded and
 // bottom-up (negative pitch) surfaces work alike.
@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 #include "../host_interfaces.h"
 
 namespace veilshift {

@@ -1,5 +1,5 @@
 // The MMX crossfade form: plain reads warm the source rows.
-// Built with MMX code generation; form_dispatch.h says when it runs.
+// Built with MMX code generation; form_dispatch.cpp says when it runs.
 #include "crossfade.h"
 #include "crossfade_grouped.h"
 

@@ -1,7 +1,7 @@
 // The SSE crossfade form: the MMX arithmetic, with non-temporal prefetch hints
 // instead of warm-up reads (the sources are read once per frame, so they need
 // not displace anything else from the cache). Built with MMX and SSE code
-// generation; form_dispatch.h says when it runs.
+// generation; form_dispatch.cpp says when it runs.
 #include "crossfade.h"
 #include "crossfade_grouped.h"
 

@@ -8,7 +8,7 @@
 #include "../effect_plugin.h"
 #include "../frame_math.h"
 #include "../mul_table.h"
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 #include "mosaic_forms.h"
 
 namespace veilshift {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 #include "mix_rows.h"
 
 namespace veilshift {

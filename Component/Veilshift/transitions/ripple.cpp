@@ -10,7 +10,7 @@
 #include "../memory.h"
 #include "../mul_table.h"
 #include "../platform/fpu_precision.h"
-#include "../form_dispatch.h"
+#include "../form_rules.h"
 #include "ripple_forms.h"
 #include "ripple_strips.h"
 

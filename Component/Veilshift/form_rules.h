@@ -1,28 +1,8 @@
-// Every kernel's choice of processor form, made in one place.
-//
-// What decides: the user's start-up switches UseMMX and UseSSE (read at
-// connection from "MMX" and "SSE"), and the processor's features (CPUID, read
-// at connection). Every form of a kernel gives exactly the bytes of the
-// arithmetic it stands for; the forms differ only in speed.
-//
-// The crossfade (effects 1, 40 and 41) has two arithmetics:
-//   - the exact one, BlendByte for every byte: chosen when neither switch is
-//     on, and for rows of fewer than 4 pixels (no whole group). It runs in
-//     AVX2 code where the processor has AVX2, else SSE2, else scalar code.
-//   - the grouped one (4-pixel groups with alpha >> 1, the rest BlendByte):
-//     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
-//     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
-//     MMX form.
-// The mosaic's row mix, patterns and copies, the ripple's pixel pass and the
-// shatter's span filler have one arithmetic each: they run in AVX2 code, else
-// SSE2, else scalar code, whatever the switches say. "MMX" = 0 selects the
-// crossfade's exact arithmetic and nothing else; it changes no byte of any
-// other effect, so it does not slow them down either. The span filler takes
-// its scalar form wherever the texels meet the pixels being drawn.
-//
-// SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
-// that saves the XMM and YMM registers (processor_features.h). A build for a
-// processor other than x86 has the scalar forms only.
+// What chooses a kernel's processor form: the start-up switches and the
+// processor's features (FormSettings), and the rules that turn them into an
+// arithmetic and an instruction set. The choosers that turn a decision into a
+// form are declared beside each kernel's forms and all defined in
+// form_dispatch.cpp, whose opening comment states the policy.
 #pragma once
 
 #include <cstdint>
@@ -82,9 +62,6 @@ constexpr const char* InstructionSetName(InstructionSet set) {
     return "scalar";
 }
 
-// The choosers that turn these decisions into forms are declared beside each
-// kernel's forms (ChooseCrossfade, ChooseMosaicForms, ChooseRipple,
-// ChooseSpanFill) and all defined in form_dispatch.cpp.
 
 // The module's settings now: the switches and the features recorded at
 // connection (none before it), less any the test hook masks.
