@@ -12,7 +12,9 @@ namespace fs = std::filesystem;
 namespace preview {
 namespace {
 
-std::string Lower(std::string text) {
+// Names as the file system compares them: in lower case where it ignores case.
+std::string Fold(std::string text) {
+    if (!platform::kCaseInsensitivePaths) return text;
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
@@ -38,7 +40,7 @@ Place PlaceOf(const std::string& path) {
     place.full = ResolvedPath(path);
     const fs::path full(place.full);
     place.folder = full.parent_path().string();
-    place.name = Lower(full.filename().string());
+    place.name = Fold(full.filename().string());
     return place;
 }
 
@@ -60,19 +62,19 @@ std::string ResolvedPath(const std::string& path) {
     std::string text = resolved.string();
     const size_t root = resolved.root_path().string().size();
     while (text.size() > std::max<size_t>(root, 1) && (text.back() == '/' || text.back() == '\\')) text.pop_back();
-    return platform::kCaseInsensitivePaths ? Lower(text) : text;
+    return Fold(text);
 }
 
 bool IsFrameFileName(const std::string& name) {
-    const std::string n = Lower(name);
+    const std::string n = Fold(name);
     return n.rfind("frame-", 0) == 0 && EndsWith(n, ".png") && n.size() >= 14 && Digits(n, 6, n.size() - 4);
 }
 
 bool IsGalleryFileName(const std::string& name, const std::string& animationExtension) {
-    const std::string n = Lower(name);
+    const std::string n = Fold(name);
     if (n == "index.html" || n == "source-a.png" || n == "source-b.png") return true;
     if (n.rfind("effect-", 0) != 0) return false;
-    for (const std::string& tail : {Lower(animationExtension), std::string("-sheet.png")})
+    for (const std::string& tail : {Fold(animationExtension), std::string("-sheet.png")})
         if (EndsWith(n, tail) && Digits(n, 7, n.size() - tail.size())) return true;
     return false;
 }

@@ -16,7 +16,8 @@ struct PlannedOutput {
     std::string option;  // "--sheet", for messages
     std::string path;    // as the user gave it
     // For a folder output: whether the run writes (or removes) a file of this
-    // name, in lower case, inside it. Empty for a file output.
+    // name inside it (in lower case where the file system ignores case).
+    // Empty for a file output.
     std::function<bool(const std::string& name)> owns;
     std::string ownedWhat;  // "frames", for messages
 };
@@ -29,7 +30,8 @@ std::string FindOutputClash(const std::vector<PlannedOutput>& outputs, const std
 // ignores case.
 std::string ResolvedPath(const std::string& path);
 
-// frame-NNNN.png with four digits or more: the names the frame folder holds.
+// frame-NNNN.png with four digits or more: the names the frame folder holds
+// (in any letter case where the file system ignores case).
 bool IsFrameFileName(const std::string& name);
 // index.html, source-a.png, source-b.png, effect-NN<animationExtension>,
 // effect-NN-sheet.png: the names the gallery folder holds.
