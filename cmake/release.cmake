@@ -18,6 +18,7 @@ install(TARGETS Corvane Platewright Pixmill RUNTIME DESTINATION preview)
 if(TARGET veilshift-preview)
   install(TARGETS veilshift-preview RUNTIME DESTINATION preview)
   install(TARGETS Veilshift RUNTIME DESTINATION preview)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/preview/README.md DESTINATION preview)
 endif()
 # Last: the checksums of everything installed before.
 install(CODE [[

@@ -23,8 +23,18 @@ bool hostAlive = false;
 void AppendCall(void* context, const HostCall* call) { static_cast<std::vector<HostCall>*>(context)->push_back(*call); }
 
 #if defined(_WIN32)
-// The loader looks in the executable's folder first, where the build puts every module.
-void* OpenModule(const std::string& name) { return LoadLibraryA((name + ".dll").c_str()); }
+std::string ExecutableDirectory() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return ".";
+    const std::string full(path, length);
+    return full.substr(0, full.find_last_of("\\/"));
+}
+// By full path from the executable's folder, where the build puts every module,
+// so that no copy elsewhere on the search path is taken instead.
+void* OpenModule(const std::string& name) {
+    return LoadLibraryA((ExecutableDirectory() + "\\" + name + ".dll").c_str());
+}
 void CloseModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 bool StillLoaded(const std::string& name) { return GetModuleHandleA(name.c_str()) != nullptr; }
 void* FindSymbol(void* module, const char* name) {

@@ -93,6 +93,14 @@ Image Shrink(const Image& picture, int32_t width, int32_t height) {
     return out;
 }
 
+Image Enlarge(const Image& picture, int32_t factor) {
+    if (factor <= 1) return picture;
+    Image out(picture.width * factor, picture.height * factor);
+    for (int32_t y = 0; y < out.height; ++y)
+        for (int32_t x = 0; x < out.width; ++x) std::memcpy(out.Pixel(x, y), picture.Pixel(x / factor, y / factor), 3);
+    return out;
+}
+
 ContactSheet::ContactSheet(std::vector<int32_t> frames, int32_t columns, int32_t maxThumbSide)
     : frames_(std::move(frames)), columns_(columns), maxThumbSide_(maxThumbSide) {
     std::sort(frames_.begin(), frames_.end());
@@ -109,7 +117,9 @@ void ContactSheet::Add(int32_t frameIndex, int32_t progress, int32_t total, cons
     pictureHeight_ = screen.height;
     const SheetLayout layout =
         ComputeSheetLayout(screen.width, screen.height, static_cast<int32_t>(frames_.size()), columns_, maxThumbSide_);
-    cells_.push_back({progress, total, Shrink(screen, layout.thumbWidth, layout.thumbHeight)});
+    cells_.push_back({progress, total,
+                      layout.enlargement > 1 ? Enlarge(screen, layout.enlargement)
+                                             : Shrink(screen, layout.thumbWidth, layout.thumbHeight)});
 }
 
 Image ContactSheet::Render() const {

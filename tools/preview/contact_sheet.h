@@ -17,6 +17,8 @@ std::vector<int32_t> SpreadFrames(int32_t count, int32_t frames);
 
 // Shrinks `picture` to width x height by averaging the pixels each target pixel covers.
 Image Shrink(const Image& picture, int32_t width, int32_t height);
+// Enlarges `picture` by a whole `factor`: each pixel becomes a factor x factor block.
+Image Enlarge(const Image& picture, int32_t factor);
 
 class ContactSheet {
 public:

@@ -4,7 +4,9 @@
 // The sheet is a grid of cells, `columns` across, filled row by row. A cell is
 // a thumbnail with a label strip below it (the frame's progress, and a bar).
 // Thumbnails fit a maxThumbSide square, keeping the picture's proportions; a
-// picture that already fits is shown 1:1, never enlarged.
+// picture that already fits is shown 1:1, and one whose longer side is under
+// kSheetSmallSide pixels is enlarged by the largest whole factor that keeps it
+// within kSheetSmallSide (and maxThumbSide), each pixel a square block.
 #pragma once
 
 #include <algorithm>
@@ -15,12 +17,21 @@ namespace preview {
 inline constexpr int32_t kSheetMargin = 12;
 inline constexpr int32_t kSheetGap = 10;
 inline constexpr int32_t kSheetMinCellWidth = 64;  // room for a label under a tiny picture
+inline constexpr int32_t kSheetSmallSide = 64;     // smaller pictures are enlarged
+
+// The whole factor that brings a width x height picture's longer side closest
+// to `side` without passing it; 1 for a picture that already reaches it.
+inline int32_t WholeEnlargement(int32_t width, int32_t height, int32_t side) {
+    const int32_t longer = std::max({width, height, int32_t{1}});
+    return std::max(side / longer, int32_t{1});
+}
 
 struct SheetLayout {
     int32_t columns = 1;
     int32_t rows = 1;
     int32_t thumbWidth = 1;
     int32_t thumbHeight = 1;
+    int32_t enlargement = 1;  // each picture pixel is an enlargement x enlargement block
     int32_t cellWidth = 1;
     int32_t labelHeight = 1;
     int32_t fontScale = 1;
@@ -41,7 +52,12 @@ inline SheetLayout ComputeSheetLayout(int32_t pictureWidth, int32_t pictureHeigh
     const int64_t w = std::max(pictureWidth, 1), h = std::max(pictureHeight, 1);
     const int64_t side = std::max(maxThumbSide, 8);
     int64_t tw = w, th = h;
-    if (w > side || h > side) {
+    if (w < kSheetSmallSide && h < kSheetSmallSide && w <= side && h <= side) {
+        l.enlargement = WholeEnlargement(static_cast<int32_t>(w), static_cast<int32_t>(h),
+                                         static_cast<int32_t>(std::min<int64_t>(side, kSheetSmallSide)));
+        tw = w * l.enlargement;
+        th = h * l.enlargement;
+    } else if (w > side || h > side) {
         if (w >= h) {
             tw = side;
             th = std::max<int64_t>(1, (h * side + w / 2) / w);

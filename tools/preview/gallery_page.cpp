@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "contact_sheet_layout.h"
+
 namespace preview {
 namespace {
 
@@ -52,6 +54,18 @@ std::string TimingChart(const std::vector<double>& frameMs) {
     return svg + "</svg>";
 }
 
+// The size attributes of an <img> of a width x height picture; small pictures
+// are shown enlarged by a whole factor, pixelated rather than blurred.
+std::string ShownSize(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return {};
+    const int32_t factor =
+        std::max(width, height) < kGallerySmallSide ? WholeEnlargement(width, height, kGallerySmallSide) : 1;
+    std::string attributes = " width=\"" + std::to_string(width * factor) + "\" height=\"" +
+                             std::to_string(height * factor) + "\"";
+    if (factor > 1) attributes += " class=\"pixelated\"";
+    return attributes;
+}
+
 const char* const kStyle = R"(
 :root { color-scheme: dark; --bg: #15171c; --card: #1f2229; --line: #2f333d; --text: #e6e8ec; --dim: #9aa1ad; --accent: #ffaa3c; }
 * { box-sizing: border-box; }
@@ -78,6 +92,7 @@ h1 { margin: 0 0 4px; font-size: 24px; }
 .warning { color: #ff7b72; font-size: 13px; }
 footer { margin-top: 24px; color: var(--dim); font-size: 13px; }
 code { font-size: 12px; }
+img.pixelated { image-rendering: pixelated; }
 )";
 
 // Marks the page once every picture has loaded (a picture the browser cannot
@@ -122,17 +137,19 @@ std::string RenderGalleryHtml(const GalleryPage& page) {
             std::to_string(page.entries.size()) + (page.entries.size() == 1 ? " effect" : " effects") +
             ", drawn by the module through the reference host; animations at " + std::to_string(page.delayMs) +
             " ms a frame, holding the first and last frame " + std::to_string(page.holdMs) + " ms longer.</p>\n";
-    html += "<div class=\"sources\">\n<figure><img src=\"" + Escape(page.sourceA) +
-            "\" alt=\"source A\"><figcaption>A, the picture being left</figcaption></figure>\n"
+    html += "<div class=\"sources\">\n<figure><img src=\"" + Escape(page.sourceA) + "\"" +
+            ShownSize(page.sourceAWidth, page.sourceAHeight) +
+            " alt=\"source A\"><figcaption>A, the picture being left</figcaption></figure>\n"
             "<span class=\"arrow\" aria-hidden=\"true\">&rarr;</span>\n<figure><img src=\"" +
-            Escape(page.sourceB) + "\" alt=\"source B\"><figcaption>B, the picture being entered</figcaption></figure>\n</div>\n";
+            Escape(page.sourceB) + "\"" + ShownSize(page.sourceBWidth, page.sourceBHeight) +
+            " alt=\"source B\"><figcaption>B, the picture being entered</figcaption></figure>\n</div>\n";
     html += "<main class=\"grid\">\n";
     for (const GalleryEntry& e : page.entries) {
         const TimingSummary t = SummariseTiming(e.frameMs);
         html += "<section class=\"card\" id=\"effect-" + std::to_string(e.effect) + "\">\n<h2><span class=\"number\">" +
                 std::to_string(e.effect) + "</span>" + Escape(e.name) + "</h2>\n";
-        html += "<div class=\"pictures\">\n<figure><img src=\"" + Escape(e.animation) + "\" width=\"" + std::to_string(e.width) +
-                "\" height=\"" + std::to_string(e.height) + "\" alt=\"effect " + std::to_string(e.effect) +
+        html += "<div class=\"pictures\">\n<figure><img src=\"" + Escape(e.animation) + "\"" +
+                ShownSize(e.width, e.height) + " alt=\"effect " + std::to_string(e.effect) +
                 " animation\"><figcaption>animation (" + Kilobytes(e.animationBytes) + ")</figcaption></figure>\n";
         html += "<figure><a href=\"" + Escape(e.sheet) + "\"><img src=\"" + Escape(e.sheet) + "\" alt=\"effect " +
                 std::to_string(e.effect) + " contact sheet\"></a><figcaption>contact sheet (" +

@@ -31,11 +31,19 @@ struct GalleryPage {
     std::string pairDescription;  // where the two pictures came from
     std::string sourceA;          // file names inside the gallery folder
     std::string sourceB;
+    int32_t sourceAWidth = 0;  // their sizes
+    int32_t sourceAHeight = 0;
+    int32_t sourceBWidth = 0;
+    int32_t sourceBHeight = 0;
     int32_t delayMs = 40;
     int32_t holdMs = 600;
     std::string command;  // how the page was made
     std::vector<GalleryEntry> entries;
 };
+
+// Pictures whose longer side is under kGallerySmallSide pixels are shown
+// enlarged by a whole factor, each pixel a sharp square block.
+inline constexpr int32_t kGallerySmallSide = 160;
 
 std::string RenderGalleryHtml(const GalleryPage& page);
 

@@ -9,6 +9,8 @@
 namespace preview {
 
 // Empty on success, else a message that names the file and says what is wrong.
-std::string LoadPicture(const std::string& path, Image& picture);
+// `note` says what was lost on the way (a transparency the module cannot
+// show), or stays empty.
+std::string LoadPicture(const std::string& path, Image& picture, std::string& note);
 
 }  // namespace preview

@@ -1,44 +1,71 @@
 #include "output_files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
+#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform.h"
+
+namespace fs = std::filesystem;
 
 namespace preview {
 namespace {
 
-volatile std::sig_atomic_t caughtSignal = 0;
-
-extern "C" void CatchSignal(int signal) { caughtSignal = signal; }
-
 bool IsFolder(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
+
+// Exists in any form, a dangling link included.
+bool Exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? "." : parent.string();
 }
+
+std::string NameOf(const std::string& path) { return fs::path(path).filename().string(); }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder == ".") return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    const char last = folder.back();
+    return last == '/' || (platform::kCaseInsensitivePaths && last == '\\') ? folder + name : folder + "/" + name;
 }
 
 long long FileSize(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error ? -1 : static_cast<long long>(size);
 }
+
+bool ParseLeftoverName(const std::string& name, int& pid) {
+    if (name.size() < 2 || name[0] != '.') return false;
+    for (const char* kind : {".part-", ".undo-"}) {
+        const size_t at = name.rfind(kind);
+        if (at == std::string::npos || at == 0) continue;
+        const std::string tail = name.substr(at + 6);  // PID-N
+        const size_t dash = tail.find('-');
+        if (dash == std::string::npos || !AllDigits(tail.substr(0, dash)) || !AllDigits(tail.substr(dash + 1)) ||
+            dash > 9)
+            continue;
+        pid = std::stoi(tail.substr(0, dash));
+        return true;
+    }
+    return false;
+}
+
+OutputFiles::OutputFiles() : pid_(platform::ProcessId()) {}
 
 OutputFiles::~OutputFiles() {
     if (!done_) Discard();
@@ -47,53 +74,111 @@ OutputFiles::~OutputFiles() {
 std::string OutputFiles::MakeFolder(const std::string& folder) {
     if (folder.empty()) return "an empty folder name";
     // Parents first, each made only when missing.
-    std::vector<std::string> missing;
-    for (std::string path = folder; !path.empty() && path != "." && path != "/"; path = FolderOf(path)) {
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        struct stat info;
-        if (stat(path.c_str(), &info) == 0) {
-            if (!S_ISDIR(info.st_mode)) return "cannot make folder " + folder + ": " + path + " is a file";
+    std::vector<fs::path> missing;
+    for (fs::path path = fs::path(folder).lexically_normal(); !path.empty(); path = path.parent_path()) {
+        if (path.has_filename() == false) path = path.parent_path();  // "a/b/" is "a/b"
+        if (path.empty() || path == path.root_path()) break;
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status))
+                return "cannot make folder " + folder + ": " + path.string() + " is a file";
             break;
         }
         missing.push_back(path);
-        if (path.find('/') == std::string::npos) break;
+        if (!path.has_parent_path()) break;
     }
     std::reverse(missing.begin(), missing.end());
-    for (const std::string& path : missing) {
-        if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            return "cannot make folder " + path + ": " + std::strerror(errno);
-        madeFolders_.push_back(path);
+    for (const fs::path& path : missing) {
+        std::error_code error;
+        if (!fs::create_directory(path, error) && error)
+            return "cannot make folder " + path.string() + ": " + error.message();
+        madeFolders_.push_back(path.string());
     }
-    if (access(folder.c_str(), W_OK) != 0) return "cannot write into folder " + folder + ": " + std::strerror(errno);
+    if (std::string reason = platform::CanWriteInto(folder); !reason.empty())
+        return "cannot write into folder " + folder + ": " + reason;
     return {};
 }
 
 std::string OutputFiles::CheckFile(const std::string& path) const {
-    if (path.empty() || path.back() == '/') return "\"" + path + "\" is not a file name";
+    if (path.empty() || !fs::path(path).has_filename()) return "\"" + path + "\" is not a file name";
     if (IsFolder(path)) return "cannot write " + path + ": it is a folder";
     const std::string folder = FolderOf(path);
     if (!IsFolder(folder)) return "cannot write " + path + ": folder " + folder + " does not exist";
-    if (access(folder.c_str(), W_OK) != 0) return "cannot write " + path + ": " + std::strerror(errno);
+    if (std::string reason = platform::CanWriteInto(folder); !reason.empty())
+        return "cannot write " + path + ": " + reason;
     return {};
 }
 
+int OutputFiles::RemoveLeftovers(const std::string& folder) const {
+    int removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder.empty() ? "." : folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        int pid = 0;
+        if (!ParseLeftoverName(entry->path().filename().string(), pid)) continue;
+        // This run has staged nothing yet under its own number; another live run keeps its files.
+        if (pid != pid_ && platform::ProcessRunning(pid)) continue;
+        std::error_code ignored;
+        if (entry->is_regular_file(ignored) && fs::remove(entry->path(), ignored)) ++removed;
+    }
+    return removed;
+}
+
+std::string OutputFiles::HiddenName(const std::string& path, const char* kind) {
+    const fs::path full(path);
+    std::string name(1, '.');
+    name += full.filename().string();
+    name += kind;
+    name += std::to_string(pid_) + "-" + std::to_string(counter_++);
+    return full.has_parent_path() ? (full.parent_path() / name).string() : name;
+}
+
 std::string OutputFiles::Stage(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    std::string temporary = folder + "." + name + ".part-" + std::to_string(getpid());
+    std::string temporary = HiddenName(path, ".part-");
     staged_.emplace_back(temporary, path);
     return temporary;
 }
 
 std::string OutputFiles::Commit() {
+    struct Renamed {
+        std::string path;
+        std::string undo;  // the file it replaced, kept under this name; empty when there was none
+    };
+    std::vector<Renamed> renamed;
+    std::string error;
     for (const auto& [temporary, path] : staged_) {
-        if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-            const std::string error = "cannot write " + path + ": " + std::strerror(errno);
-            Discard();
-            return error;
+        std::string undo;
+        if (Exists(path) && !IsFolder(path)) {
+            // A second link to the old file (a copy where links are not to be had) keeps it until the end.
+            undo = HiddenName(path, ".undo-");
+            std::error_code linkError, copyError;
+            fs::create_hard_link(path, undo, linkError);
+            if (linkError && !fs::copy_file(path, undo, copyError)) {
+                error = "cannot write " + path + ": cannot keep the file it replaces: " + copyError.message();
+                break;
+            }
         }
+        if (std::string reason = platform::MoveIntoPlace(temporary, path); !reason.empty()) {
+            error = "cannot write " + path + ": " + reason;
+            if (!undo.empty()) std::remove(undo.c_str());
+            break;
+        }
+        renamed.push_back({path, undo});
     }
+    if (!error.empty()) {
+        // Back to how things were: the new files go, the old ones return.
+        for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) {
+            if (it->undo.empty())
+                std::remove(it->path.c_str());
+            else
+                platform::MoveIntoPlace(it->undo, it->path);  // on failure the old file stays under its undo name
+        }
+        Discard();
+        return error;
+    }
+    for (const Renamed& r : renamed)
+        if (!r.undo.empty()) std::remove(r.undo.c_str());
     staged_.clear();
     madeFolders_.clear();
     done_ = true;
@@ -104,20 +189,12 @@ void OutputFiles::Discard() {
     for (const auto& staged : staged_) std::remove(staged.first.c_str());
     staged_.clear();
     // Innermost first; a folder that is not empty (the user put something there) stays.
-    for (auto folder = madeFolders_.rbegin(); folder != madeFolders_.rend(); ++folder) rmdir(folder->c_str());
+    for (auto folder = madeFolders_.rbegin(); folder != madeFolders_.rend(); ++folder) {
+        std::error_code ignored;
+        fs::remove(*folder, ignored);
+    }
     madeFolders_.clear();
     done_ = true;
 }
-
-void InstallInterruptHandlers() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = CatchSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-bool Interrupted() { return caughtSignal != 0; }
-int InterruptSignal() { return caughtSignal; }
 
 }  // namespace preview

@@ -1,35 +1,46 @@
 // veilshift-preview: plays transitions of the real module, driven through the
 // reference host exactly as the engine drives it, and writes what it drew: PNG
-// frames, an animated WebP, a contact sheet, or a gallery of every effect.
-#include <unistd.h>
-
+// frames, an animation (WebP natively, GIF on Windows), a contact sheet, or a
+// gallery of every effect. The same source on both; what differs lies behind
+// platform.h, png_output.h and animation_output.h.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "animation_output.h"
 #include "contact_sheet.h"
 #include "effect_names.h"
 #include "gallery_page.h"
 #include "image_input.h"
 #include "output_files.h"
+#include "output_plan.h"
 #include "pictures.h"
+#include "platform.h"
 #include "png_output.h"
 #include "progress.h"
 #include "session.h"
-#include "webp_output.h"
+
+#ifndef VEILSHIFT_VERSION
+#error "VEILSHIFT_VERSION comes from the build (the CMake project version)"
+#endif
 
 namespace preview {
 namespace {
 
 constexpr char kProgram[] = "veilshift-preview";
+constexpr int32_t kShatterEffect = 34;  // the one effect that reads the host's timer (--seed)
 constexpr int kExitFailed = 1;  // something went wrong while running; nothing was written
 constexpr int kExitUsage = 2;   // the command line or an input is wrong
 
@@ -47,7 +58,7 @@ struct Options {
     std::optional<Size> builtInSize;
     std::optional<uint32_t> seed;
     std::string form = "auto";
-    std::string framesDir, webp, sheet, gallery;
+    std::string framesDir, webp, sheet, gallery;  // webp: the animation, whatever its format
     int32_t delayMs = 40;
     int32_t holdMs = 600;
     AnimationSettings animation;
@@ -58,9 +69,12 @@ struct Options {
     bool list = false;
     bool quiet = false;
     std::vector<std::string> inputs;
+    std::set<std::string> given;  // the options on the command line, by long name
 };
 
 void Usage(std::FILE* to) {
+    const AnimationFormat& f = kAnimationFormat;
+    const std::string animationOption = std::string(f.longOption) + " FILE";
     std::fprintf(to, R"(usage: veilshift-preview [options] [A B]
 
 Plays one transition of the Veilshift module from picture A (being left) to
@@ -81,8 +95,9 @@ Transition:
       --screen WxH      the screen (destination surface) size (default: A's size);
                         it shows A before the transition
       --size WxH        size of the built-in pictures (default 320x240)
-      --seed N          what the host's timer answers, the shatter's seed
-                        (decimal or 0x hex, default 0x2F6A91C3)
+      --seed N          what the host's timer answers, read by the shatter
+                        (effect 34) as its seed (decimal or 0x hex, default
+                        0x2F6A91C3)
       --form F          the module's start-up settings for the crossfade: auto
                         (its default: the grouped MMX arithmetic when the
                         processor has MMX), scalar (the exact arithmetic), mmx
@@ -90,9 +105,10 @@ Transition:
                         processor has, which the summary names (default auto)
 
 Outputs, any combination (without one, only the summary is printed); missing
-folders are made, and a failed or interrupted run leaves nothing behind:
+folders are made, and a failed or interrupted run leaves nothing behind. No two
+outputs may share a file, nor may one overwrite an input picture:
   -o, --frames-dir DIR  every frame as DIR/frame-NNNN.png (the whole screen)
-  -w, --webp FILE       an animated WebP that browsers play
+  -w, %-17s an animated %s that browsers play (also --animation FILE)
   -s, --sheet FILE      a contact sheet PNG: chosen frames labelled with their progress
   -g, --gallery DIR     every implemented effect for the pair: DIR/index.html with
                         each effect's animation, contact sheet and per-frame timing
@@ -100,26 +116,32 @@ folders are made, and a failed or interrupted run leaves nothing behind:
 Output settings:
       --delay MS        time per animation frame (default 40)
       --hold MS         extra time on the first and last frame (default 600)
-      --quality Q       WebP quality 0 to 100 (default 80), or "lossless"
+      --quality Q       %s
       --sheet-frames N  frames on a contact sheet, spread evenly (default 8),
                         or a list of frame numbers such as 0,5,10,29
       --columns N       contact sheet columns (default 4)
-      --thumb N         largest thumbnail side (default 160; smaller pictures stay 1:1)
+      --thumb N         largest thumbnail side (default 160); pictures under 64
+                        pixels a side are enlarged by a whole factor
 
 Other:
   -l, --list            list the effects the module implements, then stop
-  -q, --quiet           no summary
+  -q, --quiet           no summary (warnings still show)
   -h, --help            this text
+      --version         the version, then stop
 
 Examples:
   veilshift-preview --gallery out/gallery
-  veilshift-preview -e 34 -n 60 --seed 7 --webp shatter.webp --sheet shatter.png
+  veilshift-preview -e 34 -n 60 --seed 7 -w shatter%s --sheet shatter.png
   veilshift-preview -e 6 --frames-dir frames/ from.jpg to.png
   veilshift-preview -e 1 --form sse --rect 200x100 --dst-at 20,40 --a-at 20,40 --b-at 0,0 a.png b.bmp
 
 Exit status: 0 done; 1 failed while running (nothing is left behind); 2 bad
 command line or input; 128+N stopped by signal N (nothing is left behind).
-)");
+)",
+                 animationOption.c_str(), f.name,
+                 f.hasQuality ? (std::string(f.name) + " quality 0 to 100 (default 80), or \"lossless\"").c_str()
+                              : (std::string("(no setting for ") + f.name + " animations)").c_str(),
+                 f.extension);
 }
 
 // Error reporting: one line on standard error, prefixed with the program name.
@@ -171,6 +193,10 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             Usage(stdout);
             return 0;
         }
+        if (arg == "--version") {
+            std::printf("%s %s\n", kProgram, VEILSHIFT_VERSION);
+            return 0;
+        }
         if (arg == "-l" || arg == "--list") {
             o.list = true;
             continue;
@@ -189,25 +215,32 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             value = args[++i];
             hasValue = true;
         }
+        // Short names and aliases by their long name; messages use the name as typed.
+        const std::string typed = arg;
         auto bad = [&](const std::string& what) {
-            return Fail(kExitUsage, "bad value \"" + value + "\" for " + arg + ": " + what);
+            return Fail(kExitUsage, "bad value \"" + value + "\" for " + typed + ": " + what);
         };
-        static const char* const kKnown[] = {"-e", "--effect", "-n", "--frames", "--rect", "--dst-at", "--a-at",
-                                             "--b-at", "--screen", "--size", "--seed", "--form", "-o",
-                                             "--frames-dir", "-w", "--webp", "-s", "--sheet", "-g", "--gallery",
-                                             "--delay", "--hold", "--quality", "--sheet-frames", "--columns",
-                                             "--thumb"};
+        static const std::pair<const char*, const char*> kAliases[] = {
+            {"-e", "--effect"},  {"-n", "--frames"}, {"-o", "--frames-dir"}, {"-w", "--animation"},
+            {"-s", "--sheet"},   {"-g", "--gallery"}, {kAnimationFormat.longOption, "--animation"}};
+        for (const auto& [alias, name] : kAliases)
+            if (arg == alias) arg = name;
+        static const char* const kKnown[] = {"--effect", "--frames", "--rect", "--dst-at", "--a-at", "--b-at",
+                                             "--screen", "--size", "--seed", "--form", "--frames-dir",
+                                             "--animation", "--sheet", "--gallery", "--delay", "--hold",
+                                             "--quality", "--sheet-frames", "--columns", "--thumb"};
         if (std::find(std::begin(kKnown), std::end(kKnown), arg) == std::end(kKnown))
-            return Fail(kExitUsage, "unknown option " + arg + " (see --help)");
-        if (!hasValue) return Fail(kExitUsage, "option " + arg + " needs a value (see --help)");
+            return Fail(kExitUsage, "unknown option " + typed + " (see --help)");
+        if (!hasValue) return Fail(kExitUsage, "option " + typed + " needs a value (see --help)");
+        o.given.insert(arg);
 
         const int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
         Size size;
         Point point;
-        if (arg == "-e" || arg == "--effect") {
+        if (arg == "--effect") {
             // Any number is handed to the module, which has its own word for those it lacks.
             if (!ParseInt32(value, kMin, kMax, o.effect)) return bad("an effect number, such as 1");
-        } else if (arg == "-n" || arg == "--frames") {
+        } else if (arg == "--frames") {
             if (!ParseInt32(value, 2, 100000, o.frames)) return bad("2 to 100000 frames");
         } else if (arg == "--rect" || arg == "--screen" || arg == "--size") {
             if (!ParsePair(value, 'x', 1, kMaxSide, size.width, size.height))
@@ -224,13 +257,13 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             if (value != "auto" && value != "scalar" && value != "mmx" && value != "sse")
                 return bad("auto, scalar, mmx or sse");
             o.form = value;
-        } else if (arg == "-o" || arg == "--frames-dir") {
+        } else if (arg == "--frames-dir") {
             o.framesDir = value;
-        } else if (arg == "-w" || arg == "--webp") {
+        } else if (arg == "--animation") {
             o.webp = value;
-        } else if (arg == "-s" || arg == "--sheet") {
+        } else if (arg == "--sheet") {
             o.sheet = value;
-        } else if (arg == "-g" || arg == "--gallery") {
+        } else if (arg == "--gallery") {
             o.gallery = value;
         } else if (arg == "--delay") {
             if (!ParseInt32(value, 1, 10000, o.delayMs)) return bad("1 to 10000 ms");
@@ -270,10 +303,6 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         if (frame >= o.frames)
             return Fail(kExitUsage, "--sheet-frames names frame " + std::to_string(frame) + ", but there are only " +
                                         std::to_string(o.frames) + " (0 to " + std::to_string(o.frames - 1) + ")");
-    const std::string* files[] = {&o.webp, &o.sheet};
-    for (const std::string* file : files)
-        if (!file->empty() && (*file == o.framesDir || *file == o.gallery || (file == &o.webp && o.webp == o.sheet)))
-            return Fail(kExitUsage, "two outputs are both called " + *file);
     return std::nullopt;
 }
 
@@ -324,6 +353,7 @@ struct JobOutcome {
     std::string form;
     long long webpBytes = -1;
     long long sheetBytes = -1;
+    std::string shortfall;  // what the animation file could not hold
 };
 
 class Runner {
@@ -362,7 +392,7 @@ public:
             progress_.Show(job.label, frame.index + 1, o_.frames);
             return {};
         };
-        outcome.result = PlayTransition(request, sink, Interrupted);
+        outcome.result = PlayTransition(request, sink, platform::Interrupted);
         progress_.Clear();
         if (!outcome.result.error.empty()) {
             badInput = outcome.result.badInput;
@@ -372,6 +402,7 @@ public:
             const std::string staged = files_.Stage(job.webp);
             if (std::string error = animation->Write(staged); !error.empty()) return job.webp + ": " + error;
             outcome.webpBytes = FileSize(staged);
+            outcome.shortfall = animation->Shortfall();
         }
         if (sheet) {
             const std::string staged = files_.Stage(job.sheet);
@@ -406,11 +437,85 @@ std::string CommandLine(int argc, char** argv) {
     return line;
 }
 
+std::string SizeText(int32_t width, int32_t height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+// What the frames show: the screen when the rectangle is all of it, else the
+// rectangle with its corners, and the screen when its size differs.
+std::string Covered(const Placement& rect, int32_t screenWidth, int32_t screenHeight) {
+    const bool wholeScreen =
+        rect.dst.x == 0 && rect.dst.y == 0 && rect.width == screenWidth && rect.height == screenHeight;
+    const bool cornersAtOrigin = rect.a.x == 0 && rect.a.y == 0 && rect.b.x == 0 && rect.b.y == 0;
+    if (wholeScreen && cornersAtOrigin) return SizeText(screenWidth, screenHeight);
+    std::string text = DescribePlacement(rect);
+    if (!wholeScreen) text += " (screen " + SizeText(screenWidth, screenHeight) + ")";
+    return text;
+}
+
+// One line for each option given that this run has no use for.
+void WarnUnusedOptions(const Options& o, const std::vector<int32_t>& effects) {
+    const bool animation = !o.webp.empty() || !o.gallery.empty();
+    const bool sheet = !o.sheet.empty() || !o.gallery.empty();
+    auto plays = [&](auto test) { return std::any_of(effects.begin(), effects.end(), test); };
+    if (o.given.count("--seed") && !plays([](int32_t e) { return e == kShatterEffect; }))
+        Warn("--seed is read only by effect " + std::to_string(kShatterEffect) + " (" + EffectName(kShatterEffect) +
+             "), which this run does not play; it changes nothing");
+    if (o.given.count("--form") && !plays(FormApplies))
+        Warn("--form sets the crossfade's arithmetic (effects 1, 40 and 41), which this run does not play; it "
+             "changes nothing");
+    for (const char* option : {"--delay", "--hold", "--quality"})
+        if (o.given.count(option) && !animation)
+            Warn(std::string(option) + " applies to the animation (-w or -g), which this run does not write");
+    if (o.given.count("--quality") && animation && !kAnimationFormat.hasQuality)
+        Warn(std::string("--quality does not apply to ") + kAnimationFormat.name + " animations; it changes nothing");
+    for (const char* option : {"--sheet-frames", "--columns", "--thumb"})
+        if (o.given.count(option) && !sheet)
+            Warn(std::string(option) + " applies to the contact sheet (-s or -g), which this run does not write");
+}
+
+// The outputs as the clash check sees them.
+std::vector<PlannedOutput> PlanOutputs(const Options& o) {
+    std::vector<PlannedOutput> outputs;
+    if (!o.framesDir.empty())
+        outputs.push_back({"--frames-dir", o.framesDir, [](const std::string& name) { return IsFrameFileName(name); },
+                           "frame files (frame-NNNN.png)"});
+    if (!o.gallery.empty())
+        outputs.push_back({"--gallery", o.gallery,
+                           [](const std::string& name) { return IsGalleryFileName(name, kAnimationFormat.extension); },
+                           "gallery files"});
+    if (!o.webp.empty()) outputs.push_back({kAnimationFormat.longOption, o.webp, {}, {}});
+    if (!o.sheet.empty()) outputs.push_back({"--sheet", o.sheet, {}, {}});
+    return outputs;
+}
+
+// Frames of an earlier run in the frame folder would read as part of this one:
+// every frame-NNNN.png that this run did not write goes, whatever its digits.
+void RemoveOtherFrames(const std::string& folder, int32_t frames) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!IsFrameFileName(name)) continue;
+        const std::string digits = name.substr(6, name.size() - 10);
+        const bool ours = digits.size() <= 9 && std::stoi(digits) < frames &&
+                          name == FrameName(std::stoi(digits), frames);
+        std::error_code ignored;
+        if (!ours && entry->is_regular_file(ignored)) std::filesystem::remove(entry->path(), ignored);
+    }
+}
+
+int Interrupt(OutputFiles& files) {
+    files.Discard();
+    const int code = 128 + platform::InterruptSignal();
+    Fail(code, "interrupted; nothing was written");
+    platform::InterruptHandled();
+    return code;
+}
+
 int Main(int argc, char** argv) {
     Options o;
+    platform::PrepareConsole();
     if (std::optional<int> code = ParseOptions(argc, argv, o)) return *code;
-    InstallInterruptHandlers();
-    ApplyFormSettings(o.form);
+    platform::InstallInterruptHandlers();
 
     if (o.list) {
         std::string error;
@@ -421,6 +526,10 @@ int Main(int argc, char** argv) {
         return 0;
     }
 
+    // Outputs that meet each other or an input are refused before anything is read or made.
+    const std::vector<PlannedOutput> planned = PlanOutputs(o);
+    if (std::string clash = FindOutputClash(planned, o.inputs); !clash.empty()) return Fail(kExitUsage, clash);
+
     // The pair.
     Image a, b;
     std::string pairDescription;
@@ -430,13 +539,18 @@ int Main(int argc, char** argv) {
             return Fail(kExitUsage, "--size is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
         a = SunsetPicture(size.width, size.height);
         b = TilePicture(size.width, size.height);
-        pairDescription = "The built-in pictures, " + std::to_string(size.width) + "x" + std::to_string(size.height);
+        pairDescription = "The built-in pictures, " + SizeText(size.width, size.height);
     } else {
-        for (int k = 0; k < 2; ++k)
-            if (std::string error = LoadPicture(o.inputs[k], k == 0 ? a : b); !error.empty())
+        std::vector<std::string> notes;
+        for (int k = 0; k < 2; ++k) {
+            std::string note;
+            if (std::string error = LoadPicture(o.inputs[k], k == 0 ? a : b, note); !error.empty())
                 return Fail(kExitUsage, error);
-        pairDescription = o.inputs[0] + " (" + std::to_string(a.width) + "x" + std::to_string(a.height) + ") to " +
-                          o.inputs[1] + " (" + std::to_string(b.width) + "x" + std::to_string(b.height) + ")";
+            if (!note.empty()) notes.push_back(note);
+        }
+        for (const std::string& note : notes) Warn(note);
+        pairDescription = o.inputs[0] + " (" + SizeText(a.width, a.height) + ") to " + o.inputs[1] + " (" +
+                          SizeText(b.width, b.height) + ")";
     }
 
     // Where the transition goes. The default rectangle is as much as fits from
@@ -444,6 +558,7 @@ int Main(int argc, char** argv) {
     TransitionRequest base;
     base.frames = o.frames;
     base.seed = o.seed;
+    base.form = o.form;
     const Size screen = o.screen.value_or(Size{a.width, a.height});
     if (int64_t{screen.width} * screen.height > kMaxPixels)
         return Fail(kExitUsage, "--screen is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
@@ -465,11 +580,10 @@ int Main(int argc, char** argv) {
         if (placement.width == 0 || placement.height == 0)
             return Fail(kExitUsage, "nothing of the pictures lies beyond the corners: screen " +
                                         std::to_string(o.dstAt.x) + "," + std::to_string(o.dstAt.y) + " of " +
-                                        std::to_string(screen.width) + "x" + std::to_string(screen.height) + ", A " +
-                                        std::to_string(o.aAt.x) + "," + std::to_string(o.aAt.y) + " of " +
-                                        std::to_string(a.width) + "x" + std::to_string(a.height) + ", B " +
-                                        std::to_string(o.bAt.x) + "," + std::to_string(o.bAt.y) + " of " +
-                                        std::to_string(b.width) + "x" + std::to_string(b.height));
+                                        SizeText(screen.width, screen.height) + ", A " + std::to_string(o.aAt.x) +
+                                        "," + std::to_string(o.aAt.y) + " of " + SizeText(a.width, a.height) +
+                                        ", B " + std::to_string(o.bAt.x) + "," + std::to_string(o.bAt.y) + " of " +
+                                        SizeText(b.width, b.height));
         if (o.inputs.size() == 2 && (a.width != b.width || a.height != b.height))
             Warn("the pictures differ in size; the transition covers " + DescribePlacement(placement));
     }
@@ -490,12 +604,24 @@ int Main(int argc, char** argv) {
     // Every output is checked before any work, and staged until all of it has succeeded.
     // Missing folders are made, and removed again if the run fails.
     OutputFiles files;
+    std::vector<std::string> folders;
     for (const std::string& folder : {o.framesDir, o.gallery, FolderOf(o.webp), FolderOf(o.sheet)})
-        if (!folder.empty() && folder != ".")
+        if (!folder.empty()) folders.push_back(folder);
+    for (const std::string& folder : folders)
+        if (folder != ".")
             if (std::string error = files.MakeFolder(folder); !error.empty()) return Fail(kExitUsage, error);
     for (const std::string* file : {&o.webp, &o.sheet})
         if (!file->empty())
             if (std::string error = files.CheckFile(*file); !error.empty()) return Fail(kExitUsage, error);
+    // What killed runs left in these folders goes once their process is gone.
+    if (!o.framesDir.empty() || !o.gallery.empty() || !o.webp.empty() || !o.sheet.empty())
+        for (const std::string& folder : folders) files.RemoveLeftovers(folder);
+    if (!o.webp.empty()) {
+        std::string extension = std::filesystem::path(o.webp).extension().string();
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension != kAnimationFormat.extension)
+            Warn(o.webp + " will hold a " + kAnimationFormat.name + " animation, whatever its name says");
+    }
 
     std::vector<Job> jobs;
     const bool singleOutputs = !o.framesDir.empty() || !o.webp.empty() || !o.sheet.empty();
@@ -511,7 +637,7 @@ int Main(int argc, char** argv) {
             if (!p.implemented) continue;
             char stem[32];
             std::snprintf(stem, sizeof stem, "effect-%02d", p.effect);
-            jobs.push_back({p.effect, "", JoinPath(o.gallery, std::string(stem) + ".webp"),
+            jobs.push_back({p.effect, "", JoinPath(o.gallery, std::string(stem) + kAnimationFormat.extension),
                             JoinPath(o.gallery, std::string(stem) + "-sheet.png"), ""});
         }
         if (jobs.size() == galleryStart) return Fail(kExitFailed, "the module implements no effect");
@@ -519,6 +645,9 @@ int Main(int argc, char** argv) {
             jobs[j].label = "[" + std::to_string(j - galleryStart + 1) + "/" + std::to_string(jobs.size() - galleryStart) +
                             "] effect " + std::to_string(jobs[j].effect) + " " + EffectName(jobs[j].effect);
     }
+    std::vector<int32_t> effects;
+    for (const Job& job : jobs) effects.push_back(job.effect);
+    WarnUnusedOptions(o, effects);
 
     ProgressBar progress(true);
     Runner runner(o, files, progress, a, b, base);
@@ -529,16 +658,13 @@ int Main(int argc, char** argv) {
     page.delayMs = o.delayMs;
     page.holdMs = o.holdMs;
     page.command = CommandLine(argc, argv);
+    std::string shortfall;
     for (size_t j = 0; j < jobs.size(); ++j) {
         const Job& job = jobs[j];
         JobOutcome outcome;
         bool badInput = false;
         const std::string error = runner.Run(job, outcome, badInput);
-        if (Interrupted()) {
-            files.Discard();
-            Fail(128 + InterruptSignal(), "interrupted; nothing was written");
-            return 128 + InterruptSignal();
-        }
+        if (platform::Interrupted()) return Interrupt(files);
         if (!error.empty()) {
             files.Discard();
             Fail(badInput ? kExitUsage : kExitFailed, error);
@@ -549,13 +675,14 @@ int Main(int argc, char** argv) {
             }
             return badInput ? kExitUsage : kExitFailed;
         }
+        if (shortfall.empty()) shortfall = outcome.shortfall;
         const TransitionResult& r = outcome.result;
         const TimingSummary t = SummariseTiming(r.frameMs);
         const std::string form = DescribeForm(o.form, cpu, job.effect, clip.clipped.width);
         std::string line = "effect " + std::to_string(job.effect) + " (" + EffectName(job.effect) + "): " +
-                           std::to_string(o.frames) + " frames of " + std::to_string(screen.width) + "x" +
-                           std::to_string(screen.height) + ", " + Ms(t.mean) + " ms per frame (median " +
-                           Ms(t.median) + ", slowest " + Ms(t.max) + "), form " + form;
+                           std::to_string(o.frames) + " frames of " +
+                           Covered(clip.clipped, screen.width, screen.height) + ", " + Ms(t.mean) +
+                           " ms per frame (median " + Ms(t.median) + ", slowest " + Ms(t.max) + "), form " + form;
         if (r.askedTime) line += ", seed " + Hex(r.time);
         std::string warning;
         if (r.hostViolations > 0) {
@@ -564,20 +691,19 @@ int Main(int argc, char** argv) {
                       ": the module has a fault";
             Warn(warning);
         }
+        summary.push_back(line);
         if (j < galleryStart) {
-            summary.push_back(line);
             if (!job.framesDir.empty())
                 summary.push_back("  frames: " + JoinPath(job.framesDir, FrameName(0, o.frames)) + " .. " +
                                   FrameName(o.frames - 1, o.frames));
             if (!job.webp.empty()) summary.push_back("  animation: " + job.webp + " (" + Kb(outcome.webpBytes) + ")");
             if (!job.sheet.empty()) summary.push_back("  contact sheet: " + job.sheet + " (" + Kb(outcome.sheetBytes) + ")");
         } else {
-            summary.push_back(line);
             GalleryEntry entry;
             entry.effect = job.effect;
             entry.name = EffectName(job.effect);
-            entry.animation = job.webp.substr(job.webp.find_last_of('/') + 1);
-            entry.sheet = job.sheet.substr(job.sheet.find_last_of('/') + 1);
+            entry.animation = NameOf(job.webp);
+            entry.sheet = NameOf(job.sheet);
             entry.frames = o.frames;
             entry.width = screen.width;
             entry.height = screen.height;
@@ -591,10 +717,15 @@ int Main(int argc, char** argv) {
             page.entries.push_back(entry);
         }
     }
+    if (!shortfall.empty()) Warn(shortfall);
 
     if (!o.gallery.empty()) {
         page.sourceA = "source-a.png";
         page.sourceB = "source-b.png";
+        page.sourceAWidth = a.width;
+        page.sourceAHeight = a.height;
+        page.sourceBWidth = b.width;
+        page.sourceBHeight = b.height;
         for (const auto& [picture, name] : {std::pair{&a, page.sourceA}, std::pair{&b, page.sourceB}})
             if (std::string error = WritePng(*picture, files.Stage(JoinPath(o.gallery, name))); !error.empty()) {
                 files.Discard();
@@ -611,15 +742,9 @@ int Main(int argc, char** argv) {
         summary.push_back("gallery: " + index + " (" + std::to_string(page.entries.size()) + " effects: " +
                           ImplementedList(probes) + ")");
     }
-    if (Interrupted()) {
-        files.Discard();
-        return Fail(128 + InterruptSignal(), "interrupted; nothing was written");
-    }
+    if (platform::Interrupted()) return Interrupt(files);
     if (std::string error = files.Commit(); !error.empty()) return Fail(kExitFailed, error);
-    // Frames of an earlier, longer run in the same folder would read as part of this one.
-    if (!o.framesDir.empty())
-        for (int32_t n = o.frames; std::remove(JoinPath(o.framesDir, FrameName(n, o.frames)).c_str()) == 0; ++n) {
-        }
+    if (!o.framesDir.empty()) RemoveOtherFrames(o.framesDir, o.frames);
     if (!o.quiet)
         for (const std::string& line : summary) std::printf("%s\n", line.c_str());
     return 0;

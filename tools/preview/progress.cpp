@@ -1,14 +1,13 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
+#include "platform.h"
+
 namespace preview {
 
-ProgressBar::ProgressBar(bool wanted) : active_(wanted && isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar(bool wanted) : active_(wanted && platform::ErrorStreamIsTerminal()) {}
 
 void ProgressBar::Show(const std::string& label, int64_t done, int64_t total) {
     if (!active_ || total <= 0) return;
@@ -22,9 +21,8 @@ void ProgressBar::Show(const std::string& label, int64_t done, int64_t total) {
     std::string line = label + " [" + std::string(static_cast<size_t>(filled), '#') +
                        std::string(static_cast<size_t>(kBarWidth - filled), '-') + "] " + std::to_string(done) + "/" +
                        std::to_string(total);
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col)
-        line.resize(size.ws_col - 1);
+    if (const int columns = platform::TerminalColumns(); columns > 1 && line.size() >= static_cast<size_t>(columns))
+        line.resize(static_cast<size_t>(columns) - 1);
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     shown_ = true;

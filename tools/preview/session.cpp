@@ -6,10 +6,12 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <optional>
 
-#include "host/message_capture.h"
 #include "Veilshift/form_rules.h"
+#include "host/message_capture.h"
 #include "host/reference_host.h"
+#include "platform.h"
 
 namespace preview {
 namespace {
@@ -18,8 +20,10 @@ namespace {
 constexpr int32_t kScreenNumber = 1;
 constexpr int32_t kSourceANumber = 2;
 constexpr int32_t kSourceBNumber = 3;
-constexpr char kWhereModulesAre[] =
-    " (libVeilshift.so and the engine's components are loaded from this program's folder)";
+std::string WhereModulesAre() {
+    return std::string(" (") + platform::kModuleFile +
+           " and the engine's components are loaded from this program's folder)";
+}
 
 struct AxisNames {
     const char* unit;    // "columns" / "rows"
@@ -38,7 +42,8 @@ bool ClipAxis(int64_t& d, int64_t& a, int64_t& b, int64_t& size, const int64_t l
     for (int i = 0; i < 3; ++i) {
         const int64_t start = *corners[i];
         if (start >= 0) continue;
-        notes.push_back(std::to_string(-start) + " " + names.unit + " lay " + names.before + " " + kSurfaces[i]);
+        notes.push_back(std::to_string(std::min(-start, size)) + " " + names.unit + " lay " + names.before + " " +
+                        kSurfaces[i]);
         for (int64_t* corner : corners) *corner -= start;
         size += start;
         if (size <= 0) return false;
@@ -76,7 +81,8 @@ std::string JoinMessages(const std::vector<refhost::ShownMessage>& messages) {
     std::string text;
     for (const auto& m : messages) {
         if (!text.empty()) text += "\n";
-        text += m.caption.empty() ? m.text : m.caption + ": " + m.text;
+        const std::string caption = platform::ModuleText(m.caption), body = platform::ModuleText(m.text);
+        text += caption.empty() ? body : caption + ": " + body;
     }
     return text;
 }
@@ -110,6 +116,12 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
                                 const std::function<bool()>& interrupted) {
     TransitionResult result;
     try {
+        // The module reads its start-up switches when it connects, at the first Begin.
+        std::optional<platform::StartupSwitches> switches(std::in_place, request.form);
+        if (!switches->InForce()) {
+            result.error = "cannot give the module its start-up switches for --form " + request.form;
+            return result;
+        }
         refhost::Host host;
         if (request.seed) host.Control(refhost::Component::Corvane)->time = *request.seed;
         refhost::TestSurface& screen = host.AddSurface(kScreenNumber, request.screenWidth, request.screenHeight);
@@ -128,6 +140,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
                                p.b.y, p.width, p.height, request.effect);
             result.moduleMessage = JoinMessages(capture.Finish());
         }
+        switches.reset();
         if (!begun) {
             const ClipOutcome clip = ClipPlacement(p, request.screenWidth, request.screenHeight, request.a->width,
                                                    request.a->height, request.b->width, request.b->height);
@@ -169,7 +182,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
         host.End();
         result.hostViolations = host.Violations() + (host.SurfacesIntact() ? 0 : 1);
     } catch (const std::exception& e) {
-        result.error = std::string("cannot run the module: ") + e.what() + kWhereModulesAre;
+        result.error = std::string("cannot run the module: ") + e.what() + WhereModulesAre();
     }
     return result;
 }
@@ -177,6 +190,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
 std::vector<EffectProbe> ProbeEffects(std::string& error) {
     std::vector<EffectProbe> probes;
     try {
+        const platform::StartupSwitches switches("auto");
         refhost::Host host;
         constexpr int32_t kSide = 16;
         host.AddSurface(kScreenNumber, kSide, kSide);
@@ -196,7 +210,7 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
             probes.push_back(probe);
         }
     } catch (const std::exception& e) {
-        error = std::string("cannot run the module: ") + e.what() + kWhereModulesAre;
+        error = std::string("cannot run the module: ") + e.what() + WhereModulesAre();
         probes.clear();
     }
     return probes;
@@ -204,31 +218,9 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
 
 veilshift::ProcessorFeatures DetectProcessor() { return veilshift::DetectProcessorFeatures(); }
 
-// The module reads these at its first Begin, in place of its two registry
-// values; every Host loads the module afresh, so they apply to the next one.
-bool ApplyFormSettings(const std::string& form) {
-    const char* mmx = nullptr;
-    const char* sse = nullptr;
-    if (form == "auto") {
-    } else if (form == "scalar") {
-        mmx = "0";
-        sse = "0";
-    } else if (form == "mmx") {
-        mmx = "1";
-        sse = "0";
-    } else if (form == "sse") {
-        mmx = "1";
-        sse = "1";
-    } else {
-        return false;
-    }
-    if (mmx != nullptr) setenv("TESSARY_STARTUP_MMX", mmx, 1); else unsetenv("TESSARY_STARTUP_MMX");
-    if (sse != nullptr) setenv("TESSARY_STARTUP_SSE", sse, 1); else unsetenv("TESSARY_STARTUP_SSE");
-    return true;
-}
+bool FormApplies(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
 
 namespace {
-bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
 
 // The module's start-up rule: MMX unless switched off and the processor has
 // it; SSE only when asked for, with MMX on, and the processor has it.
@@ -244,7 +236,7 @@ veilshift::FormSettings SettingsFor(const std::string& form, const veilshift::Pr
 std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
                     int32_t width) {
     const veilshift::FormSettings settings = SettingsFor(form, cpu);
-    if (!UsesTheCrossfade(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(cpu));
+    if (!FormApplies(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(cpu));
     const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
     return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact " : "grouped ") +
            veilshift::InstructionSetName(choice.set);
@@ -260,7 +252,7 @@ std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeat
     if (has.empty()) has = "none of mmx, sse, sse2, avx2";
     const std::string asked = form == "auto" ? "auto" : form + " asked";
     const bool grouping = form != "scalar" && cpu.mmx;
-    if (UsesTheCrossfade(effect) && width < 4 && grouping)
+    if (FormApplies(effect) && width < 4 && grouping)
         return ran + " (" + asked + ", rectangle narrower than 4 pixels)";
     return ran + " (" + asked + "; processor has " + has + ")";
 }

@@ -50,6 +50,7 @@ struct TransitionRequest {
     int32_t screenHeight = 0;
     Placement placement;
     std::optional<uint32_t> seed;  // the host timer's answer; unset keeps the host's own
+    std::string form = "auto";     // the module's start-up switches: auto, scalar, mmx or sse
 };
 
 struct FrameInfo {
@@ -86,9 +87,9 @@ inline constexpr int32_t kEffectTableSize = 42;
 
 // What this processor offers the module's forms, read as the module reads it.
 veilshift::ProcessorFeatures DetectProcessor();
-// Sets the module's own start-up settings (the environment stand-ins for its two
-// registry values) for `form`: auto, scalar, mmx or sse. False for another word.
-bool ApplyFormSettings(const std::string& form);
+// Whether the start-up switches (--form) reach `effect`: the crossfade and the
+// two effects drawn with it.
+bool FormApplies(int32_t effect);
 // What the module runs for `effect` with the settings `form` sets, on a
 // processor with `cpu` and a rectangle `width` pixels wide, decided by the
 // module's own rules (Veilshift/form_rules.h): the crossfade's arithmetic

@@ -1,4 +1,4 @@
-#include "webp_output.h"
+#include "animation_output.h"
 
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -6,6 +6,8 @@
 #include <cstdio>
 
 namespace preview {
+
+const AnimationFormat kAnimationFormat = {"WebP", ".webp", "--webp", true};
 
 struct AnimationWriter::State {
     WebPAnimEncoder* encoder = nullptr;
@@ -82,5 +84,7 @@ std::string AnimationWriter::Write(const std::string& path) {
     if (!error.empty()) std::remove(path.c_str());
     return error;
 }
+
+std::string AnimationWriter::Shortfall() const { return {}; }
 
 }  // namespace preview

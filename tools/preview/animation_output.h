@@ -1,5 +1,7 @@
-// One animated WebP, built frame by frame with libwebp's animation encoder and
-// written in one piece at the end.
+// The animated output: one file built frame by frame and written in one piece
+// at the end. Natively an animated WebP through libwebp's animation encoder
+// (webp_output.cpp); on Windows an animated GIF through the Windows Imaging
+// Component (gif_output.cpp).
 #pragma once
 
 #include <memory>
@@ -8,6 +10,14 @@
 #include "image.h"
 
 namespace preview {
+
+struct AnimationFormat {
+    const char* name;        // "WebP"
+    const char* extension;   // ".webp"
+    const char* longOption;  // "--webp"
+    bool hasQuality;         // --quality applies
+};
+extern const AnimationFormat kAnimationFormat;
 
 struct AnimationSettings {
     int quality = 80;       // 0..100, lossy
@@ -25,6 +35,9 @@ public:
     std::string Add(const Image& frame, int durationMs);
     // Assembles the animation and writes it to `path`. Empty on success.
     std::string Write(const std::string& path);
+    // What the encoder could not store (such as frame times), in words; empty
+    // when the file holds everything asked for.
+    std::string Shortfall() const;
 
 private:
     struct State;

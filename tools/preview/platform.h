@@ -1,0 +1,68 @@
+// What the tool asks of the operating system, in one place: platform_posix.cpp
+// answers on Linux, platform_win32.cpp on Windows. Everything else in the tool
+// is the same source on both.
+#pragma once
+
+#include <string>
+
+namespace preview::platform {
+
+// The file the module is loaded from, for messages ("libVeilshift.so").
+extern const char* const kModuleFile;
+// Whether two spellings that differ only in letter case name the same file.
+extern const bool kCaseInsensitivePaths;
+
+int ProcessId();
+// False once no process with this id runs any more.
+bool ProcessRunning(int pid);
+
+// Renames `from` to `to`, replacing a file already at `to`. Empty on success,
+// else the system's reason.
+std::string MoveIntoPlace(const std::string& from, const std::string& to);
+// Whether this process may create files in `folder`. Empty when it may, else
+// the system's reason.
+std::string CanWriteInto(const std::string& folder);
+
+// Ctrl+C and its kin (SIGINT, SIGTERM, SIGHUP; the console's Ctrl+C, Ctrl+Break
+// and close) set a flag once InstallInterruptHandlers has run, so that the work
+// loops can stop and clean up instead of dying with files half written.
+// InterruptSignal is the number the exit status adds to 128.
+void InstallInterruptHandlers();
+bool Interrupted();
+int InterruptSignal();
+// Called once the clean-up after an interruption is over: a console that is
+// being closed waits for it before it ends the process.
+void InterruptHandled();
+
+// The module's message text as the tool prints it (UTF-8): on Windows the
+// module writes Shift-JIS, elsewhere UTF-8 already.
+std::string ModuleText(const std::string& text);
+// Makes a console show the tool's UTF-8 output as such (Windows).
+void PrepareConsole();
+
+// Standard error is a terminal that understands "\r" and "ESC [ K"; its width
+// in columns (0 when unknown).
+bool ErrorStreamIsTerminal();
+int TerminalColumns();
+
+// The module's two start-up switches for the crossfade ("MMX", "SSE"), in
+// force for the lifetime of this object: the module reads them at its first
+// Begin. `form` is auto (both absent), scalar, mmx or sse. Natively they are
+// the module's environment stand-ins; on Windows a private copy of the
+// module's registry key, so the user's own settings are neither read nor
+// touched.
+class StartupSwitches {
+public:
+    explicit StartupSwitches(const std::string& form);
+    ~StartupSwitches();
+    StartupSwitches(const StartupSwitches&) = delete;
+    StartupSwitches& operator=(const StartupSwitches&) = delete;
+    // False when the switches could not be set up: the module would then read
+    // the user's own settings.
+    bool InForce() const;
+
+private:
+    void* state_ = nullptr;
+};
+
+}  // namespace preview::platform
