@@ -40,12 +40,23 @@ MosaicForms ChooseMosaicForms(const ProcessorFeatures& features) {
     }
 }
 
-RippleFn ChooseRipple(const ProcessorFeatures& features) {
+RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSource) {
+    if (destinationMeetsSource) return Ripple_Scalar;  // one picture on every processor
 #if VEILSHIFT_WIDE_FORMS
     if (DecideVectorSet(features) == InstructionSet::Avx2) return Ripple_Avx2;
 #endif
     static_cast<void>(features);
-    return Ripple_Scalar;  // the ripple has no SSE2 form
+    return Ripple_Scalar;  // the direct walk has no SSE2 form
+}
+
+RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
+    switch (DecideVectorSet(features)) {
+#if VEILSHIFT_WIDE_FORMS
+        case InstructionSet::Avx2: return RipplePasses_Avx2;
+        case InstructionSet::Sse2: return RipplePasses_Sse2;
+#endif
+        default: return RipplePasses_Scalar;
+    }
 }
 
 SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {

@@ -10,6 +10,7 @@
 
 #include "mix_vector.h"
 #include "ripple_forms.h"
+#include "ripple_passes.h"
 #include "ripple_strips.h"
 
 #if !defined(__AVX2__)
@@ -116,7 +117,85 @@ void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& 
     }
 }
 
+// The two passes eight pixels at a time, each pixel gathered as a 32-bit word.
+// Eight 32-bit words at base + offsets[k] * kScale bytes. The gather writes
+// only the lanes its mask selects and keeps the others, so the register it
+// writes is one of its inputs: without a fresh zero register each time, every
+// gather of a loop would wait for the one before it that happened to get the
+// same register. The empty asm keeps the compiler from dropping the zero and
+// the all-ones mask as having no effect.
+template <int kScale>
+inline __m256i GatherWords(const int* base, __m256i offsets) {
+    __m256i kept = _mm256_setzero_si256();
+    __m256i mask = _mm256_set1_epi32(-1);
+    asm("" : "+x"(kept), "+x"(mask));
+    return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, kScale);
+}
+
+static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
+struct Avx2Passes {
+    // Columns [from, to) of D's row v; `from` a multiple of 8.
+    static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
+        const int* const moves = f.rowShifts + v;
+        const int* const mixed = reinterpret_cast<const int*>(f.mixed);
+        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        int32_t i = from;
+        for (; to - i >= 8; i += 8) {
+            const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
+            const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
+            const __m256i x = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(i), lanes), move);
+            const __m256i offsets = _mm256_add_epi32(x, _mm256_add_epi32(x, x));
+            StorePixels(ImagePixel(f, i, v), GatherWords<1>(mixed, offsets));
+        }
+        GatherColumns(f, v, i, to);
+    }
+
+    static void MoveTile(const PassFrame& f, const PassTile& t) {
+        constexpr int32_t kGroups = kPassStrip / 8;
+        const int32_t wholeGroups = (t.end - t.first) / 8;
+        __m256i terms[kGroups], shifts[kGroups];
+        for (int32_t g = 0; g < wholeGroups; ++g) {
+            terms[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.terms + g * 8));
+            shifts[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + t.first + g * 8));
+        }
+        auto wholeRow = [&](int32_t j) {
+            const int* const row = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
+            uint8_t* const out = f.dst + j * f.dstPitch + ptrdiff_t{t.first} * 3;
+            for (int32_t g = 0; g < kGroups; ++g) StorePixels(out + g * 24, GatherWords<1>(row, terms[g]));
+        };
+        auto row = [&](int32_t j, ColumnSpan span, bool allInside) {
+            const int* const rowOfD = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
+            uint8_t* const out = f.dst + j * f.dstPitch;
+            // The whole groups inside the span; the columns around them one by one.
+            const int32_t groupsFrom = (span.begin - t.first + 7) / 8;
+            const int32_t groupsTo = std::max(groupsFrom, std::min(wholeGroups, (span.end - t.first) / 8));
+            MoveColumns(f, t, j, span.begin, std::min(span.end, t.first + groupsFrom * 8), allInside);
+            const __m256i belowTop = _mm256_set1_epi32(-j - 1);
+            const __m256i belowBottom = _mm256_set1_epi32(f.height - j);
+            for (int32_t g = groupsFrom; g < groupsTo; ++g) {
+                const int32_t i = t.first + g * 8;
+                if (!allInside) {
+                    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(shifts[g], belowTop),
+                                                            _mm256_cmpgt_epi32(belowBottom, shifts[g]));
+                    const int lanesInside = _mm256_movemask_ps(_mm256_castsi256_ps(inside));
+                    if (lanesInside != 0xFF) {
+                        if (lanesInside != 0) MoveColumns(f, t, j, i, i + 8, false);
+                        continue;
+                    }
+                }
+                StorePixels(out + ptrdiff_t{i} * 3, GatherWords<1>(rowOfD, terms[g]));
+            }
+            MoveColumns(f, t, j, std::max(span.begin, t.first + groupsTo * 8), span.end, allInside);
+        };
+        WalkTile(f, t, wholeRow, row);
+    }
+};
+
 }  // namespace
+
+void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunRipplePasses<Avx2Passes>(frame, buffers, MixRow_Avx2);
+}
 
 void Ripple_Avx2(const RippleFrame& frame) {
     const int32_t alpha = frame.weights.alpha;
