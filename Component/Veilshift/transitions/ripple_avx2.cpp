@@ -1,12 +1,17 @@
-// The AVX2 form of the ripple (x86-64 build, built with -mavx2, called only
-// when UseAVX2 is set): eight pixels at a time, each source pixel read as one
+// The AVX2 forms of the ripple (built with -mavx2, chosen only where the
+// processor has AVX2).
+//
+// The direct walk: eight pixels at a time, each source pixel read as one
 // 32-bit word into a vector lane, the eight mixed by 16-bit multipliers and
 // packed back into 24 bytes. Groups with a pixel whose source lies outside the
 // rectangle, and the last column of each source row, go through the scalar
 // pixel code.
+//
+// The two passes: the source rows mixed 32 bytes at a time, then eight pixels
+// at a time gathered (their row shifts too) and packed into 24 bytes.
 #include <immintrin.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "mix_vector.h"
 #include "ripple_forms.h"
@@ -20,16 +25,10 @@
 namespace veilshift {
 namespace {
 
-inline int32_t LoadWord(const uint8_t* p) {
-    int32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
-
 // Eight source pixels, one per 32-bit lane (the fourth byte is the next
 // pixel's first, unused).
 inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
-    auto word = [&](int k) { return LoadWord(SourcePixel(start, rowTerm, columnTerms[k])); };
+    auto word = [&](int k) { return static_cast<int>(LoadPixelWord(SourcePixel(start, rowTerm, columnTerms[k]))); };
     __m128i low = _mm_cvtsi32_si128(word(0));
     low = _mm_insert_epi32(low, word(1), 1);
     low = _mm_insert_epi32(low, word(2), 2);
@@ -134,18 +133,23 @@ inline __m256i GatherWords(const int* base, __m256i offsets) {
 
 static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
 struct Avx2Passes {
-    // Columns [from, to) of D's row v; `from` a multiple of 8.
+    // Columns [from, to) of D's row v; `from` the first column of a strip.
     static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
         const int* const moves = f.rowShifts + v;
         const int* const mixed = reinterpret_cast<const int*>(f.mixed);
-        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        const __m256i eight = _mm256_set1_epi32(8);
+        __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
         int32_t i = from;
-        for (; to - i >= 8; i += 8) {
-            const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
-            const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
-            const __m256i x = _mm256_add_epi32(_mm256_add_epi32(_mm256_set1_epi32(i), lanes), move);
-            const __m256i offsets = _mm256_add_epi32(x, _mm256_add_epi32(x, x));
-            StorePixels(ImagePixel(f, i, v), GatherWords<1>(mixed, offsets));
+        while (to - i >= 8) {
+            uint8_t* out = ImagePixel(f, i, v);
+            const int32_t stripEnd = std::min(to, i + kPassStrip);
+            for (; stripEnd - i >= 8; i += 8, out += 24) {
+                const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
+                const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
+                const __m256i x = _mm256_add_epi32(columns, move);
+                StorePixels(out, GatherWords<1>(mixed, _mm256_add_epi32(x, _mm256_add_epi32(x, x))));
+                columns = _mm256_add_epi32(columns, eight);
+            }
         }
         GatherColumns(f, v, i, to);
     }

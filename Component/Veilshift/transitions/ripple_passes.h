@@ -24,24 +24,10 @@ namespace {
 constexpr int32_t kPassStrip = kRipplePassStripColumns;
 constexpr ptrdiff_t kPassStripRow = kRipplePassStripRowBytes;
 
-inline uint32_t LoadPixelWord(const uint8_t* p) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
-inline void StorePixelWord(uint8_t* p, uint32_t word) { std::memcpy(p, &word, 4); }
-
 // The frame and its buffers as locals (why: StripFrame).
-struct PassFrame {
+struct PassFrame : StripFrame {
     PassFrame(const RippleFrame& f, const RipplePassBuffers& p)
-        : dst(f.dst),
-          a(f.a),
-          b(f.b),
-          dstPitch(f.dstPitch),
-          aPitch(f.aPitch),
-          bPitch(f.bPitch),
-          width(f.width),
-          height(f.height),
+        : StripFrame(f),
           image(p.image),
           stripStride(p.stripStride),
           mixed(p.mixedRow + ptrdiff_t{f.width} * 3),
@@ -51,11 +37,6 @@ struct PassFrame {
         lowestRowShift = *lowest;
         highestRowShift = *highest;
     }
-    uint8_t* const dst;
-    const uint8_t* const a;
-    const uint8_t* const b;
-    const ptrdiff_t dstPitch, aPitch, bPitch;
-    const int32_t width, height;
     uint8_t* const image;
     const ptrdiff_t stripStride;
     uint8_t* const mixed;              // pixel 0 of the mixed row
@@ -173,22 +154,31 @@ inline void BoundShifts(const RippleFrame& f, const RipplePassBuffers& p) {
     std::fill(rows + f.height, rows + 2 * f.height, 0);
 }
 
-// Pass 1 takes a row in pieces, and while it gathers one piece of row v it
-// asks for the same piece of the sources' row v + 1, which the row mix reads next.
+// Pass 1 takes a row in pieces. The row mix runs ahead of the gather only as
+// far as the gather reads (a piece and the farthest row shift), so that its
+// reading of the sources overlaps the gathering; and while a piece of row v
+// is gathered, the same piece of the sources' row v + 1 is asked for.
 constexpr int32_t kGatherPiece = 128;
 
 template <typename Passes>
 void RunRipplePasses(const RippleFrame& frame, const RipplePassBuffers& buffers, MixRowFn mixRow) {
     BoundShifts(frame, buffers);
     const PassFrame f(frame, buffers);
-    const size_t rowBytes = static_cast<size_t>(f.width) * 3;
+    const int32_t reach = std::max(-f.lowestRowShift, f.highestRowShift);  // 0..width
     for (int32_t v = 0; v < f.height; ++v) {
         const uint8_t* const a = f.a + v * f.aPitch;
         const uint8_t* const b = f.b + v * f.bPitch;
-        mixRow(f.mixed, a, b, rowBytes, frame.weights, false);
         const bool last = v + 1 == f.height;
+        int32_t mixedTo = 0;
         for (int32_t from = 0; from < f.width; from += kGatherPiece) {
             const int32_t to = f.width - from > kGatherPiece ? from + kGatherPiece : f.width;
+            const int32_t needed = f.width - to > reach ? to + reach : f.width;
+            if (needed > mixedTo) {
+                const ptrdiff_t start = ptrdiff_t{mixedTo} * 3;
+                mixRow(f.mixed + start, a + start, b + start, static_cast<size_t>(needed - mixedTo) * 3u,
+                       frame.weights, false);
+                mixedTo = needed;
+            }
             for (ptrdiff_t byte = ptrdiff_t{from} * 3; !last && byte < ptrdiff_t{to} * 3; byte += 64) {
                 __builtin_prefetch(a + f.aPitch + byte, 0, 2);
                 __builtin_prefetch(b + f.bPitch + byte, 0, 2);
