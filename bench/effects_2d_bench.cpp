@@ -6,12 +6,15 @@
 // The mosaic is measured at block sizes 1 (the ends of a transition: a blend
 // per pixel), 19 and 97 (mid-transition) with alpha 100; the ripple at its
 // peak (frame 30 of 60: the largest shifts, 17 waves across) and at frame 0
-// (no shift: a copy of source A), shift tables and their allocation included.
+// (no shift: a copy of source A), with the scratch a transition makes at Begin
+// (made once, outside the timing), and at the peak without it as well
+// (peak_direct: the direct walk, shift tables allocated every frame).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "Veilshift/mul_table.h"
 #include "Veilshift/startup_settings.h"
@@ -54,19 +57,23 @@ void Mosaic(benchmark::State& state, Form form, FrameSize size, int32_t blockSiz
     CountPerPixel(state, size);
 }
 
-void Ripple(benchmark::State& state, Form form, FrameSize size, int32_t progress) {
+void Ripple(benchmark::State& state, Form form, FrameSize size, int32_t progress, bool withScratch) {
     FrameSet& f = Frames(size);
     FlagScope flags(form);
+    veilshift::RippleScratch scratch;
+    if (withScratch) veilshift::MakeRippleScratch(scratch, size.width, size.height);
     for (auto _ : state) {
-        veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, 60);
+        veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, 60,
+                              withScratch ? &scratch : nullptr);
         benchmark::ClobberMemory();
     }
+    veilshift::ReleaseRippleScratch(scratch);
     CountPerPixel(state, size);
 }
 
 const bool registered = [] {
     const Form mosaicForms[] = {{"scalar", false, false}, {"sse2", true, false}, {"avx2", true, true}};
-    const Form rippleForms[] = {{"scalar", false, false}, {"avx2", true, true}};
+    const Form rippleForms[] = {{"scalar", false, false}, {"sse2", true, false}, {"avx2", true, true}};
     for (const Form& form : mosaicForms) {
         if (!Available(form)) {
             std::fprintf(stderr, "veilshift_bench: this processor cannot run the %s form; not measured\n", form.name);
@@ -82,10 +89,11 @@ const bool registered = [] {
     for (const Form& form : rippleForms) {
         if (!Available(form)) continue;
         for (const FrameSize size : benchsupport::kFrameSizes)
-            for (const auto& [param, progress] : {std::pair{"peak", 30}, std::pair{"progress0", 0}}) {
+            for (const auto& [param, progress, withScratch] :
+                 {std::tuple{"peak", 30, true}, std::tuple{"progress0", 0, true}, std::tuple{"peak_direct", 30, false}}) {
                 const std::string name =
                     std::string("Effect31/") + form.name + "/" + benchsupport::SizeName(size) + "/" + param;
-                benchmark::RegisterBenchmark(name.c_str(), Ripple, form, size, progress)->UseRealTime();
+                benchmark::RegisterBenchmark(name.c_str(), Ripple, form, size, progress, withScratch)->UseRealTime();
             }
     }
     return true;

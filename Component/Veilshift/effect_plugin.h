@@ -9,6 +9,7 @@
 #include "memory.h"
 #include "render3d/soft_renderer.h"
 #include "shatter/shatter_mesh.h"
+#include "transitions/ripple.h"
 
 namespace veilshift {
 
@@ -82,6 +83,7 @@ public:
     SoftRenderer renderer;
     GrowableArray<ShatterPiece> pieces;
     Vec3 pictureCorner{};
+    RippleScratch ripple;
 };
 
 // One frame of one effect. EffectPlugin::Draw is the only caller, and calls it

@@ -49,7 +49,7 @@ constexpr BuiltTable BuildEffectTable() {
     BuiltTable table;
     Describe(table, 1, DrawCrossfadeFrame);
     Describe(table, 6, DrawMosaicFrame);
-    Describe(table, 31, DrawRippleFrame);
+    Describe(table, 31, DrawRippleFrame, PrepareRipple, ReleaseRipple);
     Describe(table, 34, DrawShatterFrame, PrepareShatter, ReleaseShatter);
     Describe(table, 40, DrawAxisXFrame, PrepareWorkSurface, ReleaseWorkSurface);
     Describe(table, 41, DrawAxisYFrame, PrepareWorkSurface, ReleaseWorkSurface);

@@ -13,12 +13,16 @@
 //     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
 //     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
 //     MMX form.
-// The mosaic's row mix, patterns and copies, the ripple's pixel pass and the
+// The mosaic's row mix, patterns and copies, the ripple's two passes and the
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
-// SSE2, else scalar code, whatever the switches say. "MMX" = 0 selects the
-// crossfade's exact arithmetic and nothing else; it changes no byte of any
-// other effect, so it does not slow them down either. The span filler takes
-// its scalar form wherever the texels meet the pixels being drawn.
+// SSE2, else scalar code, whatever the switches say. The ripple's direct walk
+// (frames without the transition's scratch, and frames that move all columns
+// alike) runs in AVX2 code, else scalar code; where the destination may share
+// bytes with a source it runs in scalar code on every processor
+// (transitions/ripple.h). "MMX" = 0 selects the crossfade's exact arithmetic
+// and nothing else; it changes no byte of any other effect, so it does not
+// slow them down either. The span filler takes its scalar form wherever the
+// texels meet the pixels being drawn.
 //
 // SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
 // that saves the XMM and YMM registers (processor_features.h). A build for a
@@ -65,12 +69,23 @@ MosaicForms ChooseMosaicForms(const ProcessorFeatures& features) {
     }
 }
 
-RippleFn ChooseRipple(const ProcessorFeatures& features) {
+RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSource) {
+    if (destinationMeetsSource) return Ripple_Scalar;  // one picture on every processor
 #if VEILSHIFT_WIDE_FORMS
     if (DecideVectorSet(features) == InstructionSet::Avx2) return Ripple_Avx2;
 #endif
     static_cast<void>(features);
-    return Ripple_Scalar;  // the ripple has no SSE2 form
+    return Ripple_Scalar;  // the direct walk has no SSE2 form
+}
+
+RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
+    switch (DecideVectorSet(features)) {
+#if VEILSHIFT_WIDE_FORMS
+        case InstructionSet::Avx2: return RipplePasses_Avx2;
+        case InstructionSet::Sse2: return RipplePasses_Sse2;
+#endif
+        default: return RipplePasses_Scalar;
+    }
 }
 
 SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {

@@ -128,6 +128,37 @@ void AllocationFailureTest::WalkFailures(int32_t effect) {
     RecordProperty("allocations", static_cast<int>(reached));
 }
 
+// The ripple's scratch is made at Begin and never fails it: without its shift
+// tables each frame allocates its own, without the passes' block the frames
+// are walked directly, and either way they are the frames of a session with it.
+TEST_F(AllocationFailureTest, RippleBeginsAndDrawsWithoutItsScratch) {
+    effect_ = 31;
+    Load();
+    ASSERT_TRUE(Begin());  // connected: what follows allocates only for the effect
+    std::vector<std::vector<uint8_t>> expected;
+    for (auto [progress, total] : kFrames) {
+        module->Plugin().Draw(progress, total);
+        expected.push_back(Dst().Snapshot());
+    }
+    for (int64_t failing : {1, 2}) {  // the shift tables, then the passes' block
+        SCOPED_TRACE(testing::Message() << "allocation " << failing << " of Begin fails");
+        Dst().FillRandom(1);
+        veilshift::FailAllocationsFrom(failing);
+        ASSERT_TRUE(Begin());
+        EXPECT_EQ(veilshift::AllocationCount(), failing);
+        veilshift::FailAllocationsFrom(0);
+        for (size_t f = 0; f < std::size(kFrames); ++f) {
+            module->Plugin().Draw(kFrames[f].first, kFrames[f].second);
+            EXPECT_EQ(Dst().Snapshot(), expected[f]) << "frame " << f;
+        }
+        // Frames before the last allocate their tables only where the scratch has none.
+        EXPECT_EQ(veilshift::AllocationCount(), failing == 1 ? 8 : 0);
+    }
+    module->Plugin().End();
+    module->Unload();
+    EXPECT_EQ(module->Outstanding(), 0);
+}
+
 class AllocationFailure : public AllocationFailureTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(AllocationFailure, EveryAllocationOfBeginAndDrawMayFail) { WalkFailures(GetParam()); }

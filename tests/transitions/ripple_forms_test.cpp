@@ -1,4 +1,5 @@
-// The ripple's processor forms called directly with shift tables of our own:
+// The ripple's processor forms, the direct walk's and the two passes', called
+// directly with shift tables of our own:
 // random moves far past every edge (the terms of a pixel that is not drawn may
 // lie anywhere), columns that alternate so that no two neighbours read the
 // same source row, and source rectangles that end exactly where readable
@@ -25,10 +26,24 @@ struct RippleForm {
     veilshift::RippleFn fill;
 };
 
+// The two-pass forms with a block of their own for every frame.
+template <veilshift::RipplePassesFn kPasses>
+void WithPassBlock(const veilshift::RippleFrame& frame) {
+    std::vector<uint8_t> block(veilshift::RipplePassBytes(frame.width, frame.height));
+    ASSERT_FALSE(block.empty());
+    kPasses(frame, veilshift::CarveRipplePassBuffers(block.data(), frame.width, frame.height));
+}
+
 std::vector<RippleForm> AllRippleForms() {
-    std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar}};
+    std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar},
+                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>}};
 #if VEILSHIFT_WIDE_FORMS
-    if (veilshift::DetectProcessorFeatures().avx2) forms.push_back({"avx2", veilshift::Ripple_Avx2});
+    const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
+    if (features.sse2) forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
+    if (features.avx2) {
+        forms.push_back({"avx2", veilshift::Ripple_Avx2});
+        forms.push_back({"passes_avx2", WithPassBlock<veilshift::RipplePasses_Avx2>});
+    }
 #endif
     return forms;
 }

@@ -1,11 +1,13 @@
 // Effect 31: the shift tables (worked examples, the formula entry by entry, the
 // same bits in every build and x87 precision), exact frames against a per-pixel
-// model, allocation failure, the host calls, and whole sessions.
+// model with and without the transition's scratch, allocation failure, one
+// surface in several roles, the host calls, and whole sessions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -185,10 +187,12 @@ TEST(RippleShifts, TablesAreTheSameInEveryBuild) {
 }
 
 // The frame pixel by pixel: displacements evaluated per pixel, the mix from
-// the definition of the blend table, unmoved where the position leaves the rectangle.
-PixelModel RippleModel(const Stage& s, int32_t progress, int32_t total, int32_t* kept) {
-    return [&s, progress, total, kept](int32_t i, int32_t j, Rgb& colour) {
-        const Rect& r = s.rect;
+// the definition of the blend table, unmoved where the position leaves the
+// rectangle. The sources are read from `srcA` and `srcB` as they are when the
+// model is asked.
+PixelModel RippleModel(const TestSurface& srcA, const TestSurface& srcB, const Rect& r, int32_t progress,
+                       int32_t total, int32_t* kept) {
+    return [&srcA, &srcB, r, progress, total, kept](int32_t i, int32_t j, Rgb& colour) {
         const int64_t u = int64_t{i} + ModelShift(j - r.height / 2, r.width, progress, total);
         const int64_t v = int64_t{j} + ModelShift(i - r.width / 2, r.width, progress, total);
         if (u < 0 || u >= r.width || v < 0 || v >= r.height) {
@@ -196,29 +200,44 @@ PixelModel RippleModel(const Stage& s, int32_t progress, int32_t total, int32_t*
             return false;
         }
         const int32_t alpha = static_cast<int32_t>(int64_t{progress} * 255 / total);
-        const Rgb a = s.srcA->GetPixel(r.ax + static_cast<int32_t>(u), r.ay + static_cast<int32_t>(v));
-        const Rgb b = s.srcB->GetPixel(r.bx + static_cast<int32_t>(u), r.by + static_cast<int32_t>(v));
+        const Rgb a = srcA.GetPixel(r.ax + static_cast<int32_t>(u), r.ay + static_cast<int32_t>(v));
+        const Rgb b = srcB.GetPixel(r.bx + static_cast<int32_t>(u), r.by + static_cast<int32_t>(v));
         for (int k = 0; k < 3; ++k) colour[k] = MixModel(a[k], b[k], alpha);
         return true;
     };
 }
 
-void Draw(Stage& s, int32_t progress, int32_t total) {
+PixelModel RippleModel(const Stage& s, int32_t progress, int32_t total, int32_t* kept) {
+    return RippleModel(*s.srcA, *s.srcB, s.rect, progress, total, kept);
+}
+
+void Draw(Stage& s, int32_t progress, int32_t total, const veilshift::RippleScratch* scratch = nullptr) {
     const Rect& r = s.rect;
     RippleRect(s.dst.get(), r.dx, r.dy, s.srcA.get(), r.ax, r.ay, s.srcB.get(), r.bx, r.by, r.width, r.height,
-               progress, total);
+               progress, total, scratch);
 }
+
+// A transition's scratch for the rectangle, as much as storage gives.
+class ScratchScope {
+public:
+    ScratchScope(int32_t width, int32_t height) { veilshift::MakeRippleScratch(scratch, width, height); }
+    ~ScratchScope() { veilshift::ReleaseRippleScratch(scratch); }
+    ScratchScope(const ScratchScope&) = delete;
+    ScratchScope& operator=(const ScratchScope&) = delete;
+    veilshift::RippleScratch scratch;
+};
 
 // One frame on a fresh stage, checked against the per-pixel model: the
 // rectangle as modelled (at progress 0 exactly source A), the sources
 // untouched, the guards whole. Returns how many pixels the model kept.
-int32_t ExpectFrameMatchesModel(const Rect& rect, uint32_t seed, int32_t progress, int32_t total) {
+int32_t ExpectFrameMatchesModel(const Rect& rect, uint32_t seed, int32_t progress, int32_t total,
+                                const veilshift::RippleScratch* scratch = nullptr) {
     Stage s(rect, seed);
     const std::vector<uint8_t> a = s.srcA->Snapshot(), b = s.srcB->Snapshot();
     int32_t kept = 0;
     const std::vector<uint8_t> expected = ExpectedPicture(*s.dst, s.dst->Snapshot(), rect.dx, rect.dy, rect.width,
                                                           rect.height, RippleModel(s, progress, total, &kept));
-    Draw(s, progress, total);
+    Draw(s, progress, total, scratch);
     EXPECT_TRUE(SamePicture(*s.dst, expected)) << rect.width << "x" << rect.height << " frame " << progress << "/"
                                                 << total;
     EXPECT_EQ(s.srcA->Snapshot(), a);
@@ -310,6 +329,100 @@ TEST_F(Ripple, NothingIsAskedOrDrawnForAnEmptyRectangleOrWithoutTheTable) {
     EXPECT_EQ(s.dst->Snapshot(), before);
 }
 
+// A scratch in part: without its tables a frame allocates them, without the
+// passes' block it is walked directly; the picture is the same.
+TEST_F(Ripple, ScratchInPartDrawsTheSameFrames) {
+    const Rect r{3, 2, 5, 1, 2, 4, 83, 61};
+    const int64_t outstanding = veilshift::OutstandingAllocations();
+    for (int64_t failing : {1, 2}) {  // the tables, then the passes' block
+        veilshift::FailAllocationsFrom(failing);
+        veilshift::RippleScratch scratch;
+        veilshift::MakeRippleScratch(scratch, r.width, r.height);
+        veilshift::FailAllocationsFrom(0);
+        EXPECT_EQ(scratch.shifts != nullptr, failing == 2);
+        EXPECT_EQ(scratch.passBlock, nullptr);
+        ExpectFrameMatchesModel(r, 70, 30, 60, &scratch);
+        EXPECT_EQ(veilshift::AllocationCount(), failing == 1 ? 2 : 0) << failing;
+        veilshift::ReleaseRippleScratch(scratch);
+        EXPECT_EQ(veilshift::OutstandingAllocations(), outstanding);
+    }
+}
+
+// The passes' block has a limit: offsets within it fit in 32 bits.
+TEST(RipplePassLayout, BlocksOnlyForRectanglesWithinTheLimit) {
+    using veilshift::RipplePassBytes;
+    EXPECT_EQ(RipplePassBytes(0, 10), 0u);
+    EXPECT_EQ(RipplePassBytes(10, -1), 0u);
+    EXPECT_EQ(RipplePassBytes(INT32_MAX, INT32_MAX), 0u);
+    EXPECT_EQ(RipplePassBytes(INT32_MAX, 1), 0u);
+    EXPECT_EQ(RipplePassBytes(1, INT32_MAX), 0u);
+    EXPECT_EQ(RipplePassBytes(18919, 18919), 0u);  // just over 1 GiB of image
+    EXPECT_GT(RipplePassBytes(16384, 16384), 0u);  // 768 MiB of image
+    for (auto [width, height] : {std::pair{1, 1}, std::pair{33, 7}, std::pair{3840, 2160}}) {
+        const size_t bytes = RipplePassBytes(width, height);
+        EXPECT_GE(bytes, size_t{3} * width * height + size_t{9} * width + size_t{12} * height) << width;
+        EXPECT_LE(bytes, veilshift::kRipplePassMaxBytes);
+    }
+}
+
+// One surface as destination and source, the rectangles overlapping or
+// side by side. With the scratch every form draws from the sources as they
+// were before the frame; without it every form draws what the scalar walk does.
+TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
+    struct Layout {
+        const char* name;
+        Rect rect;
+        bool aShared, bShared, overlaps;
+    };
+    const Layout layouts[] = {
+        {"over A in place", {4, 3, 4, 3, 0, 0, 97, 53}, true, false, true},
+        {"over A moved", {7, 5, 2, 1, 1, 2, 97, 53}, true, false, true},
+        {"over B moved", {1, 6, 3, 0, 5, 2, 97, 53}, false, true, true},
+        {"over both", {3, 0, 0, 4, 6, 2, 97, 53}, true, true, true},
+        {"beside A", {0, 0, 100, 3, 2, 2, 97, 53}, true, false, false},
+    };
+    const std::pair<int32_t, int32_t> frames[] = {{30, 60}, {0, 60}, {59, 60}, {1, 3}};
+    for (const Layout& layout : layouts)
+        for (auto [progress, total] : frames) {
+            SCOPED_TRACE(testing::Message() << layout.name << ", frame " << progress << "/" << total);
+            const Rect& r = layout.rect;
+            auto fresh = [](uint32_t seed) {
+                auto surface = std::make_unique<TestSurface>(200, 60, 200 * 3 + 5);
+                surface->FillRandom(seed);
+                return surface;
+            };
+            // The shared surface, its picture before the frame, and the other source.
+            const std::unique_ptr<TestSurface> before = fresh(80), other = fresh(81);
+            int32_t kept = 0;
+            const std::vector<uint8_t> expected =
+                ExpectedPicture(*before, before->Snapshot(), r.dx, r.dy, r.width, r.height,
+                                RippleModel(layout.aShared ? *before : *other, layout.bShared ? *before : *other, r,
+                                            progress, total, &kept));
+            auto draw = [&](bool withScratch) {
+                const std::unique_ptr<TestSurface> shared = fresh(80);
+                TestSurface* a = layout.aShared ? shared.get() : other.get();
+                TestSurface* b = layout.bShared ? shared.get() : other.get();
+                ScratchScope scope(withScratch ? r.width : 0, r.height);
+                RippleRect(shared.get(), r.dx, r.dy, a, r.ax, r.ay, b, r.bx, r.by, r.width, r.height, progress, total,
+                           withScratch ? &scope.scratch : nullptr);
+                EXPECT_TRUE(shared->GuardsIntact());
+                return shared->Snapshot();
+            };
+            std::vector<uint8_t> walked;
+            for (const ProcessorForm& form : AvailableForms()) {
+                FormScope scope(form);
+                EXPECT_EQ(draw(true), expected) << form.name;
+                const std::vector<uint8_t> direct = draw(false);
+                if (walked.empty()) walked = direct;
+                EXPECT_EQ(direct, walked) << form.name;
+            }
+            if (!layout.overlaps) {
+                EXPECT_EQ(walked, expected);
+            }
+            EXPECT_EQ(other->Snapshot(), fresh(81)->Snapshot());
+        }
+}
+
 // Each processor form draws the frames of the per-pixel model: several
 // strips of columns, steep and flat ones, pixels kept at every edge, alpha 0
 // with shifted columns, and pitches that differ.
@@ -338,7 +451,28 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
         {{1, 2, 3, 4, 5, 6, 130, 300}, 25, 49},    // taller than wide
     };
     uint32_t seed = 60;
-    for (const Case& c : cases) ExpectFrameMatchesModel(c.rect, ++seed, c.progress, c.total);
+    for (const Case& c : cases) {
+        ExpectFrameMatchesModel(c.rect, ++seed, c.progress, c.total);
+        // With a transition's scratch: the two passes, or for flat frames the direct walk.
+        ScratchScope scope(c.rect.width, c.rect.height);
+        ASSERT_NE(scope.scratch.passBlock, nullptr);
+        ExpectFrameMatchesModel(c.rect, seed, c.progress, c.total, &scope.scratch);
+    }
+}
+
+// The scratch's tables serve the frame: nothing is allocated; a scratch made
+// for another size is not used.
+TEST_P(RippleForms, AFrameWithItsScratchAllocatesNothing) {
+    FormScope scope(GetParam());
+    Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 32);
+    ScratchScope scratch(300, 40), otherSize(300, 41);
+    veilshift::FailAllocationsFrom(0);
+    const int64_t outstanding = veilshift::OutstandingAllocations();
+    Draw(s, 6, 12, &scratch.scratch);
+    EXPECT_EQ(veilshift::AllocationCount(), 0);
+    Draw(s, 7, 12, &otherSize.scratch);
+    EXPECT_EQ(veilshift::AllocationCount(), 2);
+    EXPECT_EQ(veilshift::OutstandingAllocations(), outstanding);
 }
 
 TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {

@@ -127,9 +127,50 @@ void Ripple_Scalar(const RippleFrame& frame) {
         WalkStrips(frame, MixRow_Scalar, [&](const RippleStrip& strip) { MixStrip_Scalar<false>(frame, strip); });
 }
 
+namespace {
+
+// Whether the rows of two rectangles may share a byte: their spans of
+// addresses, first row to last, overlap. Computed on the addresses as numbers.
+struct AddressSpan {
+    uintptr_t first, last;  // the lowest and the highest byte
+};
+AddressSpan SpanOf(const uint8_t* start, ptrdiff_t pitch, int32_t height, int32_t width) {
+    const uintptr_t row0 = reinterpret_cast<uintptr_t>(start);
+    const uintptr_t step = pitch < 0 ? uintptr_t{0} - static_cast<uintptr_t>(pitch) : static_cast<uintptr_t>(pitch);
+    const uintptr_t reach = static_cast<uintptr_t>(height - 1) * step;
+    const uintptr_t endOfRow0 = row0 + static_cast<uintptr_t>(width) * 3u - 1u;
+    return pitch < 0 ? AddressSpan{row0 - reach, endOfRow0} : AddressSpan{row0, endOfRow0 + reach};
+}
+bool SpansMeet(AddressSpan p, AddressSpan q) { return p.first <= q.last && q.first <= p.last; }
+
+bool DestinationMeetsSource(const RippleFrame& f) {
+    const AddressSpan dst = SpanOf(f.dst, f.dstPitch, f.height, f.width);
+    return SpansMeet(dst, SpanOf(f.a, f.aPitch, f.height, f.width)) ||
+           SpansMeet(dst, SpanOf(f.b, f.bPitch, f.height, f.width));
+}
+
+bool ColumnsMoveAlike(const int32_t* columnShift, int32_t width) {
+    return std::all_of(columnShift, columnShift + width, [&](int32_t shift) { return shift == columnShift[0]; });
+}
+
+void DrawWithTables(RippleFrame frame, int32_t progress, int32_t total, int32_t* columnShift, int32_t* rowShift,
+                    const RipplePassBuffers* passes) {
+    ComputeRippleShifts(frame.width, frame.height, progress, total, columnShift, rowShift);
+    frame.columnShift = columnShift;
+    frame.rowShift = rowShift;
+    const ProcessorFeatures features = CurrentFormSettings().features;
+    const bool meets = DestinationMeetsSource(frame);
+    if (passes != nullptr && (meets || !ColumnsMoveAlike(columnShift, frame.width)))
+        ChooseRipplePasses(features)(frame, *passes);
+    else
+        ChooseRipple(features, meets)(frame);
+}
+
+}  // namespace
+
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
-                int32_t total) {
+                int32_t total, const RippleScratch* scratch) {
     // An empty rectangle has no pixel whose address could be asked for.
     if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
@@ -140,32 +181,52 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     const ptrdiff_t bPitch = srcB->Pitch();
     const ptrdiff_t aPitch = srcA->Pitch();
 
+    const int32_t alpha = FrameAlpha(progress, total);
+    const RippleFrame frame{dstStart, aStart, bStart, dstPitch, aPitch, bPitch, width, height, nullptr, nullptr,
+                            {MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha}};
+    if (scratch != nullptr && (scratch->width != width || scratch->height != height)) scratch = nullptr;
+    if (scratch != nullptr && scratch->shifts != nullptr) {
+        DrawWithTables(frame, progress, total, scratch->shifts, scratch->shifts + width,
+                       scratch->passBlock != nullptr ? &scratch->passes : nullptr);
+        return;
+    }
     // Declared in allocation order, so rowShift is freed first.
     ShiftTable columnShift(width);
     if (!columnShift.Obtained()) return;
     ShiftTable rowShift(height);
     if (!rowShift.Obtained()) return;
-    ComputeRippleShifts(width, height, progress, total, columnShift.Entries(), rowShift.Entries());
-
-    const int32_t alpha = FrameAlpha(progress, total);
-    const RippleFrame frame{dstStart,
-                            aStart,
-                            bStart,
-                            dstPitch,
-                            aPitch,
-                            bPitch,
-                            width,
-                            height,
-                            columnShift.Entries(),
-                            rowShift.Entries(),
-                            {MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha}};
-    ChooseRipple(CurrentFormSettings().features)(frame);
+    DrawWithTables(frame, progress, total, columnShift.Entries(), rowShift.Entries(), nullptr);
 }
+
+void MakeRippleScratch(RippleScratch& scratch, int32_t width, int32_t height) {
+    ReleaseRippleScratch(scratch);
+    if (width < 1 || height < 1) return;
+    scratch.width = width;
+    scratch.height = height;
+    scratch.shifts = AllocateArray<int32_t>(size_t{static_cast<uint32_t>(width)} + static_cast<uint32_t>(height));
+    const size_t passBytes = RipplePassBytes(width, height);
+    if (scratch.shifts == nullptr || passBytes == 0) return;
+    scratch.passBlock = AllocateBytes(passBytes);
+    if (scratch.passBlock != nullptr) scratch.passes = CarveRipplePassBuffers(scratch.passBlock, width, height);
+}
+
+void ReleaseRippleScratch(RippleScratch& scratch) {
+    FreeBytes(scratch.passBlock);
+    FreeBytes(scratch.shifts);
+    scratch = RippleScratch{};
+}
+
+bool PrepareRipple(EffectPlugin& plugin) {
+    MakeRippleScratch(plugin.ripple, plugin.params.width, plugin.params.height);
+    return true;
+}
+
+void ReleaseRipple(EffectPlugin& plugin) { ReleaseRippleScratch(plugin.ripple); }
 
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     const TransitionParams& p = plugin.params;
     RippleRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
-               progress, total);
+               progress, total, &plugin.ripple);
 }
 
 }  // namespace veilshift

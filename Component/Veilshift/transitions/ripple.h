@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "../host_interfaces.h"
+#include "ripple_forms.h"
 
 namespace veilshift {
 
@@ -31,16 +32,46 @@ RippleWave RippleWaveOf(int32_t width, int32_t progress, int32_t total);
 void ComputeRippleShifts(int32_t width, int32_t height, int32_t progress, int32_t total, int32_t* columnShift,
                          int32_t* rowShift);
 
+// What a transition keeps from Begin to its end for its frames: the two shift
+// tables and the block of the two passes (ripple_forms.h), for one size of
+// rectangle. Either may be missing (storage ran out, or the passes would need
+// more than they may have).
+struct RippleScratch {
+    int32_t width = 0, height = 0;
+    int32_t* shifts = nullptr;  // width column shifts, then height row shifts
+    void* passBlock = nullptr;
+    RipplePassBuffers passes{};
+};
+
 // Draws pixel (i, j) of the width x height rectangle of dst at (dx, dy) as the
 // MulTable mix of the srcA (at ax, ay) and srcB (at bx, by) pixels at
 // (i + rowShift[j], j + columnShift[i]); a pixel whose displaced position
-// leaves the rectangle keeps its value. Allocates the two shift tables for the
-// frame; if either cannot be had, nothing is drawn. An empty rectangle, a
-// missing MulTable or a surface that answers no address draws nothing.
+// leaves the rectangle keeps its value. An empty rectangle, a missing MulTable
+// or a surface that answers no address draws nothing.
+//
+// With a scratch made for this width and height the frame takes its tables
+// from it and allocates nothing; without its tables it allocates the two
+// shift tables for the frame, and if either cannot be had, nothing is drawn.
+// With the passes' block every frame that moves columns apart, and every
+// frame whose destination may share bytes with a source, goes through the two
+// passes: such a frame is drawn from the sources as they were before it.
+// Without it the frame is walked directly: a destination that shares bytes
+// with a source is then drawn pixel by pixel in the scalar form's order, each
+// pixel reading what the surface holds at that moment (ripple_forms.h). Where
+// no byte is shared both ways give the same picture.
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
-                int32_t total);
+                int32_t total, const RippleScratch* scratch = nullptr);
 
+// The scratch for a width x height rectangle, as much of it as storage allows;
+// ReleaseRippleScratch gives it back (also a part, or nothing).
+void MakeRippleScratch(RippleScratch& scratch, int32_t width, int32_t height);
+void ReleaseRippleScratch(RippleScratch& scratch);
+
+// The effect's description (effect_table.cpp): the scratch at Begin, which
+// never fails it (frames without scratch are drawn all the same), and back at the end.
+bool PrepareRipple(EffectPlugin& plugin);
+void ReleaseRipple(EffectPlugin& plugin);
 void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 
 }  // namespace veilshift

@@ -1,15 +1,21 @@
-// The AVX2 form of the ripple (built with AVX2 code generation, run only where
-// the processor has AVX2): eight pixels at a time, each source pixel read as one
+// The AVX2 forms of the ripple (built with AVX2 code generation, chosen only
+// where the processor has AVX2).
+//
+// The direct walk: eight pixels at a time, each source pixel read as one
 // 32-bit word into a vector lane, the eight mixed by 16-bit multipliers and
 // packed back into 24 bytes. Groups with a pixel whose source lies outside the
 // rectangle, and the last column of each source row, go through the scalar
 // pixel code.
+//
+// The two passes: the source rows mixed 32 bytes at a time, then eight pixels
+// at a time gathered (their row shifts too) and packed into 24 bytes.
 #include <immintrin.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "mix_vector.h"
 #include "ripple_forms.h"
+#include "ripple_passes.h"
 #include "ripple_strips.h"
 
 #if !defined(__AVX2__)
@@ -19,16 +25,10 @@
 namespace veilshift {
 namespace {
 
-inline int32_t LoadWord(const uint8_t* p) {
-    int32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
-
 // Eight source pixels, one per 32-bit lane (the fourth byte is the next
 // pixel's first, unused).
 inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
-    auto word = [&](int k) { return LoadWord(SourcePixel(start, rowTerm, columnTerms[k])); };
+    auto word = [&](int k) { return static_cast<int>(LoadPixelWord(SourcePixel(start, rowTerm, columnTerms[k]))); };
     __m128i low = _mm_cvtsi32_si128(word(0));
     low = _mm_insert_epi32(low, word(1), 1);
     low = _mm_insert_epi32(low, word(2), 2);
@@ -116,7 +116,90 @@ void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& 
     }
 }
 
+// The two passes eight pixels at a time, each pixel gathered as a 32-bit word.
+// Eight 32-bit words at base + offsets[k] * kScale bytes. The gather writes
+// only the lanes its mask selects and keeps the others, so the register it
+// writes is one of its inputs: without a fresh zero register each time, every
+// gather of a loop would wait for the one before it that happened to get the
+// same register. The empty asm keeps the compiler from dropping the zero and
+// the all-ones mask as having no effect.
+template <int kScale>
+inline __m256i GatherWords(const int* base, __m256i offsets) {
+    __m256i kept = _mm256_setzero_si256();
+    __m256i mask = _mm256_set1_epi32(-1);
+    asm("" : "+x"(kept), "+x"(mask));
+    return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, kScale);
+}
+
+static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
+struct Avx2Passes {
+    // Columns [from, to) of D's row v; `from` the first column of a strip.
+    static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
+        const int* const moves = f.rowShifts + v;
+        const int* const mixed = reinterpret_cast<const int*>(f.mixed);
+        const __m256i eight = _mm256_set1_epi32(8);
+        __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        int32_t i = from;
+        while (to - i >= 8) {
+            uint8_t* out = ImagePixel(f, i, v);
+            const int32_t stripEnd = std::min(to, i + kPassStrip);
+            for (; stripEnd - i >= 8; i += 8, out += 24) {
+                const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
+                const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
+                const __m256i x = _mm256_add_epi32(columns, move);
+                StorePixels(out, GatherWords<1>(mixed, _mm256_add_epi32(x, _mm256_add_epi32(x, x))));
+                columns = _mm256_add_epi32(columns, eight);
+            }
+        }
+        GatherColumns(f, v, i, to);
+    }
+
+    static void MoveTile(const PassFrame& f, const PassTile& t) {
+        constexpr int32_t kGroups = kPassStrip / 8;
+        const int32_t wholeGroups = (t.end - t.first) / 8;
+        __m256i terms[kGroups], shifts[kGroups];
+        for (int32_t g = 0; g < wholeGroups; ++g) {
+            terms[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.terms + g * 8));
+            shifts[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + t.first + g * 8));
+        }
+        auto wholeRow = [&](int32_t j) {
+            const int* const row = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
+            uint8_t* const out = f.dst + j * f.dstPitch + ptrdiff_t{t.first} * 3;
+            for (int32_t g = 0; g < kGroups; ++g) StorePixels(out + g * 24, GatherWords<1>(row, terms[g]));
+        };
+        auto row = [&](int32_t j, ColumnSpan span, bool allInside) {
+            const int* const rowOfD = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
+            uint8_t* const out = f.dst + j * f.dstPitch;
+            // The whole groups inside the span; the columns around them one by one.
+            const int32_t groupsFrom = (span.begin - t.first + 7) / 8;
+            const int32_t groupsTo = std::max(groupsFrom, std::min(wholeGroups, (span.end - t.first) / 8));
+            MoveColumns(f, t, j, span.begin, std::min(span.end, t.first + groupsFrom * 8), allInside);
+            const __m256i belowTop = _mm256_set1_epi32(-j - 1);
+            const __m256i belowBottom = _mm256_set1_epi32(f.height - j);
+            for (int32_t g = groupsFrom; g < groupsTo; ++g) {
+                const int32_t i = t.first + g * 8;
+                if (!allInside) {
+                    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(shifts[g], belowTop),
+                                                            _mm256_cmpgt_epi32(belowBottom, shifts[g]));
+                    const int lanesInside = _mm256_movemask_ps(_mm256_castsi256_ps(inside));
+                    if (lanesInside != 0xFF) {
+                        if (lanesInside != 0) MoveColumns(f, t, j, i, i + 8, false);
+                        continue;
+                    }
+                }
+                StorePixels(out + ptrdiff_t{i} * 3, GatherWords<1>(rowOfD, terms[g]));
+            }
+            MoveColumns(f, t, j, std::max(span.begin, t.first + groupsTo * 8), span.end, allInside);
+        };
+        WalkTile(f, t, wholeRow, row);
+    }
+};
+
 }  // namespace
+
+void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunRipplePasses<Avx2Passes>(frame, buffers, MixRow_Avx2);
+}
 
 void Ripple_Avx2(const RippleFrame& frame) {
     const int32_t alpha = frame.weights.alpha;

@@ -35,6 +35,12 @@ struct RippleFrame {
 // value otherwise. Reads only the two source rectangles; the vector forms read
 // a pixel as four bytes, so they take the last column of a source row
 // (whose fourth byte lies outside) through the scalar code.
+//
+// These forms walk the rectangle once, reading and writing as they go: where
+// the destination shares bytes with a source, a pixel may read what an earlier
+// pixel of the frame wrote, and the forms' differing groups would differ in
+// what they read. The chooser then gives the scalar form, pixel by pixel in
+// the strip order below, so that every processor draws the same picture.
 using RippleFn = void (*)(const RippleFrame& frame);
 
 void Ripple_Scalar(const RippleFrame& frame);
@@ -42,7 +48,65 @@ void Ripple_Scalar(const RippleFrame& frame);
 void Ripple_Avx2(const RippleFrame& frame);
 #endif
 
+// The form for the processor's features (form_dispatch.cpp); the scalar form
+// for every processor where the destination may share bytes with a source.
+RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSource);
+
+// The same frame in two passes over a scratch image D, so that no pass reads
+// a different source row at every pixel. With
+// D(i, v) = C(i + rowShift[v - columnShift[i]], v), C the mix of the sources,
+// pixel (i, j) is D(i, j + columnShift[i]):
+//   1. Row v of D gathers within row v of the sources: their mix goes into one
+//      row buffer, which stays cached while D's row picks its pixels from it
+//      (and the sources' next row is asked for meanwhile).
+//   2. Each column of D moves down or up by its column's shift into the
+//      destination, in tiles of kRipplePassTileRows rows and a strip of
+//      kRipplePassStripColumns columns, so that the rows of D a tile reads
+//      stay cached for all its columns.
+// D is stored a strip at a time (the strip's rows one after the other), so a
+// tile of the second pass reads one short run of memory.
+// The second pass reads D(i, v) only where v - columnShift[i] is a row of the
+// rectangle and i + rowShift[v - columnShift[i]] a column of it, the entries
+// the first pass takes from the sources (the others it fills from anywhere in
+// its row buffer): pixels whose displaced position leaves the rectangle keep
+// their value, as in the direct walk.
+//
+// Every source byte is read in the first pass, before the second writes any
+// destination byte: where the destination shares bytes with a source the
+// frame is drawn from the sources as they were before it, in every form.
+//
+// Shift tables may hold any value; a frame's shifts are bounded to the
+// rectangle's extent (further moves leave it just the same) before use.
+inline constexpr int32_t kRipplePassStripColumns = 32;
+inline constexpr ptrdiff_t kRipplePassStripRowBytes = kRipplePassStripColumns * 3;
+inline constexpr int32_t kRipplePassTileRows = 32;
+
+// The passes' buffers, carved from one block by CarveRipplePassBuffers.
+struct RipplePassBuffers {
+    uint8_t* image;          // D: strip s's row v at s * stripStride + v * kRipplePassStripRowBytes
+    ptrdiff_t stripStride;   // more than height strip rows, an odd number of cache lines
+    uint8_t* mixedRow;       // the mix of one source row, with width pixels of margin on either side
+    int32_t* columnShifts;   // width entries, bounded to -height..height
+    int32_t* rowShifts;      // 3 * height entries: the bounded row shifts between height zeros either side
+};
+
+// Bytes of the block for a width x height rectangle (both at least 1); 0 where
+// the passes would need more than kRipplePassMaxBytes. Within that limit every
+// offset the passes compute fits in 32 bits.
+inline constexpr uint64_t kRipplePassMaxBytes = uint64_t{1} << 30;
+size_t RipplePassBytes(int32_t width, int32_t height);
+// The buffers in a block of RipplePassBytes(width, height) bytes.
+RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t height);
+
+using RipplePassesFn = void (*)(const RippleFrame& frame, const RipplePassBuffers& buffers);
+
+void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
+#if VEILSHIFT_WIDE_FORMS
+void RipplePasses_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+#endif
+
 // The form for the processor's features (form_dispatch.cpp).
-RippleFn ChooseRipple(const ProcessorFeatures& features);
+RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
 
 }  // namespace veilshift

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "mix_rows.h"
 #include "ripple_forms.h"
@@ -65,6 +66,14 @@ inline void FillColumnTerms(const int32_t* columnShift, const RippleStrip& s, pt
         terms[i - s.first] =
             static_cast<size_t>(static_cast<int64_t>(columnShift[i]) * pitch) + static_cast<size_t>(i - s.first) * 3u;
 }
+
+// A pixel as a 32-bit word: its three bytes and the byte after them.
+inline uint32_t LoadPixelWord(const uint8_t* p) {
+    uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+inline void StorePixelWord(uint8_t* p, uint32_t word) { std::memcpy(p, &word, 4); }
 
 inline const uint8_t* SourcePixel(const uint8_t* start, size_t rowTerm, size_t columnTerm) {
     return start + static_cast<ptrdiff_t>(rowTerm + columnTerm);

@@ -1,0 +1,61 @@
+// The ripple's two passes: the layout of their block and the scalar form.
+#include <algorithm>
+#include <cstring>
+
+#include "ripple_forms.h"
+#include "ripple_passes.h"
+
+namespace veilshift {
+namespace {
+
+constexpr uint64_t kCacheLine = 64;
+
+constexpr uint64_t RoundUpToLine(uint64_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine * kCacheLine; }
+
+// Offsets from the block's first cache line. Pass 1 writes the same row of
+// every strip; with an odd number of cache lines from one strip to the next,
+// those rows fall into different sets of the cache.
+struct PassLayout {
+    uint64_t stripStride, mixedRow, columnShifts, rowShifts, bytes;
+};
+
+PassLayout LayoutOf(int32_t width, int32_t height) {
+    PassLayout layout{};
+    // Every strip row gets a byte after it: the 4-byte word of its last pixel.
+    layout.stripStride = RoundUpToLine(static_cast<uint64_t>(height) * kRipplePassStripRowBytes + 1);
+    if ((layout.stripStride / kCacheLine) % 2 == 0) layout.stripStride += kCacheLine;
+    const uint64_t strips = (static_cast<uint64_t>(width) + kRipplePassStripColumns - 1) / kRipplePassStripColumns;
+    layout.mixedRow = strips * layout.stripStride;
+    // The mixed row and its margins: pixels -width..2 * width - 1, and the byte after.
+    layout.columnShifts = layout.mixedRow + RoundUpToLine(static_cast<uint64_t>(width) * 9 + 1);
+    layout.rowShifts = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 4);
+    layout.bytes = layout.rowShifts + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
+    return layout;
+}
+
+}  // namespace
+
+size_t RipplePassBytes(int32_t width, int32_t height) {
+    if (width < 1 || height < 1) return 0;
+    // The image alone is 3 * width * height bytes (below 2^64); the rest adds little.
+    if (uint64_t{3} * static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kRipplePassMaxBytes) return 0;
+    const uint64_t bytes = LayoutOf(width, height).bytes;
+    return bytes > kRipplePassMaxBytes ? 0 : static_cast<size_t>(bytes);
+}
+
+// All of it zeroed: the words the passes move carry a byte beyond the pixel,
+// which must hold something, and the mixed row's margins are never written again.
+RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t height) {
+    const PassLayout layout = LayoutOf(width, height);
+    const uintptr_t address = reinterpret_cast<uintptr_t>(block);
+    uint8_t* const base = static_cast<uint8_t*>(block) + (kCacheLine - address % kCacheLine) % kCacheLine;
+    std::memset(base, 0, static_cast<size_t>(layout.bytes - kCacheLine));
+    return {base, static_cast<ptrdiff_t>(layout.stripStride), base + layout.mixedRow,
+            reinterpret_cast<int32_t*>(base + layout.columnShifts), reinterpret_cast<int32_t*>(base + layout.rowShifts)};
+}
+
+void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunRipplePasses<ScalarPasses>(frame, buffers, MixRow_Scalar);
+}
+
+}  // namespace veilshift
