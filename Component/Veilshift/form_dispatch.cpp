@@ -2,6 +2,7 @@
 #include "form_dispatch.h"
 
 #include "render3d/span_fill.h"
+#include "render3d/span_rows.h"
 #include "startup_settings.h"
 #include "transitions/crossfade.h"
 #include "transitions/mix_rows.h"
@@ -59,6 +60,14 @@ SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, con
     static_cast<void>(features);
 #endif
     return FillSpans_Scalar;
+}
+
+SpanRowsFn ChooseSpanRows(const ProcessorFeatures& features) {
+#if VEILSHIFT_WIDE_FORMS
+    if (DecideVectorSet(features) != InstructionSet::Scalar) return WalkSpanRows_Sse2;
+#endif
+    static_cast<void>(features);
+    return WalkSpanRows_Scalar;
 }
 
 FormSettings CurrentFormSettings() {

@@ -11,6 +11,7 @@
 #include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"
+#include "span_rows.h"
 
 namespace veilshift {
 
@@ -76,11 +77,12 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
     const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
                                                                       static_cast<int64_t>(slot.x) * 3),
                               texturePitch, slot.width - 1, slot.height - 1};
+    const ProcessorFeatures features = CurrentFormSettings().features;
     const SpanFillFn fill =
         ChooseSpanFill(texture, TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth,
                                                  r.viewportHeight),
-                       CurrentFormSettings().features);
-    const int32_t width = r.viewportWidth;
+                       features);
+    const SpanRowsFn walk = ChooseSpanRows(features);
     const int32_t height = r.viewportHeight;
 
     SpanState s = r.span;
@@ -100,41 +102,13 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
     // The rows' spans go to the form a batch at a time.
     constexpr int32_t kBatch = 32;
     Span spans[kBatch];
-    int32_t batched = 0;
     const SpanGradient gradient{s.dIzDx, s.dUzDx, s.dVzDx};
-    for (; row < endRow && row < height; ++row) {
-        int32_t xs = NearestIntegerSingle(s.leftX);
-        const int32_t xe = NearestIntegerSingle(s.rightX);
-        // From the edge to the first pixel centre; xs's own rounding cancels out.
-        const float q = 1.0f - (s.leftX - IntToFloat(xs));
-        float iz = s.leftIz + q * s.dIzDx;
-        float uz = s.leftUz + q * s.dUzDx;
-        float vz = s.leftVz + q * s.dVzDx;
-        if (xs < 0) {
-            const float skipped = IntToFloat(xs);
-            iz -= skipped * s.dIzDx;
-            uz -= skipped * s.dUzDx;
-            vz -= skipped * s.dVzDx;
-            xs = 0;
-        }
-        const int32_t last = xe < width - 1 ? xe : width - 1;
-        if (xs <= last) {
-            spans[batched++] = {iz, uz, vz, last - xs + 1, xs, width - 1 - last, depthBuffer.rowPointers[row] + xs,
-                                destinationAddress + static_cast<ptrdiff_t>(row) * destinationPitch +
-                                    static_cast<ptrdiff_t>(xs) * 3};
-            if (batched == kBatch) {
-                fill(spans, batched, gradient, texture);
-                batched = 0;
-            }
-        }
-
-        s.leftX += s.leftSlope;
-        s.rightX += s.rightSlope;
-        s.leftIz += s.leftIzStep;
-        s.leftUz += s.leftUzStep;
-        s.leftVz += s.leftVzStep;
+    const SpanRowTarget target{depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth};
+    const int32_t end = endRow < height ? endRow : height;
+    while (row < end) {
+        const int32_t count = walk(s, row, end, target, spans, kBatch);
+        if (count > 0) fill(spans, count, gradient, texture);
     }
-    if (batched > 0) fill(spans, batched, gradient, texture);
 
     // The next part of the same triangle continues from these edges.
     r.span.leftX = s.leftX;
