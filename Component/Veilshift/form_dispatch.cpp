@@ -62,12 +62,12 @@ SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, con
     return FillSpans_Scalar;
 }
 
-SpanRowsFn ChooseSpanRows(const ProcessorFeatures& features) {
+SpanRowForms ChooseSpanRows(const ProcessorFeatures& features) {
 #if VEILSHIFT_WIDE_FORMS
-    if (DecideVectorSet(features) != InstructionSet::Scalar) return WalkSpanRows_Sse2;
+    if (DecideVectorSet(features) != InstructionSet::Scalar) return {WalkSpanRows_Sse2, StepSpanRows_Sse2};
 #endif
     static_cast<void>(features);
-    return WalkSpanRows_Scalar;
+    return {WalkSpanRows_Scalar, StepSpanRows_Scalar};
 }
 
 FormSettings CurrentFormSettings() {

@@ -1,5 +1,6 @@
 // The row walk's forms: the same spans and the same edges left behind, to the
-// bit, whatever the batches the walk is asked for, and the chooser.
+// bit, whatever the batches the walk is asked for; stepping over rows as
+// walking them moves the edges; and the chooser.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -59,6 +60,26 @@ SpanState RandomPart(std::mt19937& random) {
     return s;
 }
 
+// A part and the rows of it to walk, within the viewport.
+struct Case {
+    SpanState state;
+    int32_t first, end;
+};
+
+Case RandomCase(std::mt19937& random) {
+    const SpanState s = RandomPart(random);
+    const int32_t first = static_cast<int32_t>(random() % Rows::kHeight);
+    return {s, first, first + static_cast<int32_t>(random() % (Rows::kHeight - first + 1))};
+}
+
+// The edges after stepping over the case's rows.
+SpanState Stepped(SpanStepFn step, const Case& c) {
+    platform::FpuSinglePrecision guard;
+    SpanState s = c.state;
+    step(s, c.end - c.first);
+    return s;
+}
+
 struct Walked {
     std::vector<Span> spans;
     SpanState state;
@@ -67,12 +88,12 @@ struct Walked {
 
 // Rows [first, end) in batches of at most `room` spans; the scalar form under
 // the guard DrawSpans gives it.
-Walked Walk(SpanRowsFn walk, SpanState s, int32_t first, int32_t end, SpanRowTarget target, int32_t room) {
+Walked Walk(SpanRowsFn walk, const Case& c, SpanRowTarget target, int32_t room) {
     platform::FpuSinglePrecision guard;
-    Walked w{{}, s, first};
+    Walked w{{}, c.state, c.first};
     std::vector<Span> batch(static_cast<size_t>(room));
-    while (w.row < end) {
-        const int32_t n = walk(w.state, w.row, end, target, batch.data(), room);
+    while (w.row < c.end) {
+        const int32_t n = walk(w.state, w.row, c.end, target, batch.data(), room);
         EXPECT_LE(n, room);
         w.spans.insert(w.spans.end(), batch.begin(), batch.begin() + n);
     }
@@ -102,10 +123,8 @@ TEST(Render3dSpanRows, SpansStayInTheViewportWhateverTheBatches) {
     const SpanRowTarget target = rows.Target();
     std::mt19937 random(17);
     for (int32_t trial = 0; trial < 500; ++trial) {
-        const SpanState s = RandomPart(random);
-        const int32_t first = static_cast<int32_t>(random() % Rows::kHeight);
-        const int32_t end = first + static_cast<int32_t>(random() % (Rows::kHeight - first + 1));
-        const Walked whole = Walk(WalkSpanRows_Scalar, s, first, end, target, Rows::kHeight);
+        const Case c = RandomCase(random);
+        const Walked whole = Walk(WalkSpanRows_Scalar, c, target, Rows::kHeight);
         for (const Span& span : whole.spans) {
             ASSERT_GE(span.count, 1);
             ASSERT_GE(span.cellsBefore, 0);
@@ -113,12 +132,15 @@ TEST(Render3dSpanRows, SpansStayInTheViewportWhateverTheBatches) {
             ASSERT_EQ(span.cellsBefore + span.count + span.cellsAfter, Rows::kWidth) << trial;
             const ptrdiff_t cell = span.depth - rows.cells.data();
             ASSERT_EQ(cell % Rows::kWidth, span.cellsBefore) << trial;
-            ASSERT_GE(cell / Rows::kWidth, first);
-            ASSERT_LT(cell / Rows::kWidth, end);
+            ASSERT_GE(cell / Rows::kWidth, c.first);
+            ASSERT_LT(cell / Rows::kWidth, c.end);
         }
         // Where a batch ends changes nothing: the edges carry on from there.
         const int32_t room = 1 + static_cast<int32_t>(random() % 4);
-        ASSERT_NO_FATAL_FAILURE(ExpectSameBits(Walk(WalkSpanRows_Scalar, s, first, end, target, room), whole, trial));
+        ASSERT_NO_FATAL_FAILURE(ExpectSameBits(Walk(WalkSpanRows_Scalar, c, target, room), whole, trial));
+        // Stepping over the rows leaves the edges where walking them does.
+        const SpanState stepped = Stepped(StepSpanRows_Scalar, c);
+        ASSERT_EQ(std::memcmp(&stepped, &whole.state, sizeof(SpanState)), 0) << trial;
     }
 }
 
@@ -129,19 +151,22 @@ TEST(Render3dSpanRows, Sse2FormGivesTheScalarFormsBits) {
     const SpanRowTarget target = rows.Target();
     std::mt19937 random(23);
     for (int32_t trial = 0; trial < 3000; ++trial) {
-        const SpanState s = RandomPart(random);
-        const int32_t first = static_cast<int32_t>(random() % Rows::kHeight);
-        const int32_t end = first + static_cast<int32_t>(random() % (Rows::kHeight - first + 1));
+        const Case c = RandomCase(random);
         const int32_t room = 1 + static_cast<int32_t>(random() % 40);
-        ASSERT_NO_FATAL_FAILURE(ExpectSameBits(Walk(WalkSpanRows_Sse2, s, first, end, target, room),
-                                               Walk(WalkSpanRows_Scalar, s, first, end, target, room), trial));
+        ASSERT_NO_FATAL_FAILURE(ExpectSameBits(Walk(WalkSpanRows_Sse2, c, target, room),
+                                               Walk(WalkSpanRows_Scalar, c, target, room), trial));
+        const SpanState sse2 = Stepped(StepSpanRows_Sse2, c), scalar = Stepped(StepSpanRows_Scalar, c);
+        ASSERT_EQ(std::memcmp(&sse2, &scalar, sizeof(SpanState)), 0) << trial;
     }
 }
 
 TEST(Render3dSpanRows, ChooserTakesSse2WhereThereIsSse2) {
-    EXPECT_EQ(ChooseSpanRows({true, true, false, false}), WalkSpanRows_Scalar);
-    EXPECT_EQ(ChooseSpanRows({true, true, true, false}), WalkSpanRows_Sse2);
-    EXPECT_EQ(ChooseSpanRows({true, true, true, true}), WalkSpanRows_Sse2);
+    EXPECT_EQ(ChooseSpanRows({true, true, false, false}).walk, WalkSpanRows_Scalar);
+    EXPECT_EQ(ChooseSpanRows({true, true, false, false}).step, StepSpanRows_Scalar);
+    for (const ProcessorFeatures features : {ProcessorFeatures{true, true, true, false}, ProcessorFeatures{true, true, true, true}}) {
+        EXPECT_EQ(ChooseSpanRows(features).walk, WalkSpanRows_Sse2);
+        EXPECT_EQ(ChooseSpanRows(features).step, StepSpanRows_Sse2);
+    }
 }
 #endif
 

@@ -68,6 +68,7 @@ void SoftRenderer::Release() {
     triangles.Release();
     vertices.Release();
     sceneTriangles.Release();
+    bands.Release();
 }
 
 }  // namespace veilshift

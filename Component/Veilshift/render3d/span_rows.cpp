@@ -10,4 +10,6 @@ int32_t WalkSpanRows_Scalar(SpanState& s, int32_t& row, int32_t endRow, const Sp
     return WalkRows(s, row, endRow, target, out, room);
 }
 
+void StepSpanRows_Scalar(SpanState& s, int32_t rows) { StepRows(s, rows); }
+
 }  // namespace veilshift

@@ -7,6 +7,9 @@
 // pixel's centre. A row whose span is empty after clipping gives none. Then
 // leftX, rightX, leftIz, leftUz and leftVz each take one step down.
 //
+// Stepping over rows without their spans moves the edges just as walking them
+// does, one row at a time.
+//
 // Two forms, the same bits: the scalar form (in the 32-bit build x87 code,
 // run under the caller's single-precision guard) and, in x86 builds, the SSE2
 // form, whose float arithmetic is single precision by itself.
@@ -16,8 +19,8 @@
 #include <cstdint>
 
 #include "../form_dispatch.h"
-#include "soft_renderer.h"
 #include "span_fill.h"
+#include "span_state.h"
 
 namespace veilshift {
 
@@ -35,15 +38,24 @@ struct SpanRowTarget {
 // and returns how many spans it wrote.
 using SpanRowsFn = int32_t (*)(SpanState& s, int32_t& row, int32_t endRow, const SpanRowTarget& target, Span* out,
                                int32_t room);
+// Moves the running edges of `s` down `rows` rows (none for 0 or fewer).
+using SpanStepFn = void (*)(SpanState& s, int32_t rows);
+
+struct SpanRowForms {
+    SpanRowsFn walk;
+    SpanStepFn step;
+};
 
 int32_t WalkSpanRows_Scalar(SpanState& s, int32_t& row, int32_t endRow, const SpanRowTarget& target, Span* out,
                             int32_t room);
+void StepSpanRows_Scalar(SpanState& s, int32_t rows);
 #if VEILSHIFT_WIDE_FORMS
 int32_t WalkSpanRows_Sse2(SpanState& s, int32_t& row, int32_t endRow, const SpanRowTarget& target, Span* out,
                           int32_t room);
+void StepSpanRows_Sse2(SpanState& s, int32_t rows);
 #endif
 
 // The form for the processor (form_dispatch.cpp).
-SpanRowsFn ChooseSpanRows(const ProcessorFeatures& features);
+SpanRowForms ChooseSpanRows(const ProcessorFeatures& features);
 
 }  // namespace veilshift

@@ -13,6 +13,8 @@ int32_t WalkSpanRows_Sse2(SpanState& s, int32_t& row, int32_t endRow, const Span
     return WalkRows(s, row, endRow, target, out, room);
 }
 
+void StepSpanRows_Sse2(SpanState& s, int32_t rows) { StepRows(s, rows); }
+
 }  // namespace veilshift
 
 #endif  // VEILSHIFT_WIDE_FORMS

@@ -23,25 +23,53 @@ inline float RowFloat(int32_t value) {
 #endif
 }
 
+// The running values of a part, in locals: the span stores of a walk could
+// otherwise alias them.
+struct RowEdges {
+    float leftX, rightX, leftIz, leftUz, leftVz;
+    float leftSlope, rightSlope, izStep, uzStep, vzStep;
+
+    explicit RowEdges(const SpanState& s)
+        : leftX(s.leftX), rightX(s.rightX), leftIz(s.leftIz), leftUz(s.leftUz), leftVz(s.leftVz),
+          leftSlope(s.leftSlope), rightSlope(s.rightSlope), izStep(s.leftIzStep), uzStep(s.leftUzStep),
+          vzStep(s.leftVzStep) {}
+    void Down() {
+        leftX += leftSlope;
+        rightX += rightSlope;
+        leftIz += izStep;
+        leftUz += uzStep;
+        leftVz += vzStep;
+    }
+    void StoreTo(SpanState& s) const {
+        s.leftX = leftX;
+        s.rightX = rightX;
+        s.leftIz = leftIz;
+        s.leftUz = leftUz;
+        s.leftVz = leftVz;
+    }
+};
+
+inline void StepRows(SpanState& state, int32_t rows) {
+    RowEdges e(state);
+    for (int32_t i = 0; i < rows; ++i) e.Down();
+    e.StoreTo(state);
+}
+
 inline int32_t WalkRows(SpanState& state, int32_t& rowInOut, int32_t endRow, const SpanRowTarget& target, Span* out,
                         int32_t room) {
-    // The running values in locals: the span stores below could alias them.
-    float leftX = state.leftX, rightX = state.rightX;
-    float leftIz = state.leftIz, leftUz = state.leftUz, leftVz = state.leftVz;
-    const float leftSlope = state.leftSlope, rightSlope = state.rightSlope;
-    const float izStep = state.leftIzStep, uzStep = state.leftUzStep, vzStep = state.leftVzStep;
+    RowEdges e(state);
     const float dIz = state.dIzDx, dUz = state.dUzDx, dVz = state.dVzDx;
     const int32_t lastColumn = target.width - 1;
     int32_t row = rowInOut;
     int32_t written = 0;
     for (; row < endRow && written < room; ++row) {
-        int32_t xs = NearestIntegerSingle(leftX);
-        const int32_t xe = NearestIntegerSingle(rightX);
+        int32_t xs = NearestIntegerSingle(e.leftX);
+        const int32_t xe = NearestIntegerSingle(e.rightX);
         // From the edge to the first pixel centre; xs's own rounding cancels out.
-        const float q = 1.0f - (leftX - RowFloat(xs));
-        float iz = leftIz + q * dIz;
-        float uz = leftUz + q * dUz;
-        float vz = leftVz + q * dVz;
+        const float q = 1.0f - (e.leftX - RowFloat(xs));
+        float iz = e.leftIz + q * dIz;
+        float uz = e.leftUz + q * dUz;
+        float vz = e.leftVz + q * dVz;
         if (xs < 0) {
             const float skipped = RowFloat(xs);
             iz -= skipped * dIz;
@@ -55,17 +83,9 @@ inline int32_t WalkRows(SpanState& state, int32_t& rowInOut, int32_t endRow, con
                               target.pixels + static_cast<ptrdiff_t>(row) * target.pitch +
                                   static_cast<ptrdiff_t>(xs) * 3};
         }
-        leftX += leftSlope;
-        rightX += rightSlope;
-        leftIz += izStep;
-        leftUz += uzStep;
-        leftVz += vzStep;
+        e.Down();
     }
-    state.leftX = leftX;
-    state.rightX = rightX;
-    state.leftIz = leftIz;
-    state.leftUz = leftUz;
-    state.leftVz = leftVz;
+    e.StoreTo(state);
     rowInOut = row;
     return written;
 }
