@@ -214,10 +214,10 @@ VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* des
 
 VS_PRECISION_BOUNDARY void EndBandsSingle(SoftRenderer& r) { r.bands.End(); }
 
-// Rows a band: about kBandBytes of depth cells (at least one row), with the
-// band's pixels and texels small enough to stay in the first-level cache
-// while its parts are drawn.
-constexpr int64_t kBandBytes = 16384;
+// Rows a band: about kBandBytes of depth cells (at least one row). The band's
+// cells, pixels and texels stay in the second-level cache while its parts are
+// drawn; larger bands mean fewer calls to the forms for each part.
+constexpr int64_t kBandBytes = 128 * 1024;
 int32_t BandRows(int32_t columns) {
     const int64_t rows = kBandBytes / (int64_t{columns} * static_cast<int64_t>(sizeof(float)));
     return rows < 1 ? 1 : static_cast<int32_t>(rows);
