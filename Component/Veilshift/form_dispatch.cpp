@@ -1,6 +1,7 @@
 // Every kernel's chooser; the policy is in form_dispatch.h.
 #include "form_dispatch.h"
 
+#include "render3d/matrix_forms.h"
 #include "render3d/span_fill.h"
 #include "render3d/span_rows.h"
 #include "startup_settings.h"
@@ -60,6 +61,14 @@ SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, con
     static_cast<void>(features);
 #endif
     return FillSpans_Scalar;
+}
+
+MatrixForms ChooseMatrixForms(const ProcessorFeatures& features) {
+#if VEILSHIFT_WIDE_FORMS
+    if (DecideVectorSet(features) != InstructionSet::Scalar) return {MultiplyMatrix_Sse2, TransformPoint_Sse2};
+#endif
+    static_cast<void>(features);
+    return {detail::MultiplyMatrixUnguarded, detail::TransformPointUnguarded};
 }
 
 SpanRowForms ChooseSpanRows(const ProcessorFeatures& features) {

@@ -19,10 +19,10 @@
 // crossfade's exact arithmetic and nothing else; it changes no byte of any
 // other effect, so it does not slow them down either. The span filler takes
 // its scalar form wherever the texels meet the pixels being drawn. The
-// shatter's row walk (the spans of each row of a triangle part) runs in SSE2
-// code where the processor has SSE2, else scalar code: in the 32-bit build
-// that is x87 code under the single-precision guard, whose bits the SSE2 form
-// gives without the x87 unit.
+// shatter's row walk (the spans of each row of a triangle part) and the
+// renderer's matrix products run in SSE2 code where the processor has SSE2,
+// else scalar code: in the 32-bit build that is x87 code under the
+// single-precision guard, whose bits the SSE2 forms give without the x87 unit.
 //
 // SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
 // that saves the XMM and YMM registers (processor_features.h). A build for a
@@ -88,7 +88,8 @@ constexpr const char* InstructionSetName(InstructionSet set) {
 
 // The choosers that turn these decisions into forms are declared beside each
 // kernel's forms (ChooseCrossfade, ChooseMosaicForms, ChooseRipple,
-// ChooseSpanFill, ChooseSpanRows) and all defined in form_dispatch.cpp.
+// ChooseSpanFill, ChooseSpanRows, ChooseMatrixForms) and all defined in
+// form_dispatch.cpp.
 
 // The module's settings now: the switches and the features recorded at
 // connection (none before it), less any the test hook masks.
