@@ -167,13 +167,22 @@ struct Avx2Form {
     VEILSHIFT_AVX2 static bool Record(const Constants& c, const SpanStart<Lanes>& s, __m256 k, __m256 iz,
                                       uint32_t drawn, uint8_t* pixels, Chunk& chunk, int32_t g) {
         const Avx2Texels t = Locate<kFlat>(c, s, k, iz);
-        if (kFlat && (drawn & SideBySide(t.offset)) == kDrawn) {
+        if (kFlat && (drawn & SideBySide(t.offset)) == drawn) {
             // Parallel to the screen no division stands between a group and its
-            // texels, and this commonest group (all drawn, its texels in a
-            // row, as in a piece at rest) is copied at once. (Never the group
-            // that ends a span short of eight pixels: a lane of that is shut.)
-            Copy24(pixels, chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)));
-            return false;
+            // texels, and the commonest groups (their drawn lanes one run whose
+            // texels lie in a row, as in a piece at rest: all eight, or the
+            // last few of a span) are copied at once. Lane i's texel lies 3 i
+            // bytes after lane 0's.
+            const uint8_t* const texels = chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset));
+            if (drawn == kDrawn) {
+                Copy24(pixels, texels);
+                return false;
+            }
+            const uint32_t first = static_cast<uint32_t>(__builtin_ctz(drawn));
+            if (((drawn >> first) & ((drawn >> first) + 1)) == 0) {
+                CopyRun(pixels + 3 * first, texels + 3 * first, 3 * static_cast<size_t>(__builtin_popcount(drawn)));
+                return false;
+            }
         }
         chunk.pixels[g] = pixels;
         RecordTexels(c, t, drawn, chunk, g);
