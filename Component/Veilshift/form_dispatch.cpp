@@ -22,7 +22,11 @@
 // (transitions/ripple.h). "MMX" = 0 selects the crossfade's exact arithmetic
 // and nothing else; it changes no byte of any other effect, so it does not
 // slow them down either. The span filler takes its scalar form wherever the
-// texels meet the pixels being drawn.
+// texels meet the pixels being drawn. The shatter's row walk (the spans of
+// each row of a triangle part) and the renderer's matrix products run in SSE2
+// code where the processor has SSE2, else scalar code: in the 32-bit build
+// that is x87 code under the single-precision guard, whose bits the SSE2
+// forms give without the x87 unit.
 //
 // SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
 // that saves the XMM and YMM registers (processor_features.h). A build for a
@@ -30,7 +34,9 @@
 // are in form_rules.h, where the tools read them too.
 #include "form_rules.h"
 
+#include "render3d/matrix_forms.h"
 #include "render3d/span_fill.h"
+#include "render3d/span_rows.h"
 #include "startup_settings.h"
 #include "transitions/crossfade.h"
 #include "transitions/mix_rows.h"
@@ -99,6 +105,22 @@ SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, con
     static_cast<void>(features);
 #endif
     return FillSpans_Scalar;
+}
+
+MatrixForms ChooseMatrixForms(const ProcessorFeatures& features) {
+#if VEILSHIFT_WIDE_FORMS
+    if (DecideVectorSet(features) != InstructionSet::Scalar) return {MultiplyMatrix_Sse2, TransformPoint_Sse2};
+#endif
+    static_cast<void>(features);
+    return {detail::MultiplyMatrixUnguarded, detail::TransformPointUnguarded};
+}
+
+SpanRowForms ChooseSpanRows(const ProcessorFeatures& features) {
+#if VEILSHIFT_WIDE_FORMS
+    if (DecideVectorSet(features) != InstructionSet::Scalar) return {WalkSpanRows_Sse2, StepSpanRows_Sse2};
+#endif
+    static_cast<void>(features);
+    return {WalkSpanRows_Scalar, StepSpanRows_Scalar};
 }
 
 FormSettings CurrentFormSettings() {

@@ -4,10 +4,13 @@
 
 #include <climits>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <random>
 
 #include "Veilshift/platform/fpu_precision.h"
 #include "Veilshift/render3d/math3d.h"
+#include "Veilshift/render3d/matrix_forms.h"
 #include "render3d_test_surface.h"
 
 namespace veilshift {
@@ -196,6 +199,52 @@ TEST(Render3dMath, RotationsStoreTheDoubleResultAsFloat) {
     TransformPoint(p, MakeRotationX(30.0f));
     EXPECT_EQ(p.z, 0.5f);
 }
+
+#if VEILSHIFT_WIDE_FORMS
+bool SameBitsOrBothNaN(float a, float b) { return FloatBits(a) == FloatBits(b) || (std::isnan(a) && std::isnan(b)); }
+
+// The SSE2 products against the scalar ones (x87 code in the 32-bit build, run
+// under the guard the renderer gives them): chains of turns, moves and the
+// projection as the renderer builds them, and points, among them ones on the
+// viewer's plane (w = 0) and NaN.
+TEST(Render3dMath, Sse2ProductsGiveTheScalarBits) {
+    if (!DetectProcessorFeatures().sse2) GTEST_SKIP() << "no SSE2";
+    const MatrixForms scalar = ChooseMatrixForms({true, true, false, false});
+    const MatrixForms sse2 = ChooseMatrixForms({true, true, true, false});
+    ASSERT_EQ(sse2.multiply, MultiplyMatrix_Sse2);
+    ASSERT_EQ(scalar.transformPoint, detail::TransformPointUnguarded);
+    std::mt19937 random(41);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    for (int32_t trial = 0; trial < 2000; ++trial) {
+        const Matrix4 factors[] = {MakeRotationY(unit(random) * 720.0f), MakeRotationX(unit(random) * 720.0f),
+                                   MakeTranslation(unit(random) * 900.0f, unit(random) * 400.0f, unit(random) * 3000.0f),
+                                   MakeProjection(), FromRows({unit(random), unit(random), 0, unit(random), 0, 1, 0, 0,
+                                                               unit(random), 0, unit(random), 0, 3, -2, 1, 0})};
+        Matrix4 a = MakeIdentity(), b = MakeIdentity();
+        Vec3 p{unit(random) * 500.0f, unit(random) * 500.0f, trial % 7 == 0 ? 0.0f : unit(random) * 50.0f};
+        if (trial % 31 == 0) p.y = std::numeric_limits<float>::quiet_NaN();
+        Vec3 q = p;
+        {
+            platform::FpuSinglePrecision guard;
+            for (int32_t k = 0; k < 4; ++k) {
+                const Matrix4& f = factors[random() % std::size(factors)];
+                scalar.multiply(a, f);
+                sse2.multiply(b, f);
+            }
+            if (trial % 5 == 0) {  // a product with itself
+                scalar.multiply(a, a);
+                sse2.multiply(b, b);
+            }
+            scalar.transformPoint(p, a);
+            sse2.transformPoint(q, b);
+        }
+        for (int32_t i = 0; i < 16; ++i) ASSERT_TRUE(SameBitsOrBothNaN(a.m[i], b.m[i])) << trial << ' ' << i;
+        ASSERT_TRUE(SameBitsOrBothNaN(p.x, q.x)) << trial;
+        ASSERT_TRUE(SameBitsOrBothNaN(p.y, q.y)) << trial;
+        ASSERT_TRUE(SameBitsOrBothNaN(p.z, q.z)) << trial;
+    }
+}
+#endif
 
 // The one truncation of the guarded code (the rasterizer's row and column of a
 // corner in float, the ripple's shifts in double): toward zero inside the

@@ -628,29 +628,29 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
     EXPECT_EQ(DrawOntoItsOwnTexture(true, true), scalar);
 }
 
-#if VEILSHIFT_WIDE_FORMS
-// The same with each vector span form the processor has.
+// The same with each form the processor has: the scalar forms (x87 code in
+// the 32-bit build) and each vector form of the row walk and span filler.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
-    const ProcessorFeatures features = DetectProcessorFeatures();
-    for (const test::ProcessorForm form : {test::ProcessorForm{"sse2", true, false}, test::ProcessorForm{"avx2", true, true}}) {
-        if ((form.sse2 && !features.sse2) || (form.avx2 && !features.avx2)) continue;
+    for (const test::ProcessorForm& form : test::AvailableForms()) {
         const test::FormScope scope(form);
-        EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << "SSE2 " << form.sse2 << " AVX2 " << form.avx2;
+        EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << form.name;
     }
 }
-#endif
 
 #if defined(VEILSHIFT_X87_MATH)
 TEST(Render3dReference, SceneIgnoresTheHostsPrecisionControl) {
     const uint16_t original = platform::ReadFpuControlWord();
-    // 24, 53 and 64 bits, and 64 bits rounding toward zero.
-    for (uint16_t word : {uint16_t{0x007F}, uint16_t{0x027F}, uint16_t{0x037F}, uint16_t{0x0F7F}}) {
-        platform::WriteFpuControlWord(word);
-        const uint32_t hash = RenderReferenceScene();
-        const uint16_t after = platform::ReadFpuControlWord();
-        platform::WriteFpuControlWord(original);
-        EXPECT_EQ(hash, kReferenceSceneHash) << std::hex << word;
-        EXPECT_EQ(after, word);
+    for (const test::ProcessorForm& form : test::AvailableForms()) {
+        const test::FormScope scope(form);
+        // 24, 53 and 64 bits, and 64 bits rounding toward zero.
+        for (uint16_t word : {uint16_t{0x007F}, uint16_t{0x027F}, uint16_t{0x037F}, uint16_t{0x0F7F}}) {
+            platform::WriteFpuControlWord(word);
+            const uint32_t hash = RenderReferenceScene();
+            const uint16_t after = platform::ReadFpuControlWord();
+            platform::WriteFpuControlWord(original);
+            EXPECT_EQ(hash, kReferenceSceneHash) << form.name << ' ' << std::hex << word;
+            EXPECT_EQ(after, word);
+        }
     }
 }
 #endif

@@ -1,4 +1,6 @@
+#include "../form_rules.h"
 #include "../platform/fpu_precision.h"
+#include "matrix_forms.h"
 #include "soft_renderer.h"
 
 namespace veilshift {
@@ -66,6 +68,7 @@ VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
     const float halfWidth = width / 2.0f;
     const float halfHeight = height / 2.0f;
     const size_t vertexCount = r.vertices.Size();
+    const MatrixForms forms = ChooseMatrixForms(CurrentFormSettings().features);
     for (ScreenTriangle& t : r.triangles) {
         bool valid = true;
         for (int32_t index : t.index) valid = valid && index >= 0 && static_cast<size_t>(index) < vertexCount;
@@ -77,7 +80,7 @@ VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
         for (int32_t index : t.index) {
             ScreenVertex& v = r.vertices[static_cast<size_t>(index)];
             Vec3 p = v.viewPosition;
-            detail::TransformPointUnguarded(p, r.projection);  // w is the view-space z
+            forms.transformPoint(p, r.projection);  // w is the view-space z
             v.screenX = (p.x + 1.0f) * halfWidth;
             v.screenY = height - (p.y + 1.0f) * halfHeight;
             left += v.screenX < 0.0f;

@@ -11,6 +11,8 @@
 #include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"
+#include "span_bands.h"
+#include "span_rows.h"
 
 namespace veilshift {
 
@@ -76,15 +78,13 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
     const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
                                                                       static_cast<int64_t>(slot.x) * 3),
                               texturePitch, slot.width - 1, slot.height - 1};
-    const SpanFillFn fill =
-        ChooseSpanFill(texture, TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth,
-                                                 r.viewportHeight),
-                       CurrentFormSettings().features);
-    const int32_t width = r.viewportWidth;
-    const int32_t height = r.viewportHeight;
-
-    SpanState s = r.span;
-    int32_t row = firstRow;
+    const bool texelsMeetPixels =
+        TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth, r.viewportHeight);
+    const ProcessorFeatures features = CurrentFormSettings().features;
+    const SpanRowForms rowForms = ChooseSpanRows(features);
+    KeptSpanPart part{r.span, firstRow, endRow < r.viewportHeight ? endRow : r.viewportHeight, rowForms.walk,
+                      ChooseSpanFill(texture, texelsMeetPixels, features)};
+    SpanState& s = part.state;
     // Rows above the viewport are stepped over in one go.
     const int32_t top = endRow < 0 ? endRow : 0;
     if (firstRow < top) {
@@ -94,47 +94,21 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
         s.leftIz += k * s.leftIzStep;
         s.leftUz += k * s.leftUzStep;
         s.leftVz += k * s.leftVzStep;
-        row = top;
+        part.row = top;
     }
 
-    // The rows' spans go to the form a batch at a time.
-    constexpr int32_t kBatch = 32;
-    Span spans[kBatch];
-    int32_t batched = 0;
-    const SpanGradient gradient{s.dIzDx, s.dUzDx, s.dVzDx};
-    for (; row < endRow && row < height; ++row) {
-        int32_t xs = NearestIntegerSingle(s.leftX);
-        const int32_t xe = NearestIntegerSingle(s.rightX);
-        // From the edge to the first pixel centre; xs's own rounding cancels out.
-        const float q = 1.0f - (s.leftX - IntToFloat(xs));
-        float iz = s.leftIz + q * s.dIzDx;
-        float uz = s.leftUz + q * s.dUzDx;
-        float vz = s.leftVz + q * s.dVzDx;
-        if (xs < 0) {
-            const float skipped = IntToFloat(xs);
-            iz -= skipped * s.dIzDx;
-            uz -= skipped * s.dUzDx;
-            vz -= skipped * s.dVzDx;
-            xs = 0;
+    const SpanPartTarget target{texture, {depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth}};
+    if (part.row < part.endRow) {
+        if (r.bands.Active() && !texelsMeetPixels) {
+            // Kept for the band's turn; the edges go on to the part's last row now.
+            r.bands.Keep(target, part);
+            rowForms.step(s, part.endRow - part.row);
+        } else {
+            // Texels that earlier parts may have drawn over are read after them.
+            if (r.bands.Active()) r.bands.BeforeDrawingAtOnce(part.row, part.endRow);
+            DrawPartRows(part, part.endRow, target);
         }
-        const int32_t last = xe < width - 1 ? xe : width - 1;
-        if (xs <= last) {
-            spans[batched++] = {iz, uz, vz, last - xs + 1, xs, width - 1 - last, depthBuffer.rowPointers[row] + xs,
-                                destinationAddress + static_cast<ptrdiff_t>(row) * destinationPitch +
-                                    static_cast<ptrdiff_t>(xs) * 3};
-            if (batched == kBatch) {
-                fill(spans, batched, gradient, texture);
-                batched = 0;
-            }
-        }
-
-        s.leftX += s.leftSlope;
-        s.rightX += s.rightSlope;
-        s.leftIz += s.leftIzStep;
-        s.leftUz += s.leftUzStep;
-        s.leftVz += s.leftVzStep;
     }
-    if (batched > 0) fill(spans, batched, gradient, texture);
 
     // The next part of the same triangle continues from these edges.
     r.span.leftX = s.leftX;
@@ -238,7 +212,34 @@ VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* des
     }
 }
 
+VS_PRECISION_BOUNDARY void EndBandsSingle(SoftRenderer& r) { r.bands.End(); }
+
+// Rows a band: about kBandBytes of depth cells (at least one row). The band's
+// cells, pixels and texels stay in the second-level cache while its parts are
+// drawn; larger bands mean fewer calls to the forms for each part.
+constexpr int64_t kBandBytes = 128 * 1024;
+int32_t BandRows(int32_t columns) {
+    const int64_t rows = kBandBytes / (int64_t{columns} * static_cast<int64_t>(sizeof(float)));
+    return rows < 1 ? 1 : static_cast<int32_t>(rows);
+}
+
 }  // namespace
+
+bool SoftRenderer::ReserveBands(int32_t parts) { return bands.Reserve(parts, viewportHeight); }
+
+bool SoftRenderer::BeginBands() {
+    // No band without a depth cell for every pixel of the viewport: nothing is drawn then.
+    if (viewportWidth <= 0 || viewportHeight <= 0 || !depthBuffer.Covers(viewportHeight, viewportWidth)) {
+        bands.End();
+        return false;
+    }
+    return bands.Begin(viewportHeight, BandRows(depthBuffer.columnCount));
+}
+
+void SoftRenderer::EndBands() {
+    platform::FpuSinglePrecision guard;
+    EndBandsSingle(*this);
+}
 
 int32_t NearestInteger(float value) {
     platform::FpuSinglePrecision guard;

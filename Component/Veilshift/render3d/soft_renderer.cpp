@@ -1,25 +1,28 @@
 #include "soft_renderer.h"
 
+#include "../form_rules.h"
 #include "../platform/fpu_precision.h"
+#include "matrix_forms.h"
 
 namespace veilshift {
 
 namespace {
 
 VS_PRECISION_BOUNDARY void TransformSceneSingle(SoftRenderer& r) {
+    const MatrixForms forms = ChooseMatrixForms(CurrentFormSettings().features);
     // Object: turn about its own origin (Y, then X), move into place; camera:
     // turn the world (Y, then X), then take the camera's position away.
     Matrix4 m = MakeIdentity();
-    detail::MultiplyMatrixUnguarded(m, MakeRotationY(r.objectAngleY));
-    detail::MultiplyMatrixUnguarded(m, MakeRotationX(r.objectAngleX));
-    detail::MultiplyMatrixUnguarded(m, MakeTranslation(r.objectPosition.x, r.objectPosition.y, r.objectPosition.z));
-    detail::MultiplyMatrixUnguarded(m, MakeRotationY(r.cameraAngleY));
-    detail::MultiplyMatrixUnguarded(m, MakeRotationX(r.cameraAngleX));
-    detail::MultiplyMatrixUnguarded(m, MakeTranslation(-r.cameraPosition.x, -r.cameraPosition.y, -r.cameraPosition.z));
+    forms.multiply(m, MakeRotationY(r.objectAngleY));
+    forms.multiply(m, MakeRotationX(r.objectAngleX));
+    forms.multiply(m, MakeTranslation(r.objectPosition.x, r.objectPosition.y, r.objectPosition.z));
+    forms.multiply(m, MakeRotationY(r.cameraAngleY));
+    forms.multiply(m, MakeRotationX(r.cameraAngleX));
+    forms.multiply(m, MakeTranslation(-r.cameraPosition.x, -r.cameraPosition.y, -r.cameraPosition.z));
     for (SceneTriangle& triangle : r.sceneTriangles) {
         for (MeshVertex& vertex : triangle.vertex) {
             vertex.viewPosition = vertex.position;
-            detail::TransformPointUnguarded(vertex.viewPosition, m);
+            forms.transformPoint(vertex.viewPosition, m);
         }
     }
 }
@@ -68,6 +71,7 @@ void SoftRenderer::Release() {
     triangles.Release();
     vertices.Release();
     sceneTriangles.Release();
+    bands.Release();
 }
 
 }  // namespace veilshift

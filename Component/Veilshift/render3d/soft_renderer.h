@@ -15,6 +15,8 @@
 #include "../host_interfaces.h"
 #include "../memory.h"
 #include "math3d.h"
+#include "span_bands.h"
+#include "span_state.h"
 
 namespace veilshift {
 
@@ -53,20 +55,6 @@ struct ScreenTriangle {
     int32_t textureSlot;
 };
 
-// Edge and gradient state handed from a triangle's set-up to the span filler.
-// iz = 1/z, uz = u'/z, vz = v'/z, with u' and v' in texels. x and the rows are
-// in coordinates shifted by half a pixel: row r is sampled on y' = r + 1,
-// pixel X at x' = X + 1.
-struct SpanState {
-    float dIzDx, dUzDx, dVzDx;  // per pixel to the right
-    float dIzDy, dUzDy, dVzDy;  // per row down at constant x
-    float leftX, rightX;        // edges on the current row's sample line
-    float leftIz, leftUz, leftVz;
-    float leftSlope, rightSlope;  // x change per row
-    float leftIzStep, leftUzStep, leftVzStep;
-};
-static_assert(sizeof(SpanState) == 16 * sizeof(float));
-
 inline constexpr int32_t kTextureSlotCount = 16;
 // A vertex whose view-space z is at least this is in front of the viewer.
 inline constexpr float NearInsideZ = 0.001f;
@@ -103,6 +91,18 @@ public:
     // pixel (x, y), against the process-wide depthBuffer.
     void DrawTriangles(HostSurface* destination, int32_t x, int32_t y);
 
+    // A frame drawn band by band (span_bands.h): from BeginBands to EndBands,
+    // DrawSpans asks the host as always and keeps its part, and EndBands draws
+    // what is kept. Each band's depth cells are cleared as the band is first
+    // drawn: the frame needs no clear of the depth buffer, and bands no part
+    // reaches keep what they held. ReserveBands makes room for `parts` parts
+    // over the viewport (after Setup); false when memory ran out. Without that
+    // room BeginBands is false and parts are drawn at once, against a depth
+    // buffer the caller has cleared.
+    bool ReserveBands(int32_t parts);
+    bool BeginBands();
+    void EndBands();
+
     // Fields, in this order.
     int32_t viewportWidth = 0;
     int32_t viewportHeight = 0;
@@ -120,6 +120,7 @@ public:
     Matrix4 projection{};
     Matrix4 inverseProjection{};
     SpanState span{};
+    SpanBands bands;
 };
 
 // Cuts every scene triangle at the near limit and appends the remaining

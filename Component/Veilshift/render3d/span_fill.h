@@ -95,7 +95,10 @@ SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, con
 // out as a large positive number, which would drop a span starting far to the
 // left instead of clipping it): there the result keeps its sign and saturates,
 // positive values to the integer they already are, negative ones doubled like
-// the range above. NaN gives 0. For callers already at single precision.
+// the range above. NaN gives 0. For callers already at single precision. Each
+// file keeps its own copy, compiled with its own flags (the SSE2 row walk
+// uses it too).
+namespace {
 inline int32_t NearestIntegerSingle(float value) {
     if (value >= -4194304.0f && value <= 8388608.0f) {
         const float sum = value + 8388608.0f;
@@ -107,6 +110,7 @@ inline int32_t NearestIntegerSingle(float value) {
     if (value < 0.0f) return value >= -1073741824.0f ? static_cast<int32_t>(value * 2.0f) : INT32_MIN;
     return 0;  // NaN
 }
+}  // namespace
 
 // The float count of pixel k from the span start, as the running count
 // (+1 per pixel, single precision) has it: stuck at 2^24 once there. The

@@ -86,25 +86,34 @@ VEILSHIFT_AVX2 inline void RecordTexels(const Avx2Constants& c, const Avx2Texels
     chunk.kind[g] = drawn | lastColumn << kLastColumnShift | SideBySide(t.offset) << kSideBySideShift;
 }
 
+// The copies below move whole vectors: a plain memcpy of 8, 16 or 24 bytes
+// becomes four-byte moves in the 32-bit build.
+
+// Eight packed texels.
+VEILSHIFT_AVX2 inline void Copy24(uint8_t* dst, const uint8_t* src) {
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), head);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), tail);
+}
+
 // `bytes` (3 to 24) bytes from src to dst in a few moves that overlap rather
 // than go past either end.
-inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
-    uint8_t head[16], tail[16];
+VEILSHIFT_AVX2 inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
     if (bytes >= 16) {
-        std::memcpy(head, src, 16);
-        std::memcpy(tail, src + bytes - 16, 16);
-        std::memcpy(dst, head, 16);
-        std::memcpy(dst + bytes - 16, tail, 16);
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + bytes - 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), head);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + bytes - 16), tail);
     } else if (bytes >= 8) {
-        std::memcpy(head, src, 8);
-        std::memcpy(tail, src + bytes - 8, 8);
-        std::memcpy(dst, head, 8);
-        std::memcpy(dst + bytes - 8, tail, 8);
+        const __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+        const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + bytes - 8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), head);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + bytes - 8), tail);
     } else if (bytes >= 4) {
-        std::memcpy(head, src, 4);
-        std::memcpy(tail, src + bytes - 4, 4);
-        std::memcpy(dst, head, 4);
-        std::memcpy(dst + bytes - 4, tail, 4);
+        const uint32_t head = Load4(src), tail = Load4(src + bytes - 4);
+        Store4(dst, head);
+        Store4(dst + bytes - 4, tail);
     } else {
         std::memcpy(dst, src, 3);
     }
@@ -157,13 +166,22 @@ struct Avx2Form {
     VEILSHIFT_AVX2 static bool Record(const Constants& c, const SpanStart<Lanes>& s, __m256 k, __m256 iz,
                                       uint32_t drawn, uint8_t* pixels, Chunk& chunk, int32_t g) {
         const Avx2Texels t = Locate<kFlat>(c, s, k, iz);
-        if (kFlat && (drawn & SideBySide(t.offset)) == kDrawn) {
+        if (kFlat && (drawn & SideBySide(t.offset)) == drawn) {
             // Parallel to the screen no division stands between a group and its
-            // texels, and this commonest group (all drawn, its texels in a
-            // row, as in a piece at rest) is copied at once. (Never the group
-            // that ends a span short of eight pixels: a lane of that is shut.)
-            std::memcpy(pixels, chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset)), 24);
-            return false;
+            // texels, and the commonest groups (their drawn lanes one run whose
+            // texels lie in a row, as in a piece at rest: all eight, or the
+            // last few of a span) are copied at once. Lane i's texel lies 3 i
+            // bytes after lane 0's.
+            const uint8_t* const texels = chunk.texels + static_cast<uint32_t>(_mm256_cvtsi256_si32(t.offset));
+            if (drawn == kDrawn) {
+                Copy24(pixels, texels);
+                return false;
+            }
+            const uint32_t first = static_cast<uint32_t>(__builtin_ctz(drawn));
+            if (((drawn >> first) & ((drawn >> first) + 1)) == 0) {
+                CopyRun(pixels + 3 * first, texels + 3 * first, 3 * static_cast<size_t>(__builtin_popcount(drawn)));
+                return false;
+            }
         }
         chunk.pixels[g] = pixels;
         RecordTexels(c, t, drawn, chunk, g);

@@ -74,8 +74,7 @@ VS_PRECISION_BOUNDARY void CutPictureSingle(GrowableArray<ShatterPiece>& pieces,
 bool BuildShatterPieces(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
     platform::FpuSinglePrecision singlePrecision;
     pieces.Release();
-    constexpr size_t kPieceCount = 2 * 64;  // 4^3 per half
-    if (!pieces.Reserve(kPieceCount)) return false;
+    if (!pieces.Reserve(kShatterPieceCount)) return false;
     CutPictureSingle(pieces, corner, seed);
     return true;
 }

@@ -38,6 +38,7 @@ struct SubdivisionVertex {
 };
 
 inline constexpr int32_t kShatterDepth = 3;  // 4^3 pieces per half of the picture
+inline constexpr size_t kShatterPieceCount = 2 * 64;  // 4^kShatterDepth per half
 
 // A fraction of an edge between about 0.249 and 0.747: no split point comes
 // closer than a quarter of the edge to either end.

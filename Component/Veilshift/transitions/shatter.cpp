@@ -45,6 +45,8 @@ bool PrepareShatter(EffectPlugin& plugin) {
     // and none can run out of storage half drawn.
     if (!renderer.sceneTriangles.Reserve(1) || !renderer.vertices.Reserve(4) || !renderer.triangles.Reserve(2))
         return false;
+    // Each piece's two triangles of two parts each, kept for the frame's bands.
+    if (!renderer.ReserveBands(static_cast<int32_t>(4 * kShatterPieceCount))) return false;
     renderer.SetTexture(0, plugin.srcA, p.ax, p.ay, p.width, p.height);
     // The far top-left corner of the view, un-projected: its x and y are the
     // picture's half extents, its z the picture plane's depth.
@@ -61,10 +63,14 @@ void ReleaseShatter(EffectPlugin& plugin) {
 void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     const TransitionParams& p = plugin.params;
     ThePixmillApi->Copy(plugin.dst, p.dx, p.dy, plugin.srcB, p.bx, p.by, p.width, p.height);
-    // Cleared once: pieces hide one another by depth whatever their order.
-    depthBuffer.Clear(0.0f);
+    // Pieces hide one another by depth whatever their order. The pieces are
+    // drawn band by band, each band's depth cells cleared as it is first drawn;
+    // without the bands, the whole buffer is cleared now.
+    SoftRenderer& renderer = plugin.renderer;
+    if (!renderer.BeginBands()) depthBuffer.Clear(0.0f);
     platform::FpuSinglePrecision singlePrecision;
     DrawPieces(plugin, progress, total);
+    renderer.EndBands();
 }
 
 }  // namespace veilshift
