@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Veilshift/transitions/crossfade.h"
+#include "Veilshift/transitions/mosaic_forms.h"
+
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,37 +13,28 @@
 
 namespace robustness {
 
-InProcessTarget::~InProcessTarget() { Reset(); }
+namespace {
+void DefaultSettings() {
+    veilshift::MaskProcessorFeatures({true, true, true, true});
+    veilshift::CrossfadeStreamingBytes = veilshift::kCrossfadeStreamingBytes;
+    veilshift::MosaicStreamingBytes = veilshift::kMosaicStreamingBytes;
+}
+}  // namespace
+
+InProcessTarget::~InProcessTarget() {
+    Reset();
+    DefaultSettings();
+}
 
 void InProcessTarget::Reset() {
     module_.reset();
-    host_.reset();
+    host_.Reset();
 }
 
 refhost::Host& InProcessTarget::PrepareHost(bool corvane, bool platewright, bool pixmill) {
     module_.reset();
     outstanding_ = -1;
-    const bool wanted[3] = {corvane, platewright, pixmill};
-    if (host_ != nullptr && std::equal(wanted, wanted + 3, presence_)) {
-        for (int32_t number = 1; number <= 3; ++number) host_->RemoveSurface(number);
-        for (refhost::Component c : {refhost::Component::Corvane, refhost::Component::Platewright,
-                                     refhost::Component::Pixmill}) {
-            refhost::ComponentControl* control = host_->Control(c);
-            if (control == nullptr) continue;
-            refhost::CallLog* log = control->log;
-            *control = refhost::ComponentControl{};
-            control->log = log;
-        }
-        host_->ClearCalls();
-        host_->ResetViolations();
-        return *host_;
-    }
-    host_.reset();
-    refhost::HostOptions options = ScenarioHostOptions(corvane, platewright, pixmill);
-    options.loadModule = false;
-    host_ = std::make_unique<refhost::Host>(options);
-    std::copy(wanted, wanted + 3, presence_);
-    return *host_;
+    return host_.Prepare(corvane, platewright, pixmill);
 }
 
 bool InProcessTarget::Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB,
@@ -65,7 +59,18 @@ bool InProcessTarget::Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, i
     return started;
 }
 
+void InProcessTarget::Tune(const Tuning& tuning) {
+    const bool sse2 = tuning.vectors != Tuning::kScalar, avx2 = tuning.vectors == Tuning::kAllVectors;
+    veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
+    size_t from = 0;  // the module's own thresholds
+    if (tuning.streaming == Tuning::kStreamAll) from = 1;
+    if (tuning.streaming == Tuning::kStreamFrom4K) from = 4096;
+    veilshift::CrossfadeStreamingBytes = from != 0 ? from : veilshift::kCrossfadeStreamingBytes;
+    veilshift::MosaicStreamingBytes = from != 0 ? from : veilshift::kMosaicStreamingBytes;
+}
+
 void InProcessTarget::Unload() {
+    DefaultSettings();
     if (!module_) return;
     module_->Unload();
     outstanding_ = module_->Outstanding();

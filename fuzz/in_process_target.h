@@ -1,13 +1,12 @@
 // The scenario target of the fuzzer and the robustness tests: the test
 // process's own module (static core) against the reference components.
 //
-// Loading the component modules is the slow part of a fresh host, so one host
-// serves every scenario that wants the same components; between scenarios its
-// surfaces are removed, its control blocks reset and its log emptied. The module
-// itself is loaded and unloaded for every scenario, so each starts unconnected.
+// One host serves every scenario that wants the same components (SharedHost).
+// The module itself is loaded and unloaded for every scenario, so each starts
+// unconnected. Its module-wide settings (the vector forms allowed, the streaming
+// thresholds) are the scenario's from Tune until Unload, which puts them back.
 #pragma once
 
-#include <memory>
 #include <optional>
 
 #include "fuzz/scenario.h"
@@ -23,6 +22,7 @@ public:
     ~InProcessTarget() override;
 
     refhost::Host& PrepareHost(bool corvane, bool platewright, bool pixmill) override;
+    void Tune(const Tuning& tuning) override;
     void Load() override { module_.emplace(); }
     veilshift::PluginInterface* Plugin() override { return &module_->Plugin(); }
     bool Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB, int32_t bx,
@@ -38,8 +38,7 @@ public:
 
 private:
     bool quiet_;
-    std::unique_ptr<refhost::Host> host_;
-    bool presence_[3] = {};
+    SharedHost host_;
     std::optional<refhost::InProcessModule> module_;
     int64_t outstanding_ = -1;
 };

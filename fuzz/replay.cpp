@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = ReadFile(file);
         std::string failure;
         try {
-            failure = robustness::RunScenario(bytes.data(), bytes.size(), module, &stats);
+            failure = robustness::RunScenario(bytes.data(), bytes.size(), module, &stats, robustness::Checks::kEveryByte);
         } catch (const std::exception& e) {
             failure = std::string("host: ") + e.what();
         }

@@ -14,16 +14,25 @@
 //             bit 3 IsReady false; bit 4 CreateSurface fails; bit 5 the timer
 //             lookup fails
 //   time      4 bytes, what GetTime answers
+//   tuning    bits 0-1 vector forms (the test process's own module only: 1
+//             scalar, 2 up to SSE2, else all the processor has); bits 2-3
+//             streaming stores (1 from the first byte, 2 from 4 KiB, else
+//             the module's own thresholds)
 //   surfaces  1 byte (count 1 to 3, numbered from 1), then per surface: width,
-//             height (one byte each, see DecodeSide), pitch form, picture seed
+//             height (one byte each, see DecodeSide: mostly 1 to 44, some
+//             sides of telling shapes up to 257, rarely large; 2^22 pixels
+//             in all at most), pitch form, picture seed
 //   then operations, one byte each plus their arguments, until the input ends
-//   (at most kMaxOperations): Begin with twelve integers, Draw, a run of frames,
-//   End, SetInterface (this host's interfaces, null in their place, or another
-//   id), new faults; then the module is unloaded.
+//   (at most kMaxOperations, and no further once kMaxFrames frames or
+//   kMaxDrawnPixels pixels have been drawn): Begin with twelve integers, Draw,
+//   a run of frames, End,
+//   SetInterface (this host's interfaces, null in their place, or another id),
+//   new faults; then the module is unloaded.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +42,22 @@
 namespace robustness {
 
 inline constexpr int kMaxOperations = 64;
+// A shatter frame costs a fifth of a millisecond under the sanitizers whatever
+// the rectangle's size, and later frames reach nothing earlier ones did not.
+inline constexpr int kMaxFrames = 64;
+// Two frames of the largest rectangle: one ripple frame of 2048 x 2048 takes
+// about half a second under the sanitizers.
+inline constexpr int64_t kMaxDrawnPixels = int64_t{1} << 23;
+
+// What the tuning byte asks of a module that can be tuned (its processor forms
+// and streaming thresholds are module-wide settings); every setting draws the
+// same bytes, only by other code.
+struct Tuning {
+    enum Vectors : uint8_t { kAllVectors = 0, kScalar = 1, kUpToSse2 = 2 };
+    enum Streaming : uint8_t { kOwnThresholds = 0, kStreamAll = 1, kStreamFrom4K = 2 };
+    Vectors vectors = kAllVectors;
+    Streaming streaming = kOwnThresholds;
+};
 
 // The module a scenario runs against, on a host it prepares.
 class ModuleUnderTest {
@@ -43,6 +68,10 @@ public:
     virtual refhost::Host& PrepareHost(bool corvane, bool platewright, bool pixmill) = 0;
     virtual void Load() = 0;
     virtual veilshift::PluginInterface* Plugin() = 0;
+    // Before Load: the module-wide settings of the scenario; a module that
+    // cannot be tuned ignores them.
+    virtual void Tune(const Tuning& tuning) { (void)tuning; }
+    virtual void SetInterface(const veilshift::Guid* id, void* ptr) { Plugin()->SetInterface(id, ptr); }
     virtual bool Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB,
                        int32_t bx, int32_t by, int32_t width, int32_t height, int32_t effect) = 0;
     virtual void Draw(int32_t progress, int32_t total) = 0;
@@ -70,6 +99,21 @@ inline refhost::HostOptions ScenarioHostOptions(bool corvane, bool platewright, 
     return options;
 }
 
+// A host for modules the target loads itself (HostOptions::loadModule
+// false), kept for every scenario that wants the same components: loading the
+// component modules is the slow part of a fresh host (and under Windows every
+// load keeps one of their runtime's thread-local slots). Between scenarios
+// its surfaces go, its control blocks are reset and its log emptied.
+class SharedHost {
+public:
+    refhost::Host& Prepare(bool corvane, bool platewright, bool pixmill);
+    void Reset() { host_.reset(); }
+
+private:
+    std::unique_ptr<refhost::Host> host_;
+    bool presence_[3] = {};
+};
+
 // What a scenario did, added up.
 struct ScenarioStats {
     int64_t begins = 0;
@@ -77,9 +121,18 @@ struct ScenarioStats {
     int64_t frames = 0;   // Draw calls that drew
 };
 
+// How much is compared after each call. Sampled: every surface's end guards,
+// the rows around the destination rectangle a frame was drawn into, and a few
+// rows of every surface chosen afresh for each call; everything once more at
+// unload. Every byte: every surface whole after every call (to find the call
+// that broke a sampled run, and for replays, where speed matters little).
+enum class Checks { kSampled, kEveryByte };
+
 // Runs one scenario; empty when every check held, else what broke first (the
-// scenario stops there, the module unloaded).
-std::string RunScenario(const uint8_t* data, size_t size, ModuleUnderTest& module, ScenarioStats* stats = nullptr);
+// scenario stops there, the module unloaded). VEILSHIFT_SCENARIO_TRACE in the
+// environment turns sampled checks into checks of every byte.
+std::string RunScenario(const uint8_t* data, size_t size, ModuleUnderTest& module, ScenarioStats* stats = nullptr,
+                        Checks checks = Checks::kSampled);
 
 // Builds scenario bytes, for the seed corpus and the regression tests.
 class ScenarioWriter {
@@ -87,8 +140,8 @@ public:
     enum Form : uint8_t { kFormAuto = 0, kFormScalar = 1, kFormMmx = 2, kFormSse = 3 };
     enum Pitch : uint8_t { kTight = 0, kPadded = 1, kBottomUp = 2, kBottomUpPadded = 3 };
 
-    ScenarioWriter& Setup(uint8_t setupBits, uint8_t faultBits, uint32_t time);
-    // Sides are encoded exactly when 1 to 200, or one of the large sides of DecodeSide.
+    ScenarioWriter& Setup(uint8_t setupBits, uint8_t faultBits, uint32_t time, uint8_t tuningBits = 0);
+    // Sides are encoded exactly from 1 to 2048.
     ScenarioWriter& Surface(int32_t width, int32_t height, Pitch pitch, uint8_t padding = 8, uint8_t seed = 1);
     ScenarioWriter& Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB,
                           int32_t bx, int32_t by, int32_t width, int32_t height, int32_t effect);
@@ -100,6 +153,8 @@ public:
     // SetInterface with null for the ScreenUpdater (or the SurfaceTable).
     ScenarioWriter& Withdraw(bool updater);
     ScenarioWriter& Faults(uint8_t faultBits, uint32_t time);
+    // Bytes of the operations as they are, for the decoder to read.
+    ScenarioWriter& Raw(const uint8_t* bytes, size_t count);
     std::vector<uint8_t> Bytes() const;
 
 private:

@@ -16,9 +16,9 @@ constexpr int32_t kEffects[] = {1, 6, 31, 34, 40, 41};
 
 // Destination packed, A padded, B bottom-up and padded, as the session tests set them.
 ScenarioWriter Stage(int32_t width, int32_t height, uint8_t setup = 0, uint8_t faults = 0,
-                     uint32_t time = 0x2F6A91C3) {
+                     uint32_t time = 0x2F6A91C3, uint8_t tuning = 0) {
     ScenarioWriter w;
-    w.Setup(setup, faults, time)
+    w.Setup(setup, faults, time, tuning)
         .Surface(width, height, ScenarioWriter::kTight, 1, 1)
         .Surface(width, height, ScenarioWriter::kPadded, 20, 2)
         .Surface(width, height, ScenarioWriter::kBottomUpPadded, 8, 3);
@@ -63,6 +63,21 @@ int main(int argc, char** argv) {
                                                 .Frames(16)
                                                 .Begin(3, 1, 1, 1, 0, 0, 2, 2, 2, 30, 30, effect)
                                                 .Frames(7));
+        // The other vector forms and the streaming stores, on small rectangles
+        // (tuning bits: 1 scalar, 2 up to SSE2; 4 streaming from the first
+        // byte, 8 from 4 KiB).
+        const std::pair<const char*, uint8_t> tunings[] = {
+            {"scalar", 1}, {"sse2", 2}, {"streamed", 4}, {"streamed-4k", 8}, {"sse2-streamed", 6}};
+        for (const auto& [name, tuning] : tunings)
+            save("effect" + e + "-" + name, ScenarioWriter()
+                                                .Setup(0, 0, 7, tuning)
+                                                .Surface(45, 33, ScenarioWriter::kBottomUp)
+                                                .Surface(37, 40, ScenarioWriter::kPadded, 9)
+                                                .Surface(64, 31, ScenarioWriter::kTight)
+                                                .Begin(1, 2, 1, 2, 0, 3, 3, 5, 0, 64, 64, effect)
+                                                .Frames(5)
+                                                .Begin(3, 1, 1, 1, 0, 0, 2, 2, 2, 30, 30, effect)
+                                                .Frames(3));
         // Frame counts far beyond the usual range.
         save("effect" + e + "-huge-totals", Stage(24, 16)
                                                 .Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 24, 16, effect)
@@ -79,8 +94,8 @@ int main(int argc, char** argv) {
         save("effect" + e + "-a-is-b", Stage(20, 20).Begin(1, 0, 0, 2, 2, 2, 2, 6, 6, 12, 12, effect).Frames(4));
         save("effect" + e + "-dst-is-b", Stage(20, 20).Begin(2, 0, 0, 1, 0, 0, 2, 3, 5, 16, 12, effect).Frames(4));
         // Larger pictures, a few frames.
-        save("effect" + e + "-640x480", Stage(640, 480)
-                                            .Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 640, 480, effect)
+        save("effect" + e + "-320x240", Stage(320, 240)
+                                            .Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 320, 240, effect)
                                             .Draw(0, 3)
                                             .Draw(1, 3)
                                             .Draw(3, 3));

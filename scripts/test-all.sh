@@ -7,16 +7,17 @@ bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# Fuzzing: the libFuzzer target (ASan, UBSan) for a fixed short time, starting
-# from the committed corpus; new inputs go to a scratch folder. A finding fails
-# the run and leaves its input under build/fuzz/. It runs first, so that the
-# test suites' summaries close the output.
+# Fuzzing: the libFuzzer target (ASan, UBSan) for a fixed short time (a minute,
+# loading the committed corpus included), starting from the committed corpus;
+# new inputs go to a scratch folder. A finding fails the run and leaves its
+# input under build/fuzz/. It runs first, so that the test suites' summaries
+# close the output.
 echo "== fuzz"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scratch=$(mktemp -d)
 if ! ASAN_OPTIONS="suppressions=$PWD/fuzz/known-findings.supp" build/fuzz/bin/veilshift-fuzz \
-    -max_total_time="${VEILSHIFT_FUZZ_SECONDS:-75}" -timeout=60 -rss_limit_mb=4096 -max_len=1024 \
+    -max_total_time="${VEILSHIFT_FUZZ_SECONDS:-60}" -timeout=60 -rss_limit_mb=4096 -max_len=1024 \
     -entropic_scale_per_exec_time=1 -print_final_stats=1 -artifact_prefix=build/fuzz/ \
     "$scratch" fuzz/corpus >build/fuzz/fuzz-run.log 2>&1; then
   grep -v -E '^#[0-9]+ ' build/fuzz/fuzz-run.log | tail -60

@@ -4,6 +4,7 @@
 // as the scenario that showed it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -12,8 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "Veilshift/form_dispatch.h"
+#include "Veilshift/transitions/crossfade.h"
+#include "Veilshift/transitions/mosaic_forms.h"
 #include "fuzz/in_process_target.h"
 #include "fuzz/scenario.h"
+#include "fuzz/scenario_generator.h"
 
 namespace robustness {
 namespace {
@@ -52,7 +57,7 @@ TEST(RobustnessCorpus, EveryScenarioHoldsAndLeaksNothing) {
 // the checks see it.
 class Planted final : public ModuleUnderTest {
 public:
-    enum Fault { kStrayPixel, kSourcePixel, kGuardByte, kLeak };
+    enum Fault { kStrayPixel, kSourcePixel, kGuardByte, kLeak, kLastRowGuardByte };
     explicit Planted(Fault fault) : fault_(fault) {}
 
     refhost::Host& PrepareHost(bool c, bool p, bool x) override { return *(host_ = &inner_.PrepareHost(c, p, x)); }
@@ -68,6 +73,7 @@ public:
         if (fault_ == kStrayPixel) dst.SetPixel(dst.PixelWidth() - 1, dst.PixelHeight() - 1, {1, 2, 3});
         if (fault_ == kSourcePixel) host_->Surface(2)->SetPixel(0, 0, {9, 9, 9});
         if (fault_ == kGuardByte) dst.At(dst.PixelWidth() - 1, 0)[3] ^= 0xFF;  // just past the row
+        if (fault_ == kLastRowGuardByte) dst.At(dst.PixelWidth() - 1, dst.PixelHeight() - 1)[3] ^= 0xFF;
     }
     void End() override { inner_.End(); }
     void Unload() override { inner_.Unload(); }
@@ -102,6 +108,124 @@ TEST(RobustnessChecks, SeePixelsGuardsAndLeaksAMisbehavingModuleTouches) {
     }
     InProcessTarget honest;
     EXPECT_EQ(RunScenario(bytes.data(), bytes.size(), honest), "");
+}
+
+// Sampled checks compare a few rows of a large surface after each call, so
+// a stray byte far from the drawn rectangle may show only at unload; checks
+// of every byte name the frame that wrote it.
+TEST(RobustnessChecks, SampledChecksFindFarFaultsByUnloadAndEveryByteChecksAtTheFrame) {
+    ScenarioWriter scenario;
+    scenario.Setup(0, 0, 1)
+        .Surface(40, 120, ScenarioWriter::kPadded, 4)
+        .Surface(40, 120, ScenarioWriter::kTight)
+        .Surface(40, 120, ScenarioWriter::kBottomUpPadded)
+        .Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 12, 3, 1)
+        .Frames(4);
+    const std::vector<uint8_t> bytes = scenario.Bytes();
+    // Both in the destination's last row, far below the rectangle.
+    for (Planted::Fault fault : {Planted::kStrayPixel, Planted::kLastRowGuardByte}) {
+        for (Checks checks : {Checks::kSampled, Checks::kEveryByte}) {
+            Planted module(fault);
+            const std::string failure = RunScenario(bytes.data(), bytes.size(), module, nullptr, checks);
+            const std::string expected = fault == Planted::kStrayPixel ? "changed outside" : "guard bytes";
+            EXPECT_NE(failure.find(expected), std::string::npos) << fault << ": " << failure;
+            if (checks == Checks::kEveryByte) {
+                EXPECT_EQ(failure.rfind("Draw(0, ", 0), 0u) << failure;
+            }
+        }
+    }
+    InProcessTarget honest;
+    EXPECT_EQ(RunScenario(bytes.data(), bytes.size(), honest, nullptr, Checks::kEveryByte), "");
+}
+
+// Sides from one pixel to the largest, as the writer puts them: the decoder
+// gives the same surfaces (beyond 2^22 pixels in all a surface loses rows).
+TEST(RobustnessChecks, WrittenSurfacesAreTheSurfacesDecoded) {
+    class Probe final : public ModuleUnderTest {
+    public:
+        refhost::Host& PrepareHost(bool c, bool p, bool x) override { return *(host_ = &inner_.PrepareHost(c, p, x)); }
+        void Load() override { inner_.Load(); }
+        veilshift::PluginInterface* Plugin() override { return inner_.Plugin(); }
+        bool Begin(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                   int32_t, int32_t) override {
+            for (int32_t n = 1; n <= 3; ++n)
+                if (const refhost::TestSurface* s = host_->Surface(n))
+                    seen.push_back({s->PixelWidth(), s->PixelHeight(), s->RowPitch()});
+            return false;
+        }
+        void Draw(int32_t, int32_t) override {}
+        void End() override {}
+        void Unload() override { inner_.Unload(); }
+        std::vector<std::array<int32_t, 3>> seen;
+
+    private:
+        InProcessTarget inner_;
+        refhost::Host* host_ = nullptr;
+    };
+    const std::array<int32_t, 3> cases[][3] = {
+        {{1, 1, 3}, {44, 2, 132}, {45, 3, -135}},
+        {{97, 257, 97 * 3 + 9}, {2048, 1, 2048 * 3}, {1, 2048, -(1 * 3 + 64)}},
+        {{2048, 2048, 2048 * 3}, {1023, 7, 1023 * 3}, {2, 2, 6}},  // no room left: one row each
+    };
+    const std::array<int32_t, 3> expected[][3] = {
+        {{1, 1, 3}, {44, 2, 132}, {45, 3, -135}},
+        {{97, 257, 97 * 3 + 9}, {2048, 1, 2048 * 3}, {1, 2048, -(1 * 3 + 64)}},
+        {{2048, 2048, 2048 * 3}, {1023, 1, 1023 * 3}, {2, 1, 6}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ScenarioWriter w;
+        w.Setup(0, 0, 1);
+        for (const auto& [width, height, pitch] : cases[i]) {
+            const int32_t stride = pitch < 0 ? -pitch : pitch;
+            const auto form = stride == width * 3 ? (pitch < 0 ? ScenarioWriter::kBottomUp : ScenarioWriter::kTight)
+                                                  : (pitch < 0 ? ScenarioWriter::kBottomUpPadded : ScenarioWriter::kPadded);
+            w.Surface(width, height, form, static_cast<uint8_t>(stride - width * 3));
+        }
+        w.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 1, 1, 1);
+        Probe probe;
+        const std::vector<uint8_t> bytes = w.Bytes();
+        EXPECT_EQ(RunScenario(bytes.data(), bytes.size(), probe), "");
+        ASSERT_EQ(probe.seen.size(), 3u);
+        for (size_t n = 0; n < 3; ++n) EXPECT_EQ(probe.seen[n], expected[i][n]) << "case " << i << ", surface " << n + 1;
+    }
+}
+
+// The tuning byte: every effect whole under every vector form and streaming
+// choice, and the module-wide settings put back afterwards.
+TEST(RobustnessChecks, TunedSessionsHoldAndLeaveTheModuleAsTheyFoundIt) {
+    for (uint8_t tuning : {1, 2, 4, 8, 6, 9}) {
+        for (int32_t effect : {1, 6, 31, 34, 40, 41}) {
+            ScenarioWriter s;
+            s.Setup(0, 0, 0x2F6A91C3, tuning)
+                .Surface(45, 33, ScenarioWriter::kTight)
+                .Surface(47, 40, ScenarioWriter::kPadded, 20, 2)
+                .Surface(64, 31, ScenarioWriter::kBottomUpPadded, 8, 3);
+            s.Begin(1, 1, 2, 2, 0, 1, 3, 3, 0, 44, 29, effect).Frames(4).End();
+            EXPECT_EQ(RunOf(s), "") << "effect " << effect << ", tuning " << int{tuning};
+        }
+    }
+    EXPECT_EQ(veilshift::CrossfadeStreamingBytes, veilshift::kCrossfadeStreamingBytes);
+    EXPECT_EQ(veilshift::MosaicStreamingBytes, veilshift::kMosaicStreamingBytes);
+    veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
+    const veilshift::ProcessorFeatures allowed = veilshift::CurrentFormSettings().features;
+    EXPECT_EQ(allowed.sse2, veilshift::DetectProcessorFeatures().sse2);
+    EXPECT_EQ(allowed.avx2, veilshift::DetectProcessorFeatures().avx2);
+}
+
+// The generated stream the DLL replays under Windows (veilshift-dll-stream),
+// here through the test process's own module, where leaks are counted: every
+// scenario holds, and enough of them start transitions and draw frames for
+// the stream to test the drawing at all.
+TEST(RobustnessGenerated, AStreamOfScenariosHoldsAndDraws) {
+    ScenarioGenerator generator(1);
+    InProcessTarget target(/*quiet=*/true);
+    ScenarioStats stats;
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<uint8_t> bytes = generator.Next();
+        ASSERT_EQ(RunScenario(bytes.data(), bytes.size(), target, &stats), "") << "scenario " << i;
+    }
+    EXPECT_GT(stats.started, stats.begins / 5) << stats.begins << " Begin calls";
+    EXPECT_GT(stats.frames, 2000);
 }
 
 TEST(RobustnessChecks, WholeSessionsOfEveryEffectHold) {
