@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "Veilshift/transitions/crossfade.h"
 #include "Veilshift/transitions/mosaic_forms.h"
 #include "fuzz/in_process_target.h"
