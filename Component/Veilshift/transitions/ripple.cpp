@@ -56,8 +56,14 @@ VS_PRECISION_BOUNDARY void FillShifts(int32_t width, int32_t height, int32_t pro
     const double widthDivisor = width;
     for (int32_t i = 0; i < width; ++i)
         columnShift[i] = WaveShift(int64_t{i} - width / 2, wave.waves, widthDivisor, amp);
-    for (int32_t j = 0; j < height; ++j)
-        rowShift[j] = WaveShift(int64_t{j} - height / 2, wave.waves, widthDivisor, amp);
+    // A row as far from the centre as some column moves as that column does
+    // (the same wave at the same offset), without a sine of its own.
+    for (int32_t j = 0; j < height; ++j) {
+        const int64_t offset = int64_t{j} - height / 2;
+        const int64_t column = offset + width / 2;
+        rowShift[j] = column >= 0 && column < width ? columnShift[column]
+                                                    : WaveShift(offset, wave.waves, widthDivisor, amp);
+    }
 }
 
 // One shift table: owned storage for the frame, freed on every way out.
