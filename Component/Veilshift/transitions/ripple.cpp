@@ -155,8 +155,13 @@ bool DestinationMeetsSource(const RippleFrame& f) {
            SpansMeet(dst, SpanOf(f.b, f.bPitch, f.height, f.width));
 }
 
-bool ColumnsMoveAlike(const int32_t* columnShift, int32_t width) {
-    return std::all_of(columnShift, columnShift + width, [&](int32_t shift) { return shift == columnShift[0]; });
+// Where the columns' shifts lie this close together the direct walk's strips
+// read few source rows each, and it is faster than the two passes.
+constexpr int64_t kDirectWalkSpread = 16;
+
+bool ColumnsMoveClose(const int32_t* columnShift, int32_t width) {
+    const auto [lowest, highest] = std::minmax_element(columnShift, columnShift + width);
+    return int64_t{*highest} - *lowest <= kDirectWalkSpread;
 }
 
 void DrawWithTables(RippleFrame frame, int32_t progress, int32_t total, int32_t* columnShift, int32_t* rowShift,
@@ -166,7 +171,7 @@ void DrawWithTables(RippleFrame frame, int32_t progress, int32_t total, int32_t*
     frame.rowShift = rowShift;
     const ProcessorFeatures features = CurrentFormSettings().features;
     const bool meets = DestinationMeetsSource(frame);
-    if (passes != nullptr && (meets || !ColumnsMoveAlike(columnShift, frame.width)))
+    if (passes != nullptr && (meets || !ColumnsMoveClose(columnShift, frame.width)))
         ChooseRipplePasses(features)(frame, *passes);
     else
         ChooseRipple(features, meets)(frame);
