@@ -188,6 +188,27 @@ TEST_P(RippleFormsDirect, NeverReadsPastTheLastPixelOfASource) {
     }
 }
 
+// The passes in the widest code the processor has; the direct walk in AVX2
+// code or scalar code, and in scalar code wherever the destination may share
+// bytes with a source.
+TEST(ChooseRipple, WidestFormOrOnePictureForSharedBytes) {
+    using veilshift::ProcessorFeatures;
+    const ProcessorFeatures none{true, true, false, false}, sse2{true, true, true, false}, avx2{true, true, true, true};
+    for (const ProcessorFeatures& features : {none, sse2, avx2})
+        EXPECT_EQ(veilshift::ChooseRipple(features, true), veilshift::Ripple_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipple(none, false), veilshift::Ripple_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipple(sse2, false), veilshift::Ripple_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(none), veilshift::RipplePasses_Scalar);
+#if VEILSHIFT_WIDE_FORMS
+    EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Avx2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RipplePasses_Sse2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Avx2);
+#else
+    EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Scalar);
+#endif
+}
+
 INSTANTIATE_TEST_SUITE_P(Forms, RippleFormsDirect, ::testing::ValuesIn(AllRippleForms()),
                          [](const ::testing::TestParamInfo<RippleForm>& info) { return std::string(info.param.name); });
 

@@ -453,7 +453,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
     uint32_t seed = 60;
     for (const Case& c : cases) {
         ExpectFrameMatchesModel(c.rect, ++seed, c.progress, c.total);
-        // With a transition's scratch: the two passes, or for flat frames the direct walk.
+        // With a transition's scratch: the two passes, or where the columns move close together the direct walk.
         ScratchScope scope(c.rect.width, c.rect.height);
         ASSERT_NE(scope.scratch.passBlock, nullptr);
         ExpectFrameMatchesModel(c.rect, seed, c.progress, c.total, &scope.scratch);

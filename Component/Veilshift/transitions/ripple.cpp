@@ -56,8 +56,14 @@ VS_PRECISION_BOUNDARY void FillShifts(int32_t width, int32_t height, int32_t pro
     const double widthDivisor = width;
     for (int32_t i = 0; i < width; ++i)
         columnShift[i] = WaveShift(int64_t{i} - width / 2, wave.waves, widthDivisor, amp);
-    for (int32_t j = 0; j < height; ++j)
-        rowShift[j] = WaveShift(int64_t{j} - height / 2, wave.waves, widthDivisor, amp);
+    // A row as far from the centre as some column moves as that column does
+    // (the same wave at the same offset), without a sine of its own.
+    for (int32_t j = 0; j < height; ++j) {
+        const int64_t offset = int64_t{j} - height / 2;
+        const int64_t column = offset + width / 2;
+        rowShift[j] = column >= 0 && column < width ? columnShift[column]
+                                                    : WaveShift(offset, wave.waves, widthDivisor, amp);
+    }
 }
 
 // One shift table: owned storage for the frame, freed on every way out.
@@ -149,8 +155,13 @@ bool DestinationMeetsSource(const RippleFrame& f) {
            SpansMeet(dst, SpanOf(f.b, f.bPitch, f.height, f.width));
 }
 
-bool ColumnsMoveAlike(const int32_t* columnShift, int32_t width) {
-    return std::all_of(columnShift, columnShift + width, [&](int32_t shift) { return shift == columnShift[0]; });
+// Where the columns' shifts lie this close together the direct walk's strips
+// read few source rows each, and it is faster than the two passes.
+constexpr int64_t kDirectWalkSpread = 16;
+
+bool ColumnsMoveClose(const int32_t* columnShift, int32_t width) {
+    const auto [lowest, highest] = std::minmax_element(columnShift, columnShift + width);
+    return int64_t{*highest} - *lowest <= kDirectWalkSpread;
 }
 
 void DrawWithTables(RippleFrame frame, int32_t progress, int32_t total, int32_t* columnShift, int32_t* rowShift,
@@ -160,7 +171,7 @@ void DrawWithTables(RippleFrame frame, int32_t progress, int32_t total, int32_t*
     frame.rowShift = rowShift;
     const ProcessorFeatures features = CurrentFormSettings().features;
     const bool meets = DestinationMeetsSource(frame);
-    if (passes != nullptr && (meets || !ColumnsMoveAlike(columnShift, frame.width)))
+    if (passes != nullptr && (meets || !ColumnsMoveClose(columnShift, frame.width)))
         ChooseRipplePasses(features)(frame, *passes);
     else
         ChooseRipple(features, meets)(frame);

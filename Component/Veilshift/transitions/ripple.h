@@ -52,13 +52,14 @@ struct RippleScratch {
 // With a scratch made for this width and height the frame takes its tables
 // from it and allocates nothing; without its tables it allocates the two
 // shift tables for the frame, and if either cannot be had, nothing is drawn.
-// With the passes' block every frame that moves columns apart, and every
-// frame whose destination may share bytes with a source, goes through the two
-// passes: such a frame is drawn from the sources as they were before it.
-// Without it the frame is walked directly: a destination that shares bytes
-// with a source is then drawn pixel by pixel in the scalar form's order, each
-// pixel reading what the surface holds at that moment (ripple_forms.h). Where
-// no byte is shared both ways give the same picture.
+// With the passes' block every frame that moves columns more than 16 rows
+// apart, and every frame whose destination may share bytes with a source,
+// goes through the two passes: such a frame is drawn from the sources as they
+// were before it. The others, and every frame without the block, are walked
+// directly: a destination that shares bytes with a source is then drawn pixel
+// by pixel in the scalar form's order, each pixel reading what the surface
+// holds at that moment (ripple_forms.h). Where no byte is shared both ways
+// give the same picture.
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total, const RippleScratch* scratch = nullptr);

@@ -134,11 +134,17 @@ inline __m256i GatherWords(const int* base, __m256i offsets) {
 static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
 struct Avx2Passes {
     // Columns [from, to) of D's row v; `from` the first column of a strip.
+    // Each group of eight is stored as two runs of twelve bytes, each followed
+    // by four bytes that the next store writes again (past the last group of
+    // a strip's row: the next row's first bytes, or the 4 bytes after the strip).
     static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
-        const int* const moves = f.rowShifts + v;
+        const int* const moves = f.rowMoves + v;
         const int* const mixed = reinterpret_cast<const int*>(f.mixed);
-        const __m256i eight = _mm256_set1_epi32(8);
-        __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+        const __m256i groupBytes = _mm256_set1_epi32(24);
+        __m256i columnBytes = _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
+                                                 _mm256_set1_epi32(3));
         int32_t i = from;
         while (to - i >= 8) {
             uint8_t* out = ImagePixel(f, i, v);
@@ -146,9 +152,11 @@ struct Avx2Passes {
             for (; stripEnd - i >= 8; i += 8, out += 24) {
                 const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
                 const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
-                const __m256i x = _mm256_add_epi32(columns, move);
-                StorePixels(out, GatherWords<1>(mixed, _mm256_add_epi32(x, _mm256_add_epi32(x, x))));
-                columns = _mm256_add_epi32(columns, eight);
+                const __m256i packed =
+                    _mm256_shuffle_epi8(GatherWords<1>(mixed, _mm256_add_epi32(columnBytes, move)), dropFourth);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+                columnBytes = _mm256_add_epi32(columnBytes, groupBytes);
             }
         }
         GatherColumns(f, v, i, to);

@@ -84,10 +84,10 @@ inline constexpr int32_t kRipplePassTileRows = 32;
 // The passes' buffers, carved from one block by CarveRipplePassBuffers.
 struct RipplePassBuffers {
     uint8_t* image;          // D: strip s's row v at s * stripStride + v * kRipplePassStripRowBytes
-    ptrdiff_t stripStride;   // more than height strip rows, an odd number of cache lines
+    ptrdiff_t stripStride;   // height strip rows and 4 bytes more, an odd number of cache lines
     uint8_t* mixedRow;       // the mix of one source row, with width pixels of margin on either side
     int32_t* columnShifts;   // width entries, bounded to -height..height
-    int32_t* rowShifts;      // 3 * height entries: the bounded row shifts between height zeros either side
+    int32_t* rowMoves;       // 3 * height entries: each row's bounded shift in bytes, between height zeros either side
 };
 
 // Bytes of the block for a width x height rectangle (both at least 1); 0 where

@@ -16,20 +16,21 @@ constexpr uint64_t RoundUpToLine(uint64_t bytes) { return (bytes + kCacheLine - 
 // every strip; with an odd number of cache lines from one strip to the next,
 // those rows fall into different sets of the cache.
 struct PassLayout {
-    uint64_t stripStride, mixedRow, columnShifts, rowShifts, bytes;
+    uint64_t stripStride, mixedRow, columnShifts, rowMoves, bytes;
 };
 
 PassLayout LayoutOf(int32_t width, int32_t height) {
     PassLayout layout{};
-    // Every strip row gets a byte after it: the 4-byte word of its last pixel.
-    layout.stripStride = RoundUpToLine(static_cast<uint64_t>(height) * kRipplePassStripRowBytes + 1);
+    // The last row of a strip gets 4 bytes after it: the words and groups of
+    // pixels stored into D reach up to 4 bytes past their last pixel.
+    layout.stripStride = RoundUpToLine(static_cast<uint64_t>(height) * kRipplePassStripRowBytes + 4);
     if ((layout.stripStride / kCacheLine) % 2 == 0) layout.stripStride += kCacheLine;
     const uint64_t strips = (static_cast<uint64_t>(width) + kRipplePassStripColumns - 1) / kRipplePassStripColumns;
     layout.mixedRow = strips * layout.stripStride;
     // The mixed row and its margins: pixels -width..2 * width - 1, and the byte after.
     layout.columnShifts = layout.mixedRow + RoundUpToLine(static_cast<uint64_t>(width) * 9 + 1);
-    layout.rowShifts = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 4);
-    layout.bytes = layout.rowShifts + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
+    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 4);
+    layout.bytes = layout.rowMoves + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
     return layout;
 }
 
@@ -51,7 +52,7 @@ RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t hei
     uint8_t* const base = static_cast<uint8_t*>(block) + (kCacheLine - address % kCacheLine) % kCacheLine;
     std::memset(base, 0, static_cast<size_t>(layout.bytes - kCacheLine));
     return {base, static_cast<ptrdiff_t>(layout.stripStride), base + layout.mixedRow,
-            reinterpret_cast<int32_t*>(base + layout.columnShifts), reinterpret_cast<int32_t*>(base + layout.rowShifts)};
+            reinterpret_cast<int32_t*>(base + layout.columnShifts), reinterpret_cast<int32_t*>(base + layout.rowMoves)};
 }
 
 void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {

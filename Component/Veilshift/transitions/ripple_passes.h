@@ -32,17 +32,17 @@ struct PassFrame : StripFrame {
           stripStride(p.stripStride),
           mixed(p.mixedRow + ptrdiff_t{f.width} * 3),
           columnShifts(p.columnShifts),
-          rowShifts(p.rowShifts + f.height) {
-        const auto [lowest, highest] = std::minmax_element(rowShifts, rowShifts + height);
-        lowestRowShift = *lowest;
-        highestRowShift = *highest;
+          rowMoves(p.rowMoves + f.height) {
+        const auto [lowest, highest] = std::minmax_element(rowMoves, rowMoves + height);
+        lowestRowShift = *lowest / 3;
+        highestRowShift = *highest / 3;
     }
     uint8_t* const image;
     const ptrdiff_t stripStride;
-    uint8_t* const mixed;              // pixel 0 of the mixed row
+    uint8_t* const mixed;               // pixel 0 of the mixed row
     const int32_t* const columnShifts;  // bounded to -height..height
-    const int32_t* const rowShifts;     // entry 0 is row 0's; height zeros before and after
-    int32_t lowestRowShift, highestRowShift;
+    const int32_t* const rowMoves;      // entry 0 is row 0's; height zeros before and after
+    int32_t lowestRowShift, highestRowShift;  // bounded to -width..width
 };
 
 // Pixel i of D's row v.
@@ -52,15 +52,15 @@ inline uint8_t* ImagePixel(const PassFrame& f, int32_t i, int32_t v) {
 
 // Pass 1, columns [from, to) of D's row v: pixel i takes the mixed row's pixel
 // i + rowShift[v - columnShift[i]]. Where v - columnShift[i] is no row the
-// shift read is one of the zeros around the table (pixel i itself); a column
+// move read is one of the zeros around the table (pixel i itself); a column
 // moved outside lands in the row buffer's margin.
 inline void GatherColumns(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
-    const int32_t* const moves = f.rowShifts + v;  // moves[-c]: the move of row v - c
+    const int32_t* const moves = f.rowMoves + v;  // moves[-c]: the move of row v - c, in bytes
     for (int32_t i = from; i < to;) {
         const int32_t stripEnd = std::min(to, (i / kPassStrip + 1) * kPassStrip);
         uint8_t* out = ImagePixel(f, i, v);
         for (; i < stripEnd; ++i, out += 3)
-            StorePixelWord(out, LoadPixelWord(f.mixed + ptrdiff_t{i + moves[-f.columnShifts[i]]} * 3));
+            StorePixelWord(out, LoadPixelWord(f.mixed + ptrdiff_t{i} * 3 + moves[-f.columnShifts[i]]));
     }
 }
 
@@ -114,7 +114,7 @@ inline void MoveColumns(const PassFrame& f, const PassTile& t, int32_t j, int32_
 inline bool TileRow(const PassFrame& f, const PassTile& t, int32_t j, ColumnSpan& span, bool& allInside) {
     if (t.highestShift < -j || t.lowestShift >= f.height - j) return false;
     allInside = t.lowestShift >= -j && t.highestShift < f.height - j;
-    span = ShiftedColumns(t.first, t.end, f.rowShifts[j], f.width);
+    span = ShiftedColumns(t.first, t.end, f.rowShift[j], f.width);
     return span.begin < span.end;
 }
 
@@ -148,9 +148,9 @@ struct ScalarPasses {
 // and a row shift outside -width..width leave it as surely as the bound does.
 inline void BoundShifts(const RippleFrame& f, const RipplePassBuffers& p) {
     for (int32_t i = 0; i < f.width; ++i) p.columnShifts[i] = std::clamp(f.columnShift[i], -f.height, f.height);
-    int32_t* const rows = p.rowShifts + f.height;
-    std::fill(p.rowShifts, rows, 0);
-    for (int32_t j = 0; j < f.height; ++j) rows[j] = std::clamp(f.rowShift[j], -f.width, f.width);
+    int32_t* const rows = p.rowMoves + f.height;
+    std::fill(p.rowMoves, rows, 0);
+    for (int32_t j = 0; j < f.height; ++j) rows[j] = std::clamp(f.rowShift[j], -f.width, f.width) * 3;
     std::fill(rows + f.height, rows + 2 * f.height, 0);
 }
 
