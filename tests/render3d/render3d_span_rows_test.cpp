@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -51,6 +52,7 @@ SpanState RandomPart(std::mt19937& random) {
         default: s.leftX = (unit(random) * 1.4f - 0.2f) * w; break;
     }
     s.rightX = random() % 5 == 0 ? s.leftX + unit(random) : s.leftX + (unit(random) * 1.2f - 0.1f) * w;
+    if (random() % 40 == 0) s.rightX = std::numeric_limits<float>::quiet_NaN();  // a corner at no position
     s.leftIzStep = s.leftSlope * s.dIzDx + s.dIzDy;
     s.leftUzStep = s.leftSlope * s.dUzDx + s.dUzDy;
     s.leftVzStep = s.leftSlope * s.dVzDx + s.dVzDy;

@@ -14,7 +14,8 @@
 //
 // A span parallel to the screen (1/z the same along it, as every piece is
 // before it starts to turn) has one 1/z and so one reciprocal for all its
-// pixels: the same division, made once.
+// pixels: the same division, made once, and once for the spans that follow
+// with the same 1/z (the rows of such a piece).
 //
 // A form is a struct of static members:
 //   Lanes       the lane operations of its width
@@ -35,6 +36,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -167,15 +169,16 @@ inline void Flush(const typename Form::Chunk& chunk, int32_t groups) {
 
 // The first pass over one span, its groups joining the chunk after the first
 // `groups`; returns how many groups the chunk holds then.
+// `w` is 1 / span.iz in every lane for a span parallel to the screen.
 template <typename Form, bool kFlat>
 int32_t ShadeSpan(const Span& span, const SpanTexture& texture, const SpanGradient& d,
-                  const typename Form::Constants& c, typename Form::Chunk& chunk, int32_t groups) {
+                  const typename Form::Constants& c, typename Form::Chunk& chunk, int32_t groups,
+                  typename Form::Lanes::Floats w) {
     using Lanes = typename Form::Lanes;
     using Floats = typename Lanes::Floats;
     constexpr int32_t kLanes = Lanes::kCount;
     const Floats iz0 = Lanes::Splat(span.iz);
-    const SpanStart<Lanes> s{iz0, Lanes::Splat(span.uz), Lanes::Splat(span.vz),
-                             kFlat ? Lanes::Div(Lanes::Splat(1.0f), iz0) : iz0};
+    const SpanStart<Lanes> s{iz0, Lanes::Splat(span.uz), Lanes::Splat(span.vz), w};
     float* const depth = span.depth;
     uint8_t* const pixels = span.pixels;
     const int32_t count = span.count;
@@ -233,6 +236,11 @@ template <typename Form>
 void FillSpansWide(const Span* spans, int32_t spanCount, const SpanGradient& d, const SpanTexture& texture,
                    const typename Form::Constants& c, typename Form::Chunk& chunk) {
     int32_t groups = 0;
+    // The spans of a part parallel to the screen mostly share one 1/z: the
+    // reciprocal of the last one serves as long as it is the same.
+    typename Form::Lanes::Floats w = Form::Lanes::Zero();
+    uint32_t wOf = 0;
+    bool haveW = false;
     for (int32_t i = 0; i < spanCount; ++i) {
         const Span& span = spans[i];
         Form::LookAhead(spans, i, spanCount, d, texture, chunk);
@@ -245,10 +253,18 @@ void FillSpansWide(const Span* spans, int32_t spanCount, const SpanGradient& d, 
         }
         // k * 0 is 0 for every count, so iz0 + k * 0 is iz0 itself (but for a
         // negative zero iz0, which the sum makes positive).
-        if (d.dIz == 0.0f && span.iz != 0.0f)
-            groups = ShadeSpan<Form, true>(span, texture, d, c, chunk, groups);
-        else
-            groups = ShadeSpan<Form, false>(span, texture, d, c, chunk, groups);
+        if (d.dIz == 0.0f && span.iz != 0.0f) {
+            uint32_t bits;
+            std::memcpy(&bits, &span.iz, sizeof bits);
+            if (!haveW || bits != wOf) {
+                w = Form::Lanes::Div(Form::Lanes::Splat(1.0f), Form::Lanes::Splat(span.iz));
+                wOf = bits;
+                haveW = true;
+            }
+            groups = ShadeSpan<Form, true>(span, texture, d, c, chunk, groups, w);
+        } else {
+            groups = ShadeSpan<Form, false>(span, texture, d, c, chunk, groups, w);
+        }
     }
     Flush<Form>(chunk, groups);
 }
