@@ -17,8 +17,8 @@
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
 // SSE2, else scalar code, whatever the switches say. The ripple's direct walk
 // (frames without the transition's scratch, and frames whose columns move
-// close together) runs in AVX2 code, else scalar code; where the destination may share
-// bytes with a source it runs in scalar code on every processor
+// close together) runs in AVX2 code, else scalar code; where the destination
+// may share bytes with a source it runs in scalar code on every processor
 // (transitions/ripple.h). "MMX" = 0 selects the crossfade's exact arithmetic
 // and nothing else; it changes no byte of any other effect, so it does not
 // slow them down either. The span filler takes its scalar form wherever the
