@@ -6,12 +6,21 @@
 // Every effect is driven through the reference host exactly as the engine
 // drives it (Begin once, Draw per frame), so a Draw includes the host's own
 // work: its Copy for effect 34 and its CopyAxisX / CopyAxisY for effects 40 and
-// 41. The crossfade form is chosen the way a user chooses it, through the
-// start-up values "MMX" and "SSE" that the module reads when it connects; each
-// benchmark starts a freshly loaded module.
+// 41 (named .../draw for that reason). Each benchmark starts a freshly loaded
+// module.
+//
+// A user chooses only the start-up values "MMX" and "SSE"; the processor's
+// features choose the rest, and this program cannot mask them. So it sets each
+// of the three settings (both off, "MMX", "MMX" and "SSE") in turn, works out
+// the form the module then runs by the module's own rules (form_dispatch.h,
+// from the same CPUID the module reads) and names the benchmark after it:
+// exact-<set> or grouped-<set> for the crossfade (effects 1, 40, 41), the
+// instruction set for the others. A setting whose form was already measured is
+// skipped, so the DLL shows the widest form of each arithmetic.
 //
 //   veilshift_win32_bench [--format=json|console] [--repetitions=N] [--min-time=S] [--filter=REGEX]
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -24,9 +33,12 @@
 #include <functional>
 #include <memory>
 #include <regex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "Veilshift/form_dispatch.h"
 #include "host/reference_host.h"
 
 namespace {
@@ -35,11 +47,34 @@ constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
 // The test suite sets the same values around its own Begins under this name.
 constexpr char kSwitchesMutex[] = "VeilshiftTestsStartupSwitches";
 
-struct Form {
-    const char* name;
-    DWORD mmx, sse;  // the start-up values
+// The start-up values "MMX" and "SSE" a user can set.
+struct Setting {
+    DWORD mmx, sse;
 };
-const Form kForms[] = {{"scalar", 0, 0}, {"mmx", 1, 0}, {"sse", 1, 1}};
+const Setting kSettings[] = {{0, 0}, {1, 0}, {1, 1}};
+
+// The switches connection derives from the values (only exactly 1 switches a
+// form on, MMX only where the processor has it, SSE only with MMX and where
+// the processor has it), with the features it records.
+veilshift::FormSettings SettingsFor(const Setting& setting, const veilshift::ProcessorFeatures& features) {
+    veilshift::FormSettings settings;
+    settings.useMmx = setting.mmx == 1 && features.mmx;
+    settings.useSse = setting.sse == 1 && settings.useMmx && features.sse;
+    settings.features = features;
+    return settings;
+}
+
+bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
+
+// The form the module runs for this effect, rectangle width and setting.
+std::string FormName(int32_t effect, int32_t width, const Setting& setting,
+                     const veilshift::ProcessorFeatures& features) {
+    const veilshift::FormSettings settings = SettingsFor(setting, features);
+    if (!UsesTheCrossfade(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(features));
+    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
+    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
+        .append(veilshift::InstructionSetName(choice.set));
+}
 
 struct Size {
     int32_t width, height;
@@ -157,39 +192,54 @@ struct Stage {
 // A fixed frame of 100, named as in the native suite.
 struct FixedFrame {
     int32_t progress;
-    const char* label;
+    std::string label;
 };
 struct Effect {
     int32_t number;
     std::vector<FixedFrame> frames;  // empty: every frame of 255 in turn
-};
-// Effect 6's blocks are 1, 19 and 97 pixels at these frames; effect 31 peaks at mid-transition.
-const Effect kEffects[] = {
-    {1, {}},
-    {6, {{0, "block1"}, {10, "block19"}, {50, "block97"}}},
-    {31, {{0, "progress0"}, {50, "peak"}}},
-    {34, {{0, "progress0"}, {25, "progress25"}, {50, "progress50"}}},
-    {40, {}},
-    {41, {}},
+    const char* label;               // of the cycling frames (none: no label)
 };
 
-void RunEffects(const Options& options, std::vector<Result>& results) {
+// Every tenth frame of 100: the whole transition.
+std::vector<FixedFrame> WholeTransition() {
+    std::vector<FixedFrame> frames;
+    for (int32_t progress = 0; progress < 100; progress += 10)
+        frames.push_back({progress, "progress" + std::to_string(progress)});
+    return frames;
+}
+
+// Effect 6's blocks are 1, 19 and 97 pixels at frames 1, 10 and 50 (frame 0
+// would be a copy of source A); effect 31 peaks at frame 50.
+const Effect kEffects[] = {
+    {1, {}, nullptr},
+    {6, {{1, "block1"}, {10, "block19"}, {50, "block97"}}, nullptr},
+    {31, WholeTransition(), nullptr},
+    {34, WholeTransition(), nullptr},
+    {40, {}, "draw"},
+    {41, {}, "draw"},
+};
+
+void RunEffects(const Options& options, const veilshift::ProcessorFeatures& features,
+                std::vector<Result>& results) {
     for (const Effect& effect : kEffects)
-        for (const Form& form : kForms)
-            for (const Size size : kSizes) {
+        for (const Size size : kSizes) {
+            std::set<std::string> measured;
+            for (const Setting& setting : kSettings) {
+                const std::string form = FormName(effect.number, size.width, setting, features);
+                if (!measured.insert(form).second) continue;  // this form is already measured
                 std::vector<FixedFrame> frames = effect.frames;
-                if (frames.empty()) frames.push_back({-1, nullptr});
+                if (frames.empty()) frames.push_back({-1, effect.label != nullptr ? effect.label : ""});
                 for (const FixedFrame& fixed : frames) {
                     const int32_t progress = fixed.progress;
                     std::string name = "Effect";
-                    name.append(std::to_string(effect.number)).append("/").append(form.name).append("/");
+                    name.append(std::to_string(effect.number)).append("/").append(form).append("/");
                     name.append(SizeName(size));
-                    if (fixed.label != nullptr) name.append("/").append(fixed.label);
+                    if (!fixed.label.empty()) name.append("/").append(fixed.label);
                     if (!std::regex_search(name, options.filter)) continue;
                     std::unique_ptr<Stage> stage;
                     {
                         // The module reads the values at its first Begin, when it connects.
-                        StartupValues values(form.mmx, form.sse);
+                        StartupValues values(setting.mmx, setting.sse);
                         stage = std::make_unique<Stage>(size, effect.number);
                     }
                     if (!stage->begun) {
@@ -209,10 +259,27 @@ void RunEffects(const Options& options, std::vector<Result>& results) {
                     }));
                 }
             }
+        }
 }
 
-// The floors, with the same meaning as in the native suite; plain code and SSE2
-// (this program is not the DLL: it may use what the processor has).
+// The floors, with the same meaning as in the native suite: plain code, and the
+// streaming pass in AVX2 where the processor has it, else SSE2 (this program
+// is not the DLL: it may use what the processor has).
+__attribute__((target("avx2"))) void Stream_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
+                                                 bool nt) {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        if (nt)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+        else
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+    }
+    if (nt) _mm_sfence();
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
 __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
                                                  bool nt) {
     size_t i = 0;
@@ -228,7 +295,9 @@ __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a,
     for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
 }
 
-void RunFloors(const Options& options, std::vector<Result>& results) {
+void RunFloors(const Options& options, const veilshift::ProcessorFeatures& features,
+               std::vector<Result>& results) {
+    const auto stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
     for (const Size size : kSizes) {
         const size_t bytes = static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height);
         // 64-byte aligned frames, as in the native suite.
@@ -243,8 +312,8 @@ void RunFloors(const Options& options, std::vector<Result>& results) {
             std::function<void()> frame;
         };
         const Floor floors[] = {
-            {"stream", [&] { Stream_Sse2(dst, a, b, bytes, false); }},
-            {"stream_nt", [&] { Stream_Sse2(dst, a, b, bytes, true); }},
+            {"stream", [&] { stream(dst, a, b, bytes, false); }},
+            {"stream_nt", [&] { stream(dst, a, b, bytes, true); }},
             {"memcpy", [&] { std::memcpy(dst, a, bytes); }},
             {"memset", [&] { std::memset(dst, value++ & 0xFF, bytes); }},
             {"copy_depth_clear",
@@ -272,16 +341,28 @@ std::string JsonString(const char* text) {
 
 double NsPerPixel(const Result& r) { return r.secondsPerFrame * 1e9 / (double(r.size.width) * r.size.height); }
 
-void PrintJson(const std::vector<Result>& results, const char* executable) {
+// "mmx, sse, sse2, avx2", those the processor has.
+std::string FeatureList(const veilshift::ProcessorFeatures& features) {
+    std::string list;
+    for (const auto& [present, name] : {std::pair{features.mmx, "mmx"}, std::pair{features.sse, "sse"},
+                                        std::pair{features.sse2, "sse2"}, std::pair{features.avx2, "avx2"}})
+        if (present) list.append(list.empty() ? "" : ", ").append(name);
+    return list;
+}
+
+void PrintJson(const std::vector<Result>& results, const char* executable,
+               const veilshift::ProcessorFeatures& features) {
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
     SYSTEM_INFO info;
     GetNativeSystemInfo(&info);
     std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
-                "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\"\n  },\n"
+                "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\",\n"
+                "    \"processor_features\": \"%s\"\n  },\n"
                 "  \"benchmarks\": [\n",
-                date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors));
+                date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
+                FeatureList(features).c_str());
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
@@ -336,11 +417,12 @@ int main(int argc, char** argv) {
                          argv[0]);
             return 2;
         }
+        const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
         std::vector<Result> results;
-        RunEffects(options, results);
-        RunFloors(options, results);
+        RunEffects(options, features, results);
+        RunFloors(options, features, results);
         if (options.json)
-            PrintJson(results, argv[0]);
+            PrintJson(results, argv[0], features);
         else
             PrintTable(results);
     } catch (const std::exception& e) {
