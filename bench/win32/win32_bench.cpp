@@ -6,8 +6,9 @@
 // Every effect is driven through the reference host exactly as the engine
 // drives it (Begin once, Draw per frame), so a Draw includes the host's own
 // work: its Copy for effect 34 and its CopyAxisX / CopyAxisY for effects 40 and
-// 41 (named .../draw for that reason). Each benchmark starts a freshly loaded
-// module.
+// 41 (named .../draw for that reason). Every repetition starts a freshly
+// loaded module, and the repetitions of all benchmarks are interleaved (see
+// Measure).
 //
 // A user chooses only the start-up values "MMX" and "SSE"; the processor's
 // features choose the rest, and this program cannot mask them. So it sets each
@@ -32,6 +33,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -148,31 +150,20 @@ struct Result {
     int64_t iterations;      // of one repetition
 };
 
-// The median over the repetitions of the mean frame time, each repetition
-// long enough (minTime) for the clock.
-Result Measure(const Options& options, const std::string& name, Size size, const std::function<void()>& frame) {
-    using Clock = std::chrono::steady_clock;
-    auto timeFrames = [&](int64_t count) {
-        const Clock::time_point start = Clock::now();
-        for (int64_t i = 0; i < count; ++i) frame();
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
-    timeFrames(2);  // warm the caches and the page tables
-    int64_t iterations = 1;
-    for (double seconds = timeFrames(1); seconds < options.minTime && iterations < (int64_t{1} << 30);
-         seconds = timeFrames(iterations)) {
-        const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
-        const auto grown = static_cast<int64_t>(static_cast<double>(iterations) * std::min(factor, 10.0));
-        iterations = std::max(iterations + 1, grown);
-    }
-    std::vector<double> times;
-    for (int rep = 0; rep < options.repetitions; ++rep)
-        times.push_back(timeFrames(iterations) / static_cast<double>(iterations));
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    const double median = n % 2 == 1 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-    return {name, size, median, iterations};
-}
+// What one benchmark draws: made anew for every repetition (a freshly loaded
+// module, or fresh buffers for a floor), then one frame per call.
+class Runner {
+public:
+    virtual ~Runner() = default;
+    virtual bool Ready() const { return true; }
+    virtual void Frame() = 0;
+};
+
+struct Bench {
+    std::string name;
+    Size size;
+    std::function<std::unique_ptr<Runner>()> make;
+};
 
 // A host with destination 1, sources 2 and 3 of one size, and the effect begun.
 struct Stage {
@@ -187,6 +178,33 @@ struct Stage {
     }
     refhost::Host host;
     bool begun = false;
+};
+
+// One effect's frames: a fixed frame of 100 (progress >= 0), or every frame
+// of 255 in turn.
+class EffectRunner final : public Runner {
+public:
+    EffectRunner(Size size, int32_t effect, const Setting& setting, int32_t progress) : progress_(progress) {
+        // The module reads the values at its first Begin, when it connects.
+        StartupValues values(setting.mmx, setting.sse);
+        stage_ = std::make_unique<Stage>(size, effect);
+    }
+    bool Ready() const override { return stage_->begun; }
+    void Frame() override {
+        refhost::Host& host = stage_->host;
+        if (progress_ >= 0) {
+            host.Draw(progress_, 100);
+        } else {
+            host.Draw(frame_, 255);
+            frame_ = frame_ + 1 == 255 ? 0 : frame_ + 1;
+        }
+        host.ClearCalls();
+    }
+
+private:
+    std::unique_ptr<Stage> stage_;
+    int32_t progress_;
+    int32_t frame_ = 0;
 };
 
 // A fixed frame of 100, named as in the native suite.
@@ -219,8 +237,7 @@ const Effect kEffects[] = {
     {41, {}, "draw"},
 };
 
-void RunEffects(const Options& options, const veilshift::ProcessorFeatures& features,
-                std::vector<Result>& results) {
+void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Bench>& benches) {
     for (const Effect& effect : kEffects)
         for (const Size size : kSizes) {
             std::set<std::string> measured;
@@ -230,33 +247,15 @@ void RunEffects(const Options& options, const veilshift::ProcessorFeatures& feat
                 std::vector<FixedFrame> frames = effect.frames;
                 if (frames.empty()) frames.push_back({-1, effect.label != nullptr ? effect.label : ""});
                 for (const FixedFrame& fixed : frames) {
-                    const int32_t progress = fixed.progress;
                     std::string name = "Effect";
                     name.append(std::to_string(effect.number)).append("/").append(form).append("/");
                     name.append(SizeName(size));
                     if (!fixed.label.empty()) name.append("/").append(fixed.label);
-                    if (!std::regex_search(name, options.filter)) continue;
-                    std::unique_ptr<Stage> stage;
-                    {
-                        // The module reads the values at its first Begin, when it connects.
-                        StartupValues values(setting.mmx, setting.sse);
-                        stage = std::make_unique<Stage>(size, effect.number);
-                    }
-                    if (!stage->begun) {
-                        std::fprintf(stderr, "%s: Begin failed\n", name.c_str());
-                        continue;
-                    }
-                    refhost::Host& host = stage->host;
-                    int32_t frame = 0;
-                    results.push_back(Measure(options, name, size, [&] {
-                        if (progress >= 0) {
-                            host.Draw(progress, 100);
-                        } else {
-                            host.Draw(frame, 255);
-                            frame = frame + 1 == 255 ? 0 : frame + 1;
-                        }
-                        host.ClearCalls();
-                    }));
+                    const int32_t number = effect.number, progress = fixed.progress;
+                    benches.push_back({name, size, [=] {
+                                           return std::unique_ptr<Runner>(
+                                               new EffectRunner(size, number, setting, progress));
+                                       }});
                 }
             }
         }
@@ -295,39 +294,118 @@ __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a,
     for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
 }
 
-void RunFloors(const Options& options, const veilshift::ProcessorFeatures& features,
-               std::vector<Result>& results) {
-    const auto stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
-    for (const Size size : kSizes) {
-        const size_t bytes = static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height);
-        // 64-byte aligned frames, as in the native suite.
-        std::vector<uint8_t> storage(bytes * 3 + 64);
-        uint8_t* base = storage.data() + ((64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64);
-        uint8_t *a = base, *b = base + bytes, *dst = base + 2 * bytes;
-        for (size_t i = 0; i < 2 * bytes; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
-        std::vector<float> depth(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f);
-        int value = 0;
-        struct Floor {
-            const char* kind;
-            std::function<void()> frame;
-        };
-        const Floor floors[] = {
-            {"stream", [&] { stream(dst, a, b, bytes, false); }},
-            {"stream_nt", [&] { stream(dst, a, b, bytes, true); }},
-            {"memcpy", [&] { std::memcpy(dst, a, bytes); }},
-            {"memset", [&] { std::memset(dst, value++ & 0xFF, bytes); }},
-            {"copy_depth_clear",
-             [&] {
-                 std::memcpy(dst, b, bytes);
-                 std::fill(depth.begin(), depth.end(), 0.0f);
-             }},
-        };
-        for (const Floor& floor : floors) {
-            std::string name = "Floor/";
-            name.append(floor.kind).append("/").append(SizeName(size));
-            if (std::regex_search(name, options.filter)) results.push_back(Measure(options, name, size, floor.frame));
+using StreamFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt);
+
+enum class FloorKind { Stream, StreamNt, Memcpy, Memset, CopyDepthClear };
+
+// Sources A and B and a destination of one size, 64-byte aligned as in the
+// native suite, and a float depth buffer of width x height.
+class FloorRunner final : public Runner {
+public:
+    FloorRunner(Size size, FloorKind kind, StreamFn stream)
+        : kind_(kind), stream_(stream), bytes_(static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height)),
+          storage_(bytes_ * 3 + 64),
+          depth_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f) {
+        uint8_t* base = storage_.data() + ((64 - reinterpret_cast<uintptr_t>(storage_.data()) % 64) % 64);
+        a_ = base, b_ = base + bytes_, dst_ = base + 2 * bytes_;
+        for (size_t i = 0; i < 2 * bytes_; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    }
+    void Frame() override {
+        switch (kind_) {
+            case FloorKind::Stream: return stream_(dst_, a_, b_, bytes_, false);
+            case FloorKind::StreamNt: return stream_(dst_, a_, b_, bytes_, true);
+            case FloorKind::Memcpy: std::memcpy(dst_, a_, bytes_); return;
+            case FloorKind::Memset: std::memset(dst_, value_++ & 0xFF, bytes_); return;
+            case FloorKind::CopyDepthClear:
+                std::memcpy(dst_, b_, bytes_);
+                std::fill(depth_.begin(), depth_.end(), 0.0f);
+                return;
         }
     }
+
+private:
+    FloorKind kind_;
+    StreamFn stream_;
+    size_t bytes_;
+    std::vector<uint8_t> storage_;
+    std::vector<float> depth_;
+    uint8_t *a_ = nullptr, *b_ = nullptr, *dst_ = nullptr;
+    int value_ = 0;
+};
+
+void AddFloors(const veilshift::ProcessorFeatures& features, std::vector<Bench>& benches) {
+    const StreamFn stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
+    const std::pair<const char*, FloorKind> kinds[] = {
+        {"stream", FloorKind::Stream},
+        {"stream_nt", FloorKind::StreamNt},
+        {"memcpy", FloorKind::Memcpy},
+        {"memset", FloorKind::Memset},
+        {"copy_depth_clear", FloorKind::CopyDepthClear},
+    };
+    for (const Size size : kSizes)
+        for (const auto& [kind, floor] : kinds) {
+            std::string name = "Floor/";
+            name.append(kind).append("/").append(SizeName(size));
+            benches.push_back(
+                {name, size, [=] { return std::unique_ptr<Runner>(new FloorRunner(size, floor, stream)); }});
+        }
+}
+
+// The repetitions run in rounds, one repetition of every benchmark a round
+// (the first in order, the others shuffled), as the native suite's random
+// interleaving has it: on a shared machine each median then spans the same
+// stretch of time as every other, floors included. The first round finds the
+// frame count that makes a repetition last at least minTime; every repetition
+// times that many frames, after two to warm the caches and the page tables.
+// The median over the repetitions of the mean frame time is the result.
+std::vector<Result> Measure(const Options& options, const std::vector<Bench>& benches) {
+    using Clock = std::chrono::steady_clock;
+    const size_t n = benches.size();
+    std::vector<int64_t> iterations(n, 0);
+    std::vector<std::vector<double>> times(n);
+    std::vector<bool> failed(n, false);
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::mt19937 shuffle(20261207);
+    for (int round = 0; round < options.repetitions; ++round) {
+        if (round > 0) std::shuffle(order.begin(), order.end(), shuffle);
+        for (const size_t i : order) {
+            if (failed[i]) continue;
+            const std::unique_ptr<Runner> runner = benches[i].make();
+            if (!runner->Ready()) {
+                std::fprintf(stderr, "%s: Begin failed\n", benches[i].name.c_str());
+                failed[i] = true;
+                continue;
+            }
+            auto timeFrames = [&](int64_t count) {
+                const Clock::time_point start = Clock::now();
+                for (int64_t k = 0; k < count; ++k) runner->Frame();
+                return std::chrono::duration<double>(Clock::now() - start).count();
+            };
+            timeFrames(2);
+            int64_t& count = iterations[i];
+            if (count == 0) {
+                count = 1;
+                for (double seconds = timeFrames(1); seconds < options.minTime && count < (int64_t{1} << 30);
+                     seconds = timeFrames(count)) {
+                    const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
+                    const auto grown = static_cast<int64_t>(static_cast<double>(count) * std::min(factor, 10.0));
+                    count = std::max(count + 1, grown);
+                }
+            }
+            times[i].push_back(timeFrames(count) / static_cast<double>(count));
+        }
+    }
+    std::vector<Result> results;
+    for (size_t i = 0; i < n; ++i) {
+        if (failed[i] || times[i].empty()) continue;
+        std::vector<double>& t = times[i];
+        std::sort(t.begin(), t.end());
+        const size_t m = t.size();
+        const double median = m % 2 == 1 ? t[m / 2] : (t[m / 2 - 1] + t[m / 2]) / 2;
+        results.push_back({benches[i].name, benches[i].size, median, iterations[i]});
+    }
+    return results;
 }
 
 std::string JsonString(const char* text) {
@@ -418,9 +496,12 @@ int main(int argc, char** argv) {
             return 2;
         }
         const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
-        std::vector<Result> results;
-        RunEffects(options, features, results);
-        RunFloors(options, features, results);
+        std::vector<Bench> all, benches;
+        AddEffects(features, all);
+        AddFloors(features, all);
+        for (Bench& bench : all)
+            if (std::regex_search(bench.name, options.filter)) benches.push_back(std::move(bench));
+        const std::vector<Result> results = Measure(options, benches);
         if (options.json)
             PrintJson(results, argv[0], features);
         else
