@@ -6,9 +6,8 @@
 // Every effect is driven through the reference host exactly as the engine
 // drives it (Begin once, Draw per frame), so a Draw includes the host's own
 // work: its Copy for effect 34 and its CopyAxisX / CopyAxisY for effects 40 and
-// 41 (named .../draw for that reason). Every repetition starts a freshly
-// loaded module, and the repetitions of all benchmarks are interleaved (see
-// Measure).
+// 41 (named .../draw for that reason). The repetitions of all benchmarks are
+// interleaved in rounds, each round on freshly loaded modules (see Measure).
 //
 // A user chooses only the start-up values "MMX" and "SSE"; the processor's
 // features choose the rest, and this program cannot mask them. So it sets each
@@ -150,18 +149,28 @@ struct Result {
     int64_t iterations;      // of one repetition
 };
 
-// What one benchmark draws: made anew for every repetition (a freshly loaded
-// module, or fresh buffers for a floor), then one frame per call.
+// What a group of benchmarks draws: made anew for every round (a freshly
+// loaded module, or fresh buffers for the floors), then one frame of the
+// benchmark `param` names per call.
 class Runner {
 public:
     virtual ~Runner() = default;
     virtual bool Ready() const { return true; }
-    virtual void Frame() = 0;
+    virtual void Frame(int32_t param) = 0;
 };
 
 struct Bench {
     std::string name;
+    int32_t param;  // a frame of 100 (-1: every frame of 255 in turn), or a floor
+};
+// Benchmarks that share a session (one effect, size and setting) or buffers
+// (the floors of one size). Sessions are made sparingly, one per group and
+// round: with one per benchmark and repetition, this program aborted under
+// Wine after some 550 of them (each reference host loads the engine's test
+// components anew, and something of every load stays behind).
+struct Group {
     Size size;
+    std::vector<Bench> benches;
     std::function<std::unique_ptr<Runner>()> make;
 };
 
@@ -180,20 +189,20 @@ struct Stage {
     bool begun = false;
 };
 
-// One effect's frames: a fixed frame of 100 (progress >= 0), or every frame
+// One effect's session: a fixed frame of 100 (progress >= 0), or every frame
 // of 255 in turn.
 class EffectRunner final : public Runner {
 public:
-    EffectRunner(Size size, int32_t effect, const Setting& setting, int32_t progress) : progress_(progress) {
+    EffectRunner(Size size, int32_t effect, const Setting& setting) {
         // The module reads the values at its first Begin, when it connects.
         StartupValues values(setting.mmx, setting.sse);
         stage_ = std::make_unique<Stage>(size, effect);
     }
     bool Ready() const override { return stage_->begun; }
-    void Frame() override {
+    void Frame(int32_t progress) override {
         refhost::Host& host = stage_->host;
-        if (progress_ >= 0) {
-            host.Draw(progress_, 100);
+        if (progress >= 0) {
+            host.Draw(progress, 100);
         } else {
             host.Draw(frame_, 255);
             frame_ = frame_ + 1 == 255 ? 0 : frame_ + 1;
@@ -203,7 +212,6 @@ public:
 
 private:
     std::unique_ptr<Stage> stage_;
-    int32_t progress_;
     int32_t frame_ = 0;
 };
 
@@ -237,7 +245,7 @@ const Effect kEffects[] = {
     {41, {}, "draw"},
 };
 
-void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Bench>& benches) {
+void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Group>& groups) {
     for (const Effect& effect : kEffects)
         for (const Size size : kSizes) {
             std::set<std::string> measured;
@@ -246,17 +254,16 @@ void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Bench>
                 if (!measured.insert(form).second) continue;  // this form is already measured
                 std::vector<FixedFrame> frames = effect.frames;
                 if (frames.empty()) frames.push_back({-1, effect.label != nullptr ? effect.label : ""});
+                const int32_t number = effect.number;
+                Group group{size, {}, [=] { return std::unique_ptr<Runner>(new EffectRunner(size, number, setting)); }};
                 for (const FixedFrame& fixed : frames) {
                     std::string name = "Effect";
                     name.append(std::to_string(effect.number)).append("/").append(form).append("/");
                     name.append(SizeName(size));
                     if (!fixed.label.empty()) name.append("/").append(fixed.label);
-                    const int32_t number = effect.number, progress = fixed.progress;
-                    benches.push_back({name, size, [=] {
-                                           return std::unique_ptr<Runner>(
-                                               new EffectRunner(size, number, setting, progress));
-                                       }});
+                    group.benches.push_back({name, fixed.progress});
                 }
+                groups.push_back(std::move(group));
             }
         }
 }
@@ -296,27 +303,27 @@ __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a,
 
 using StreamFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt);
 
-enum class FloorKind { Stream, StreamNt, Memcpy, Memset, CopyDepthClear };
+enum FloorKind : int32_t { kStream, kStreamNt, kMemcpy, kMemset, kCopyDepthClear };
 
 // Sources A and B and a destination of one size, 64-byte aligned as in the
 // native suite, and a float depth buffer of width x height.
 class FloorRunner final : public Runner {
 public:
-    FloorRunner(Size size, FloorKind kind, StreamFn stream)
-        : kind_(kind), stream_(stream), bytes_(static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height)),
+    FloorRunner(Size size, StreamFn stream)
+        : stream_(stream), bytes_(static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height)),
           storage_(bytes_ * 3 + 64),
           depth_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f) {
         uint8_t* base = storage_.data() + ((64 - reinterpret_cast<uintptr_t>(storage_.data()) % 64) % 64);
         a_ = base, b_ = base + bytes_, dst_ = base + 2 * bytes_;
         for (size_t i = 0; i < 2 * bytes_; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
     }
-    void Frame() override {
-        switch (kind_) {
-            case FloorKind::Stream: return stream_(dst_, a_, b_, bytes_, false);
-            case FloorKind::StreamNt: return stream_(dst_, a_, b_, bytes_, true);
-            case FloorKind::Memcpy: std::memcpy(dst_, a_, bytes_); return;
-            case FloorKind::Memset: std::memset(dst_, value_++ & 0xFF, bytes_); return;
-            case FloorKind::CopyDepthClear:
+    void Frame(int32_t kind) override {
+        switch (kind) {
+            case kStream: return stream_(dst_, a_, b_, bytes_, false);
+            case kStreamNt: return stream_(dst_, a_, b_, bytes_, true);
+            case kMemcpy: std::memcpy(dst_, a_, bytes_); return;
+            case kMemset: std::memset(dst_, value_++ & 0xFF, bytes_); return;
+            case kCopyDepthClear:
                 std::memcpy(dst_, b_, bytes_);
                 std::fill(depth_.begin(), depth_.end(), 0.0f);
                 return;
@@ -324,7 +331,6 @@ public:
     }
 
 private:
-    FloorKind kind_;
     StreamFn stream_;
     size_t bytes_;
     std::vector<uint8_t> storage_;
@@ -333,78 +339,87 @@ private:
     int value_ = 0;
 };
 
-void AddFloors(const veilshift::ProcessorFeatures& features, std::vector<Bench>& benches) {
+void AddFloors(const veilshift::ProcessorFeatures& features, std::vector<Group>& groups) {
     const StreamFn stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
     const std::pair<const char*, FloorKind> kinds[] = {
-        {"stream", FloorKind::Stream},
-        {"stream_nt", FloorKind::StreamNt},
-        {"memcpy", FloorKind::Memcpy},
-        {"memset", FloorKind::Memset},
-        {"copy_depth_clear", FloorKind::CopyDepthClear},
+        {"stream", kStream}, {"stream_nt", kStreamNt}, {"memcpy", kMemcpy},
+        {"memset", kMemset}, {"copy_depth_clear", kCopyDepthClear},
     };
-    for (const Size size : kSizes)
+    for (const Size size : kSizes) {
+        Group group{size, {}, [=] { return std::unique_ptr<Runner>(new FloorRunner(size, stream)); }};
         for (const auto& [kind, floor] : kinds) {
             std::string name = "Floor/";
             name.append(kind).append("/").append(SizeName(size));
-            benches.push_back(
-                {name, size, [=] { return std::unique_ptr<Runner>(new FloorRunner(size, floor, stream)); }});
+            group.benches.push_back({name, floor});
         }
+        groups.push_back(std::move(group));
+    }
 }
 
-// The repetitions run in rounds, one repetition of every benchmark a round
-// (the first in order, the others shuffled), as the native suite's random
-// interleaving has it: on a shared machine each median then spans the same
-// stretch of time as every other, floors included. The first round finds the
-// frame count that makes a repetition last at least minTime; every repetition
-// times that many frames, after two to warm the caches and the page tables.
-// The median over the repetitions of the mean frame time is the result.
-std::vector<Result> Measure(const Options& options, const std::vector<Bench>& benches) {
+// The repetitions run in rounds, one repetition of every benchmark a round,
+// the groups in a new shuffled order each round after the first: on a shared
+// machine each median then spans the same stretch of time as every other,
+// floors included, as with the native suite's random interleaving. The first
+// round finds the frame count that makes a repetition last at least minTime;
+// every repetition times that many frames, after two to warm the caches and
+// the page tables. The median over the repetitions of the mean frame time is
+// the result.
+std::vector<Result> Measure(const Options& options, const std::vector<Group>& groups) {
     using Clock = std::chrono::steady_clock;
-    const size_t n = benches.size();
-    std::vector<int64_t> iterations(n, 0);
-    std::vector<std::vector<double>> times(n);
-    std::vector<bool> failed(n, false);
-    std::vector<size_t> order(n);
-    for (size_t i = 0; i < n; ++i) order[i] = i;
+    struct Record {
+        int64_t iterations = 0;
+        std::vector<double> times;
+    };
+    std::vector<std::vector<Record>> records(groups.size());
+    std::vector<bool> failed(groups.size(), false);
+    std::vector<size_t> order(groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) {
+        records[g].resize(groups[g].benches.size());
+        order[g] = g;
+    }
     std::mt19937 shuffle(20261207);
     for (int round = 0; round < options.repetitions; ++round) {
         if (round > 0) std::shuffle(order.begin(), order.end(), shuffle);
-        for (const size_t i : order) {
-            if (failed[i]) continue;
-            const std::unique_ptr<Runner> runner = benches[i].make();
+        for (const size_t g : order) {
+            if (failed[g]) continue;
+            const std::unique_ptr<Runner> runner = groups[g].make();
             if (!runner->Ready()) {
-                std::fprintf(stderr, "%s: Begin failed\n", benches[i].name.c_str());
-                failed[i] = true;
+                std::fprintf(stderr, "%s: Begin failed\n", groups[g].benches.front().name.c_str());
+                failed[g] = true;
                 continue;
             }
-            auto timeFrames = [&](int64_t count) {
-                const Clock::time_point start = Clock::now();
-                for (int64_t k = 0; k < count; ++k) runner->Frame();
-                return std::chrono::duration<double>(Clock::now() - start).count();
-            };
-            timeFrames(2);
-            int64_t& count = iterations[i];
-            if (count == 0) {
-                count = 1;
-                for (double seconds = timeFrames(1); seconds < options.minTime && count < (int64_t{1} << 30);
-                     seconds = timeFrames(count)) {
-                    const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
-                    const auto grown = static_cast<int64_t>(static_cast<double>(count) * std::min(factor, 10.0));
-                    count = std::max(count + 1, grown);
+            for (size_t b = 0; b < groups[g].benches.size(); ++b) {
+                const int32_t param = groups[g].benches[b].param;
+                auto timeFrames = [&](int64_t count) {
+                    const Clock::time_point start = Clock::now();
+                    for (int64_t k = 0; k < count; ++k) runner->Frame(param);
+                    return std::chrono::duration<double>(Clock::now() - start).count();
+                };
+                timeFrames(2);
+                int64_t& count = records[g][b].iterations;
+                if (count == 0) {
+                    count = 1;
+                    for (double seconds = timeFrames(1); seconds < options.minTime && count < (int64_t{1} << 30);
+                         seconds = timeFrames(count)) {
+                        const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
+                        const auto grown = static_cast<int64_t>(static_cast<double>(count) * std::min(factor, 10.0));
+                        count = std::max(count + 1, grown);
+                    }
                 }
+                records[g][b].times.push_back(timeFrames(count) / static_cast<double>(count));
             }
-            times[i].push_back(timeFrames(count) / static_cast<double>(count));
         }
     }
     std::vector<Result> results;
-    for (size_t i = 0; i < n; ++i) {
-        if (failed[i] || times[i].empty()) continue;
-        std::vector<double>& t = times[i];
-        std::sort(t.begin(), t.end());
-        const size_t m = t.size();
-        const double median = m % 2 == 1 ? t[m / 2] : (t[m / 2 - 1] + t[m / 2]) / 2;
-        results.push_back({benches[i].name, benches[i].size, median, iterations[i]});
-    }
+    for (size_t g = 0; g < groups.size(); ++g)
+        for (size_t b = 0; b < groups[g].benches.size(); ++b) {
+            std::vector<double>& t = records[g][b].times;
+            if (failed[g] || t.empty()) continue;
+            std::sort(t.begin(), t.end());
+            const size_t m = t.size();
+            const double median = m % 2 == 1 ? t[m / 2] : (t[m / 2 - 1] + t[m / 2]) / 2;
+            results.push_back({groups[g].benches[b].name, groups[g].size, median, records[g][b].iterations});
+        }
     return results;
 }
 
@@ -496,12 +511,17 @@ int main(int argc, char** argv) {
             return 2;
         }
         const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
-        std::vector<Bench> all, benches;
+        std::vector<Group> all, groups;
         AddEffects(features, all);
         AddFloors(features, all);
-        for (Bench& bench : all)
-            if (std::regex_search(bench.name, options.filter)) benches.push_back(std::move(bench));
-        const std::vector<Result> results = Measure(options, benches);
+        for (Group& group : all) {
+            std::vector<Bench> chosen;
+            for (const Bench& bench : group.benches)
+                if (std::regex_search(bench.name, options.filter)) chosen.push_back(bench);
+            group.benches = std::move(chosen);
+            if (!group.benches.empty()) groups.push_back(std::move(group));
+        }
+        const std::vector<Result> results = Measure(options, groups);
         if (options.json)
             PrintJson(results, argv[0], features);
         else
