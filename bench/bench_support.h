@@ -1,26 +1,37 @@
-// What the crossfade, peer and floor benchmarks share: the frame sizes, one
-// set of 24-bit frames per size (allocated and filled once, 64-byte aligned,
-// rows packed), the names and the ns_per_pixel counter.
+// What the benchmarks share: the frame sizes, one set of 24-bit frames per
+// size (allocated and filled once, 64-byte aligned, rows packed), the
+// selection of a processor form and its name, whole sessions through the
+// reference host, the names and the ns_per_pixel counter.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "Veilshift/form_rules.h"
-#include "Veilshift/startup_settings.h"
-
 #include "Veilshift/host_interfaces.h"
+#include "Veilshift/startup_settings.h"
+#include "host/in_process_module.h"
+#include "host/reference_host.h"
 
 namespace benchsupport {
+
+// What selects a form: the start-up switches "MMX" and "SSE", and the vector
+// features allowed (the others masked off).
+struct FormRequest {
+    bool mmx, sse, sse2, avx2;
+};
 
 // Selects a processor form as connection and the dispatch would: the start-up
 // switches, and the processor's features with those not wanted masked off.
@@ -32,6 +43,7 @@ public:
         veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
         veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
     }
+    explicit FormSelection(const FormRequest& r) : FormSelection(r.mmx, r.sse, r.sse2, r.avx2) {}
     ~FormSelection() {
         veilshift::UseMMX = veilshift::UseSSE = false;
         veilshift::RecordProcessorFeatures({});
@@ -40,6 +52,60 @@ public:
     FormSelection(const FormSelection&) = delete;
     FormSelection& operator=(const FormSelection&) = delete;
 };
+
+// The names of the forms the module runs now, by its own rules (form_rules.h):
+// the crossfade's "exact-<set>" or "grouped-<set>" for rows of `width` pixels,
+// and the instruction set of every other kernel.
+inline std::string CrossfadeFormName(int32_t width) {
+    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, veilshift::CurrentFormSettings());
+    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
+        .append(veilshift::InstructionSetName(choice.set));
+}
+inline std::string VectorFormName() {
+    return veilshift::InstructionSetName(veilshift::DecideVectorSet(veilshift::CurrentFormSettings().features));
+}
+
+// Every crossfade form, narrowest first within each arithmetic.
+inline const std::vector<FormRequest> kCrossfadeRequests = {
+    {false, false, false, false}, {false, false, true, false}, {false, false, true, true},  // exact
+    {true, false, false, false},  {true, true, false, false},  {true, false, true, false},
+    {true, false, true, true},  // grouped: mmx, sse, sse2, avx2
+};
+// Every form of the kernels the processor alone decides: scalar, sse2, avx2.
+inline const std::vector<FormRequest> kVectorRequests = {
+    {false, false, false, false}, {false, false, true, false}, {false, false, true, true}};
+
+struct NamedForm {
+    std::string name;
+    FormRequest request;
+};
+
+// The forms this processor runs among `requests`, each named by `name` (called
+// with the request selected) and measured once: a request whose feature the
+// processor lacks runs a form already listed, or needs a switch connection
+// would not set ("MMX" without MMX, "SSE" without SSE). `what` names the
+// kernel in the note on standard error.
+inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<FormRequest>& requests,
+                                            const std::function<std::string()>& name) {
+    const veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
+    std::vector<NamedForm> forms;
+    for (const FormRequest& request : requests) {
+        if ((request.mmx && !present.mmx) || (request.sse && !present.sse)) continue;
+        std::string formName;
+        {
+            const FormSelection selection(request);
+            formName = name();
+        }
+        bool seen = false;
+        for (const NamedForm& form : forms) seen = seen || form.name == formName;
+        if (seen) continue;
+        forms.push_back({formName, request});
+    }
+    std::string list;
+    for (const NamedForm& form : forms) list.append(list.empty() ? "" : ", ").append(form.name);
+    std::fprintf(stderr, "veilshift_bench: %s forms on this processor: %s\n", what, list.c_str());
+    return forms;
+}
 
 struct FrameSize {
     int32_t width, height;
@@ -113,5 +179,52 @@ inline FrameSet& Frames(FrameSize size) {
     if (!set) set = std::make_unique<FrameSet>(size);
     return *set;
 }
+
+// A session as the engine runs one: the reference host's components and
+// surfaces (destination 1, sources 2 and 3), the test process's own copy of the
+// module, so that the feature mask reaches it, Begin once and Draw per frame.
+// The start-up switches reach connection as the module reads them natively
+// (TESSARY_STARTUP_MMX / _SSE); they are unset again after Begin. With `logged`
+// the host logs every call, as the DLL's timing program does, and the log is
+// cleared after every frame.
+class Session {
+public:
+    Session(FrameSize size, int32_t effect, const FormRequest& request, bool logged = true)
+        : host_(Options(logged)) {
+        host_.AddSurface(1, size.width, size.height).FillRandom(1);
+        host_.AddSurface(2, size.width, size.height).FillRandom(2);
+        host_.AddSurface(3, size.width, size.height).FillRandom(3);
+        module_.Plugin().SetInterface(&veilshift::kScreenUpdaterId, host_.Updater());
+        module_.Plugin().SetInterface(&veilshift::kSurfaceTableId, host_.Table());
+        setenv("TESSARY_STARTUP_MMX", request.mmx ? "1" : "0", 1);
+        setenv("TESSARY_STARTUP_SSE", request.sse ? "1" : "0", 1);
+        begun_ = module_.Plugin().Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
+        unsetenv("TESSARY_STARTUP_MMX");
+        unsetenv("TESSARY_STARTUP_SSE");
+    }
+    ~Session() {
+        if (begun_) module_.Plugin().End();
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool Begun() const { return begun_; }
+    void Draw(int32_t progress, int32_t total) {
+        module_.Plugin().Draw(progress, total);
+        host_.ClearCalls();
+    }
+
+private:
+    static refhost::HostOptions Options(bool logged) {
+        refhost::HostOptions options;
+        options.loadModule = false;
+        options.logCalls = logged;
+        return options;
+    }
+
+    refhost::Host host_;  // made first and gone last: the module is unloaded before the components
+    refhost::InProcessModule module_;
+    bool begun_ = false;
+};
 
 }  // namespace benchsupport

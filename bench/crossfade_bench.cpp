@@ -2,18 +2,26 @@
 // into their work surface, in every processor form this machine has, and
 // libyuv's InterpolatePlane on the same bytes (one plane of width * 3 bytes
 // per row, the same pitches). Their floor, the streaming pass, is in
-// floors_bench.cpp. The form is chosen the way the module chooses it, through
-// the module-wide flags; the weight runs through 0 to 254 frame by frame.
+// floors_bench.cpp. The weight runs through 0 to 254 frame by frame.
+//
+// A form is selected as the module selects it, through the start-up switches
+// and the processor's features (the others masked off), and named by the
+// module's own rules: exact-scalar, exact-sse2, exact-avx2 (the exact
+// arithmetic, as with "MMX" and "SSE" off), grouped-mmx, grouped-sse,
+// grouped-sse2, grouped-avx2 (the grouped arithmetic, as "MMX" allows).
+//
+// Effects 40 and 41 are also measured as whole frames (.../draw: a Draw through
+// the reference host, the host's CopyAxisX / CopyAxisY included) in the widest
+// form of each arithmetic, as the DLL's timing program measures them.
 #include <benchmark/benchmark.h>
 #include <libyuv/planar_functions.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "Veilshift/effect_plugin.h"
 #include "Veilshift/frame_math.h"
-#include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/crossfade.h"
 #include "bench_support.h"
 
@@ -21,40 +29,19 @@ namespace {
 
 using benchsupport::BenchName;
 using benchsupport::CountPerPixel;
+using benchsupport::FormRequest;
+using benchsupport::FormSelection;
 using benchsupport::FrameSet;
 using benchsupport::FrameSize;
 using benchsupport::Frames;
-
-struct Form {
-    const char* name;
-    bool mmx, sse, sse2, avx2;  // the module-wide flags that select it
-};
-
-const Form kForms[] = {
-    {"scalar", false, false, false, false}, {"mmx", true, false, false, false}, {"sse", true, true, false, false},
-    {"sse2", true, false, true, false},      {"avx2", true, true, false, true},
-};
-
-bool Available(const Form& form) {
-    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
-    return (!form.mmx || veilshift::DetectMMX()) && (!form.sse || veilshift::DetectSSE()) &&
-           (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
-}
-
-// "scalar" is the exact arithmetic in the widest code the processor has, as
-// with both switches off; the others the grouped arithmetic in that code.
-class FlagScope : public benchsupport::FormSelection {
-public:
-    explicit FlagScope(const Form& form)
-        : FormSelection(form.mmx, form.sse, form.sse2 || !form.mmx, form.avx2 || !form.mmx) {}
-};
+using benchsupport::NamedForm;
 
 constexpr int32_t kTotal = 255;  // frame p of 255 weighs source B by p
 int32_t NextProgress(int32_t progress) { return progress + 1 == kTotal ? 0 : progress + 1; }
 
-void Effect1(benchmark::State& state, Form form, FrameSize size) {
+void Effect1(benchmark::State& state, FormRequest form, FrameSize size) {
     FrameSet& f = Frames(size);
-    FlagScope flags(form);
+    const FormSelection selection(form);
     veilshift::EffectPlugin plugin;
     plugin.dst = &f.dst, plugin.srcA = &f.a, plugin.srcB = &f.b;
     plugin.params = {};
@@ -72,15 +59,29 @@ void Effect1(benchmark::State& state, Form form, FrameSize size) {
 
 // Effects 40 and 41 blend into their work surface exactly alike; moving the
 // work surface into the destination is the host's CopyAxisX / CopyAxisY.
-void AxisBlend(benchmark::State& state, Form form, FrameSize size) {
+void AxisBlend(benchmark::State& state, FormRequest form, FrameSize size) {
     FrameSet& f = Frames(size);
-    FlagScope flags(form);
+    const FormSelection selection(form);
     int32_t progress = 0;
     for (auto _ : state) {
         veilshift::CrossfadeRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height,
                                  veilshift::FrameAlpha(progress, kTotal));
         progress = NextProgress(progress);
         benchmark::ClobberMemory();
+    }
+    CountPerPixel(state, size);
+}
+
+// A whole frame of effect 40 or 41, every frame of 255 in turn.
+void AxisDraw(benchmark::State& state, FormRequest form, FrameSize size, int32_t effect, std::string name) {
+    const FormSelection selection(form);
+    benchsupport::Session session(size, effect, form);
+    if (!session.Begun()) return state.SkipWithError("Begin failed");
+    if (benchsupport::CrossfadeFormName(size.width) != name) return state.SkipWithError("another form runs");
+    int32_t progress = 0;
+    for (auto _ : state) {
+        session.Draw(progress, kTotal);
+        progress = NextProgress(progress);
     }
     CountPerPixel(state, size);
 }
@@ -99,25 +100,39 @@ void PeerInterpolate(benchmark::State& state, FrameSize size) {
 }
 
 const bool registered = [] {
-    for (const Form& form : kForms) {
-        if (!Available(form)) {
-            std::fprintf(stderr, "veilshift_bench: this processor cannot run the %s form; not measured\n", form.name);
-            continue;
+    // Every frame size is at least 4 pixels wide: the width does not change the form.
+    const int32_t width = benchsupport::kFrameSizes[0].width;
+    const std::vector<NamedForm> forms = benchsupport::DistinctForms(
+        "crossfade", benchsupport::kCrossfadeRequests, [&] { return benchsupport::CrossfadeFormName(width); });
+    for (const FrameSize size : benchsupport::kFrameSizes) {
+        const std::string sizeName = benchsupport::SizeName(size);
+        for (const NamedForm& form : forms) {
+            benchmark::RegisterBenchmark(BenchName({"Effect1", form.name, sizeName}).c_str(), Effect1, form.request,
+                                         size)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(BenchName({"Effect40", form.name, sizeName}).c_str(), AxisBlend,
+                                         form.request, size)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(BenchName({"Effect41", form.name, sizeName}).c_str(), AxisBlend,
+                                         form.request, size)
+                ->UseRealTime();
         }
-        for (const FrameSize size : benchsupport::kFrameSizes) {
-            const std::string sizeName = benchsupport::SizeName(size);
-            benchmark::RegisterBenchmark(BenchName({"Effect1", form.name, sizeName}).c_str(), Effect1, form, size)
-                ->UseRealTime();
-            benchmark::RegisterBenchmark(BenchName({"Effect40", form.name, sizeName}).c_str(), AxisBlend, form, size)
-                ->UseRealTime();
-            benchmark::RegisterBenchmark(BenchName({"Effect41", form.name, sizeName}).c_str(), AxisBlend, form, size)
-                ->UseRealTime();
+        // The widest form of each arithmetic: the last of its kind in the list.
+        for (const char* arithmetic : {"exact-", "grouped-"}) {
+            const NamedForm* widest = nullptr;
+            for (const NamedForm& form : forms)
+                if (form.name.rfind(arithmetic, 0) == 0) widest = &form;
+            if (widest == nullptr) continue;
+            for (const int32_t effect : {40, 41})
+                benchmark::RegisterBenchmark(
+                    BenchName({"Effect" + std::to_string(effect), widest->name, sizeName, "draw"}).c_str(), AxisDraw,
+                    widest->request, size, effect, widest->name)
+                    ->UseRealTime();
         }
-    }
-    for (const FrameSize size : benchsupport::kFrameSizes)
-        benchmark::RegisterBenchmark(BenchName({"Peer", "libyuv_interpolate", benchsupport::SizeName(size)}).c_str(),
-                                     PeerInterpolate, size)
+        benchmark::RegisterBenchmark(BenchName({"Peer", "libyuv_interpolate", sizeName}).c_str(), PeerInterpolate,
+                                     size)
             ->UseRealTime();
+    }
     return true;
 }();
 

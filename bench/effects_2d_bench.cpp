@@ -1,69 +1,74 @@
 // Effects 6 (mosaic) and 31 (ripple) on whole frames, in every processor form
-// this machine has, chosen the way the module chooses them: through the
-// module-wide flags. Their floors (memset and the streaming pass) are in
-// floors_bench.cpp.
+// this machine has: selected as the module selects them (the processor's
+// features, the others masked off) and named after the form that runs. Their
+// floors (memset and the streaming pass) are in floors_bench.cpp.
 //
-// The mosaic is measured at block sizes 1 (the ends of a transition: a blend
-// per pixel), 19 and 97 (mid-transition) with alpha 100; the ripple at its
-// peak (frame 30 of 60: the largest shifts, 17 waves across) and at frame 0
-// (no shift: a copy of source A), with the scratch a transition makes at Begin
-// (made once, outside the timing), and at the peak without it as well
-// (peak_direct: the direct walk, shift tables allocated every frame).
+// The frames are those of a transition of 100 frames, drawn as Draw draws them.
+// The mosaic at frame 1 (blocks of 1 pixel: a blend per pixel; frame 0 would be
+// a copy of source A), 10 (blocks of 19) and 50 (blocks of 97), named block1,
+// block19 and block97. The ripple over the whole transition, every tenth frame
+// (progress0 ... progress90; progress0 has no shift and is a copy of source A,
+// progress50 is the peak: the largest shifts, 17 waves across), with the
+// scratch a transition makes at Begin (made once, outside the timing), and at
+// the peak without it as well (progress50_direct: the direct walk, its shift
+// tables allocated every frame).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
-#include <tuple>
+#include <vector>
 
+#include "Veilshift/frame_math.h"
 #include "Veilshift/mul_table.h"
-#include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/mosaic.h"
 #include "Veilshift/transitions/ripple.h"
+#include "Veilshift/transitions/ripple_forms.h"
 #include "bench_support.h"
 
 namespace {
 
+using benchsupport::BenchName;
 using benchsupport::CountPerPixel;
+using benchsupport::FormRequest;
 using benchsupport::Frames;
 using benchsupport::FrameSet;
 using benchsupport::FrameSize;
+using benchsupport::NamedForm;
 
-struct Form {
-    const char* name;
-    bool sse2, avx2;  // the module-wide flags that select it
-};
+constexpr int32_t kTotal = 100;
 
-bool Available(const Form& form) {
-    const veilshift::ProcessorFeatures wide = veilshift::DetectProcessorFeatures();
-    return (!form.sse2 || wide.sse2) && (!form.avx2 || wide.avx2);
-}
-
-class FlagScope : public benchsupport::FormSelection {
+// The form, and MulTable as connection builds it (a session of another
+// benchmark, unloading its module, frees the table; without it both effects
+// draw nothing).
+class Selection : public benchsupport::FormSelection {
 public:
-    explicit FlagScope(const Form& form) : FormSelection(true, false, form.sse2, form.avx2) {
-        static const bool tableBuilt = veilshift::BuildMulTable();
-        static_cast<void>(tableBuilt);
+    explicit Selection(const FormRequest& form) : FormSelection(form) {
+        if (veilshift::MulTable.rows == nullptr) veilshift::BuildMulTable();
     }
+    bool Ready() const { return veilshift::MulTable.rows != nullptr; }
 };
 
-void Mosaic(benchmark::State& state, Form form, FrameSize size, int32_t blockSize) {
+void Mosaic(benchmark::State& state, FormRequest form, FrameSize size, int32_t progress) {
     FrameSet& f = Frames(size);
-    FlagScope flags(form);
+    const Selection selection(form);
+    if (!selection.Ready()) return state.SkipWithError("no MulTable");
+    const int32_t blockSize = veilshift::MosaicBlockSize(progress, kTotal);
+    const int32_t alpha = veilshift::FrameAlpha(progress, kTotal);
     for (auto _ : state) {
-        veilshift::MosaicRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, blockSize, 100);
+        veilshift::MosaicRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, blockSize, alpha);
         benchmark::ClobberMemory();
     }
     CountPerPixel(state, size);
 }
 
-void Ripple(benchmark::State& state, Form form, FrameSize size, int32_t progress, bool withScratch) {
+void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t progress, bool withScratch) {
     FrameSet& f = Frames(size);
-    FlagScope flags(form);
+    const Selection selection(form);
+    if (!selection.Ready()) return state.SkipWithError("no MulTable");
     veilshift::RippleScratch scratch;
     if (withScratch) veilshift::MakeRippleScratch(scratch, size.width, size.height);
     for (auto _ : state) {
-        veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, 60,
+        veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, kTotal,
                               withScratch ? &scratch : nullptr);
         benchmark::ClobberMemory();
     }
@@ -71,30 +76,37 @@ void Ripple(benchmark::State& state, Form form, FrameSize size, int32_t progress
     CountPerPixel(state, size);
 }
 
+// The ripple's form (its two passes): the instruction set the module decides, unless the
+// ripple has no form in it and runs its scalar form there.
+std::string RippleFormName() {
+    const veilshift::ProcessorFeatures features = veilshift::CurrentFormSettings().features;
+    if (veilshift::ChooseRipplePasses(features) == veilshift::ChooseRipplePasses({})) return "scalar";
+    return benchsupport::VectorFormName();
+}
+
 const bool registered = [] {
-    const Form mosaicForms[] = {{"scalar", false, false}, {"sse2", true, false}, {"avx2", true, true}};
-    const Form rippleForms[] = {{"scalar", false, false}, {"sse2", true, false}, {"avx2", true, true}};
-    for (const Form& form : mosaicForms) {
-        if (!Available(form)) {
-            std::fprintf(stderr, "veilshift_bench: this processor cannot run the %s form; not measured\n", form.name);
-            continue;
+    const std::vector<NamedForm> mosaicForms =
+        benchsupport::DistinctForms("mosaic", benchsupport::kVectorRequests, benchsupport::VectorFormName);
+    const std::vector<NamedForm> rippleForms =
+        benchsupport::DistinctForms("ripple", benchsupport::kVectorRequests, RippleFormName);
+    for (const FrameSize size : benchsupport::kFrameSizes) {
+        const std::string sizeName = benchsupport::SizeName(size);
+        for (const NamedForm& form : mosaicForms)
+            for (const auto& [param, progress] :
+                 {std::pair{"block1", 1}, std::pair{"block19", 10}, std::pair{"block97", 50}})
+                benchmark::RegisterBenchmark(BenchName({"Effect6", form.name, sizeName, param}).c_str(), Mosaic,
+                                             form.request, size, progress)
+                    ->UseRealTime();
+        for (const NamedForm& form : rippleForms) {
+            for (int32_t progress = 0; progress < kTotal; progress += kTotal / 10)
+                benchmark::RegisterBenchmark(
+                    BenchName({"Effect31", form.name, sizeName, "progress" + std::to_string(progress)}).c_str(),
+                    Ripple, form.request, size, progress, true)
+                    ->UseRealTime();
+            benchmark::RegisterBenchmark(BenchName({"Effect31", form.name, sizeName, "progress50_direct"}).c_str(),
+                                         Ripple, form.request, size, kTotal / 2, false)
+                ->UseRealTime();
         }
-        for (const FrameSize size : benchsupport::kFrameSizes)
-            for (int32_t blockSize : {1, 19, 97}) {
-                const std::string name = std::string("Effect6/") + form.name + "/" + benchsupport::SizeName(size) +
-                                         "/block" + std::to_string(blockSize);
-                benchmark::RegisterBenchmark(name.c_str(), Mosaic, form, size, blockSize)->UseRealTime();
-            }
-    }
-    for (const Form& form : rippleForms) {
-        if (!Available(form)) continue;
-        for (const FrameSize size : benchsupport::kFrameSizes)
-            for (const auto& [param, progress, withScratch] :
-                 {std::tuple{"peak", 30, true}, std::tuple{"progress0", 0, true}, std::tuple{"peak_direct", 30, false}}) {
-                const std::string name =
-                    std::string("Effect31/") + form.name + "/" + benchsupport::SizeName(size) + "/" + param;
-                benchmark::RegisterBenchmark(name.c_str(), Ripple, form, size, progress, withScratch)->UseRealTime();
-            }
     }
     return true;
 }();

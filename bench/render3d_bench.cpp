@@ -66,16 +66,9 @@ bool FillTiledScreen(SoftRenderer& r, int32_t width, int32_t height) {
     return true;
 }
 
-struct SpanForm {
-    const char* name;
-    bool sse2, avx2;
-};
-
 // The renderer picks its span form from the features recorded at connection; here they are set directly.
-class ScopedSpanForm : public benchsupport::FormSelection {
-public:
-    explicit ScopedSpanForm(const SpanForm& form) : FormSelection(true, false, form.sse2, form.avx2) {}
-};
+using SpanForm = benchsupport::FormRequest;
+using ScopedSpanForm = benchsupport::FormSelection;
 
 // DrawTriangles alone, with the depth clear it needs every frame.
 void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
@@ -143,19 +136,17 @@ void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameS
 }
 
 const bool registered = [] {
-    const ProcessorFeatures features = DetectProcessorFeatures();
-    std::vector<SpanForm> forms = {{"scalar", false, false}};
-    if (features.sse2) forms.push_back({"sse2", true, false});
-    if (features.avx2) forms.push_back({"avx2", true, true});
+    const std::vector<benchsupport::NamedForm> forms =
+        benchsupport::DistinctForms("renderer's span filler (Local)", benchsupport::kVectorRequests, benchsupport::VectorFormName);
     for (const benchsupport::FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
-        for (const SpanForm& form : forms) {
+        for (const benchsupport::NamedForm& form : forms) {
             benchmark::RegisterBenchmark(benchsupport::BenchName({"Local", "render3d_tiled", form.name, sizeName}).c_str(),
-                                         Render3dTiled, form, size)
+                                         Render3dTiled, form.request, size)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(benchsupport::BenchName({"Local", "render3d_pieces", form.name, sizeName}).c_str(),
-                                         Render3dPieces, form, size)
+                                         Render3dPieces, form.request, size)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
         }

@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks (or reads runs saved as JSON) and prints the Markdown
-tables the README publishes: per effect, processor form and frame size the
-milliseconds per frame, nanoseconds per pixel and the ratio to the effect's
-floor measured in the same run, then the targets, then the machine.
+"""Runs the benchmarks (or reads runs saved as JSON) and writes
+docs/performance.md: the targets met or not (native and DLL, each against
+floors measured in the same process), the DLL beside the native build, every
+form's figures, and the machine.
 
-  scripts/bench-report.py                       # run build/native's veilshift_bench
-  scripts/bench-report.py --win32               # ... and the 32-bit DLL under Wine
-  scripts/bench-report.py --json run.json [--win32-json win32.json]
-  scripts/bench-report.py --save-dir out/bench  # keep the raw JSON beside the table
+  scripts/bench-report.py --win32 --save-dir out/bench     # both builds; what docs/performance.md publishes
+  scripts/bench-report.py                                  # build/native's veilshift_bench only
+  scripts/bench-report.py --json native.json --win32-json win32.json   # saved runs, nothing measured
+  scripts/bench-report.py --out -                          # print instead of writing docs/performance.md
 
-Names follow the suite's conventions: Effect<N>/<form>/<W>x<H>[/<param>],
-Floor/<kind>/<W>x<H>, Peer/<name>/<W>x<H>; anything else is listed as skipped.
-The ns_per_pixel counter holds seconds per pixel (an inverted rate), as in
-Google Benchmark's JSON.
+Names: Effect<N>/<form>/<W>x<H>[/<param>], Floor/<kind>/<W>x<H>,
+Peer/<name>/<W>x<H>, Local/<what>/.../<W>x<H>[/<param>]. A form is the one
+that runs, by the module's own rules: exact-scalar, exact-sse2, exact-avx2,
+grouped-mmx, grouped-sse, grouped-sse2, grouped-avx2 for the crossfade
+(effects 1, 40, 41), scalar, sse2, avx2 for the others. The ns_per_pixel
+counter holds seconds per pixel (an inverted rate), as in Google Benchmark's
+JSON.
 """
 
 import argparse
@@ -23,8 +26,11 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DEFAULT_OUT = os.path.join(ROOT, "docs", "performance.md")
+COMMAND = "python3 scripts/bench-report.py --win32 --save-dir out/bench"
 
 EFFECT_NAMES = {
     1: "crossfade",
@@ -34,22 +40,35 @@ EFFECT_NAMES = {
     40: "axis X",
     41: "axis Y",
 }
+CROSSFADE_EFFECTS = (1, 40, 41)
+SIZES = ["640x480", "1920x1080", "3840x2160"]
 
-# Targets on the native build: the crossfade's selected form (and the axis
-# effects' blend) against the streaming pass; the scalar form within 2x.
+# Targets. The crossfade's widest grouped form (and the axis effects' blend)
+# against the streaming pass; its exact arithmetic in scalar code within 2x.
 CROSSFADE_LIMITS = {"640x480": 1.15, "1920x1080": 1.15, "3840x2160": 1.2}
-SCALAR_LIMIT = 2.0
-WIDEST_FIRST = ["avx512", "avx2", "sse2", "sse", "mmx"]
+EXACT_SCALAR_LIMIT = 2.0
+# (effect, param, floor, limit), for the effect's widest form.
+OTHER_LIMITS = [(6, "block1", "stream", 3.0), (6, "block19", "memset", 2.0), (6, "block97", "memset", 2.0),
+                (31, "progress50", "stream", 4.0), (34, "progress0", "copy_depth_clear", 6.0)]
+RIPPLE_SCALAR_LIMIT = 8.0   # the ripple's scalar form at its peak, against the streaming pass
+SHATTER_WORST_LIMIT = 10.0  # the shatter's worst frame of the transition, against copy_depth_clear
+# The DLL's frame time over the native build's, same form and frame.
+DLL_LIMIT, DLL_LIMIT_SHATTER = 1.25, 1.5
 
+SETS = ["scalar", "mmx", "sse", "sse2", "avx2"]
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
 
-def floor_kind(effect, params):
-    if effect == 6:
-        return "stream" if "block1" in params else "memset"
-    if effect == 34:
-        return "copy_depth_clear"
-    return "stream"
+def form_order(form):
+    """Exact before grouped, narrow before wide; peers last."""
+    arithmetic, _, iset = form.rpartition("-")
+    return (["", "exact", "grouped"].index(arithmetic) if arithmetic in ("", "exact", "grouped") else 3,
+            SETS.index(iset) if iset in SETS else len(SETS), form)
+
+
+def param_order(param):
+    m = re.match(r"^(progress|block)(\d+)$", param)
+    return (0, m.group(1), int(m.group(2))) if m else (1, param, 0)
 
 
 def size_key(size):
@@ -57,20 +76,27 @@ def size_key(size):
     return int(w) * int(h)
 
 
+def floor_kind(effect, param):
+    if effect == 6:
+        return "stream" if param == "block1" else "memset"
+    if effect == 34:
+        return "copy_depth_clear"
+    return "stream"
+
+
 class Row:
     def __init__(self, kind, name, parts, ms, ns_per_pixel):
-        self.kind = kind  # "Effect", "Floor" or "Peer"
+        self.kind = kind  # "Effect", "Floor", "Peer" or "Local"
         self.name = name
         self.ms = ms
         self.ns = ns_per_pixel
-        if kind == "Effect":
-            self.effect = int(parts[0][len("Effect"):])
-            self.form, self.size = parts[1], parts[2]
-            self.params = parts[3:]
-        else:
-            self.effect = None
-            self.form, self.size = parts[1], parts[2]
-            self.params = parts[3:]
+        self.effect = int(parts[0][len("Effect"):]) if kind == "Effect" else None
+        size_at = next(i for i, p in enumerate(parts) if re.match(r"^\d+x\d+$", p))
+        self.form = "/".join(parts[1:size_at])
+        self.size = parts[size_at]
+        self.param = "/".join(parts[size_at + 1:])
+        if self.effect == 31 and self.param == "peak":  # runs saved before the whole-transition names
+            self.param = "progress50"
 
 
 def base_name(name):
@@ -95,11 +121,12 @@ def parse_run(data):
         name = base_name(e.get("run_name") or e["name"])
         parts = name.split("/")
         kind = None
-        if re.match(r"^Effect\d+$", parts[0]) and len(parts) >= 3:
+        has_size = any(re.match(r"^\d+x\d+$", p) for p in parts[1:])
+        if re.match(r"^Effect\d+$", parts[0]) and len(parts) >= 3 and has_size:
             kind = "Effect"
-        elif parts[0] in ("Floor", "Peer") and len(parts) >= 3:
+        elif parts[0] in ("Floor", "Peer", "Local") and len(parts) >= 3 and has_size:
             kind = parts[0]
-        if kind is None or not re.match(r"^\d+x\d+$", parts[2]) or "ns_per_pixel" not in e:
+        if kind is None or "ns_per_pixel" not in e:
             skipped.append(name)
             continue
         if name in seen:
@@ -111,116 +138,234 @@ def parse_run(data):
     return rows, skipped
 
 
+class Run:
+    """One build's rows, indexed."""
+
+    def __init__(self, title, data, native):
+        self.title = title
+        self.data = data
+        self.native = native
+        self.rows, self.skipped = parse_run(data)
+        self.effects = [r for r in self.rows if r.kind == "Effect"]
+        self.floors = {(r.form, r.size): r for r in self.rows if r.kind == "Floor"}
+        self.peers = {r.size: r for r in self.rows if r.kind == "Peer"}
+        self.by_key = {(r.effect, r.form, r.size, r.param): r for r in self.effects}
+
+    def forms(self, effect, size=None, param=None):
+        return sorted({r.form for r in self.effects if r.effect == effect
+                       and (size is None or r.size == size) and (param is None or r.param == param)},
+                      key=form_order)
+
+    def widest(self, effect, arithmetic=None, size=None, param=None):
+        """The widest form measured for the effect (of one crossfade arithmetic)."""
+        forms = [f for f in self.forms(effect, size, param)
+                 if arithmetic is None or f.startswith(arithmetic + "-")]
+        return forms[-1] if forms else None
+
+    def get(self, effect, form, size, param=""):
+        return self.by_key.get((effect, form, size, param)) if form else None
+
+    def floor(self, kind, size):
+        return self.floors.get((kind, size))
+
+
 def fmt_ratio(value):
-    return "–" if value is None else "%.2f" % value
+    return "–" if value is None else "%.2f×" % value
 
 
-def effect_table(rows, with_peer):
-    floors = {(r.form, r.size): r for r in rows if r.kind == "Floor"}
-    peers = {r.size: r for r in rows if r.kind == "Peer"}
-    effects = [r for r in rows if r.kind == "Effect"]
-    effects.sort(key=lambda r: (r.effect, size_key(r.size), r.params, form_order(r.form)))
-    header = "| effect | form | size | param | ms/frame | ns/pixel | floor | ×floor |"
-    rule = "|---|---|---|---|---:|---:|---|---:|"
-    if with_peer:
-        header += " ×libyuv |"
-        rule += "---:|"
+def met(value, limit):
+    if value is None:
+        return "–"
+    return "yes" if value <= limit else "**no**"
+
+
+def ratio(row, base):
+    return row.ns / base.ns if row and base and base.ns > 0 else None
+
+
+# --- targets -----------------------------------------------------------------
+
+class Target:
+    def __init__(self, text, size, limit, note=""):
+        self.text, self.size, self.limit, self.note = text, size, limit, note
+        self.cells = {}  # run title -> (figure, form, which)
+
+
+def worst_frame(run, effect, form, size):
+    frames = [r for r in run.effects if r.effect == effect and r.form == form and r.size == size
+              and r.param.startswith("progress")]
+    return max(frames, key=lambda r: r.ns) if frames else None
+
+
+def targets(runs):
+    """Every target, with each run's figure (ratio, form, which frame) in its cells; each target at
+    every size in turn."""
+    out = []
+    for size in SIZES:
+        first = len(out)
+        limit = CROSSFADE_LIMITS[size]
+        for effect in CROSSFADE_EFFECTS:
+            t = Target("effect %d, widest grouped form ≤ %.2f× stream" % (effect, limit), size, limit)
+            for run in runs:
+                if not run.native and effect != 1:
+                    continue  # the DLL's axis frames include the host's copy: see the note
+                form = run.widest(effect, "grouped", size, "")
+                t.cells[run.title] = (ratio(run.get(effect, form, size), run.floor("stream", size)), form, "")
+            out.append(t)
+        t = Target("effect 1, widest grouped form not slower than libyuv", size, 1.0)
+        for run in runs:
+            form = run.widest(1, "grouped", size, "")
+            t.cells[run.title] = (ratio(run.get(1, form, size), run.peers.get(size)), form, "")
+        out.append(t)
+        t = Target("effect 1, exact-scalar ≤ %.1f× stream" % EXACT_SCALAR_LIMIT, size, EXACT_SCALAR_LIMIT)
+        for run in runs:
+            t.cells[run.title] = (ratio(run.get(1, "exact-scalar", size), run.floor("stream", size)),
+                                  "exact-scalar", "")
+        out.append(t)
+        for effect, param, kind, lim in OTHER_LIMITS:
+            t = Target("effect %d %s, %s ≤ %.1f× %s" % (effect, EFFECT_NAMES[effect], param, lim, kind), size, lim)
+            for run in runs:
+                form = run.widest(effect, None, size, param)
+                t.cells[run.title] = (ratio(run.get(effect, form, size, param), run.floor(kind, size)), form, "")
+            out.append(t)
+            if effect == 31:
+                t = Target("effect 31 ripple, progress50, scalar form ≤ %.1f× stream" % RIPPLE_SCALAR_LIMIT,
+                           size, RIPPLE_SCALAR_LIMIT)
+                for run in runs:
+                    t.cells[run.title] = (ratio(run.get(31, "scalar", size, "progress50"),
+                                                run.floor("stream", size)), "scalar", "")
+                out.append(t)
+                t = Target("effect 31 ripple, worst frame of the transition (× stream)", size, None)
+                for run in runs:
+                    form = run.widest(31, None, size)
+                    worst = worst_frame(run, 31, form, size)
+                    t.cells[run.title] = (ratio(worst, run.floor("stream", size)), form,
+                                          worst.param if worst else "")
+                out.append(t)
+        t = Target("effect 34 shatter, worst frame of the transition ≤ %.1f× copy_depth_clear" % SHATTER_WORST_LIMIT,
+                   size, SHATTER_WORST_LIMIT)
+        for run in runs:
+            form = run.widest(34, None, size)
+            worst = worst_frame(run, 34, form, size)
+            t.cells[run.title] = (ratio(worst, run.floor("copy_depth_clear", size)), form,
+                                  worst.param if worst else "")
+        out.append(t)
+        for i, t in enumerate(out[first:]):
+            t.order = i
+    # Sizes a run did not measure (a filtered run) leave nothing to show.
+    out = [t for t in out if any(cell[0] is not None for cell in t.cells.values())]
+    return sorted(out, key=lambda t: (t.order, size_key(t.size)))
+
+
+def targets_table(runs):
+    ts = targets(runs)
+    header = "| target | size | limit |"
+    rule = "|---|---|---:|"
+    for run in runs:
+        header += " %s: form | figure | met |" % run.short
+        rule += "---|---:|---|"
     lines = [header, rule]
-    for r in effects:
-        kind = floor_kind(r.effect, r.params)
-        floor = floors.get((kind, r.size))
-        ratio = r.ns / floor.ns if floor else None
-        line = "| %d %s | %s | %s | %s | %.3f | %.3f | %s | %s |" % (
-            r.effect, EFFECT_NAMES.get(r.effect, ""), r.form, r.size, "/".join(r.params) or "",
-            r.ms, r.ns, kind if floor else "(none)", fmt_ratio(ratio))
-        if with_peer:
-            peer = peers.get(r.size)
-            line += " %s |" % (fmt_ratio(r.ns / peer.ns) if (peer and r.effect == 1) else "")
-        lines.append(line)
-    others = sorted((r for r in rows if r.kind != "Effect"),
-                    key=lambda r: (r.kind, r.form, size_key(r.size)))
-    if others:
-        stream = {r.size: r for r in rows if r.kind == "Floor" and r.form == "stream"}
-        lines += ["", "| floor / peer | size | ms/frame | ns/pixel | ×stream |", "|---|---|---:|---:|---:|"]
-        for r in others:
-            s = stream.get(r.size)
-            lines.append("| %s %s | %s | %.3f | %.3f | %s |" % (
-                r.kind, r.form, r.size, r.ms, r.ns, fmt_ratio(r.ns / s.ns if s else None)))
-    return lines
-
-
-def form_order(form):
-    order = ["scalar", "mmx", "sse", "sse2", "avx2", "avx512", "any"]
-    return order.index(form) if form in order else len(order)
-
-
-def targets(rows):
-    """The native targets, each met or not, with the figures of this run."""
-    floors = {(r.form, r.size): r for r in rows if r.kind == "Floor"}
-    peers = {r.size: r for r in rows if r.kind == "Peer"}
-    by_name = {(r.effect, r.form, r.size): r for r in rows if r.kind == "Effect" and not r.params}
-    forms = {r.form for r in rows if r.kind == "Effect" and r.effect == 1}
-    selected = next((f for f in WIDEST_FIRST if f in forms), None)
-    lines = ["| target | size | figure | limit | met |", "|---|---|---:|---:|---|"]
-    if selected is None:
-        return lines + ["| (no crossfade measured) | | | | |"]
-    for size, limit in CROSSFADE_LIMITS.items():
-        stream = floors.get(("stream", size))
-        if stream is None:
-            continue
-        for effect in (1, 40, 41):
-            r = by_name.get((effect, selected, size))
-            if r:
-                ratio = r.ns / stream.ns
-                lines.append("| effect %d (%s) ≤ %.2f× stream | %s | %.2f× | %.2f× | %s |" % (
-                    effect, selected, limit, size, ratio, limit, "yes" if ratio <= limit else "**no**"))
-        r, peer = by_name.get((1, selected, size)), peers.get(size)
-        if r and peer:
-            ratio = r.ns / peer.ns
-            lines.append("| effect 1 (%s) not slower than libyuv | %s | %.2f× | 1.00× | %s |" % (
-                selected, size, ratio, "yes" if ratio <= 1.0 else "**no**"))
-        r = by_name.get((1, "scalar", size))
-        if r:
-            ratio = r.ns / stream.ns
-            lines.append("| effect 1 (scalar) ≤ %.1f× stream | %s | %.2f× | %.2f× | %s |" % (
-                SCALAR_LIMIT, size, ratio, SCALAR_LIMIT, "yes" if ratio <= SCALAR_LIMIT else "**no**"))
-    lines += other_targets(rows, floors)
-    return lines
-
-
-# The other effects' targets: (effect, param, floor, limit), each for the
-# widest form the run measured for that effect.
-OTHER_LIMITS = [(6, "block1", "stream", 3.0), (6, "block19", "memset", 2.0), (6, "block97", "memset", 2.0),
-                (31, "peak", "stream", 4.0), (34, "progress0", "copy_depth_clear", 6.0)]
-
-
-def other_targets(rows, floors):
-    effects = [r for r in rows if r.kind == "Effect"]
-    lines = []
-    for size in sorted({r.size for r in effects}, key=size_key):
-        for effect, param, kind, limit in OTHER_LIMITS:
-            floor = floors.get((kind, size))
-            candidates = {r.form: r for r in effects
-                          if r.effect == effect and r.size == size and r.params == [param]}
-            form = next((f for f in WIDEST_FIRST + ["any"] if f in candidates), None)
-            if floor is None or form is None:
+    tally = {run.title: [0, 0] for run in runs}
+    for t in ts:
+        line = "| %s | %s | %s |" % (t.text, t.size, "–" if t.limit is None else "%.2f×" % t.limit)
+        for run in runs:
+            figure, form, which = t.cells.get(run.title, (None, None, ""))
+            shown_form = form or "–"
+            if which:
+                shown_form += ", " + which
+            if figure is None:  # not measured in this build (see the notes)
+                line += " – | – | – |"
                 continue
-            ratio = candidates[form].ns / floor.ns
-            lines.append("| effect %d (%s, %s) ≤ %.1f× %s | %s | %.2f× | %.2f× | %s |" % (
-                effect, form, param, limit, kind, size, ratio, limit, "yes" if ratio <= limit else "**no**"))
-        # The shatter's worst frame among those measured in its widest form, for the record.
-        floor = floors.get(("copy_depth_clear", size))
-        frames = {}
-        for r in effects:
-            if r.effect == 34 and r.size == size:
-                frames.setdefault(r.form, []).append(r)
-        form = next((f for f in WIDEST_FIRST + ["any"] if f in frames), None)
-        if floor and form:
-            worst = max(frames[form], key=lambda r: r.ns)
-            lines.append("| effect 34 (%s) worst measured frame: %s | %s | %.2f× | – | – |" % (
-                form, "/".join(worst.params), size, worst.ns / floor.ns))
-    return lines
+            ok = "–" if t.limit is None else met(figure, t.limit)
+            if t.limit is not None:
+                tally[run.title][0 if figure <= t.limit else 1] += 1
+            line += " %s | %s | %s |" % (shown_form, fmt_ratio(figure), ok)
+        lines.append(line)
+    summary = "; ".join("%s: %d met, %d not met" % (run.short, tally[run.title][0], tally[run.title][1])
+                        for run in runs)
+    return lines, summary
 
+
+# --- DLL beside native ---------------------------------------------------------
+
+def beside_table(native, dll):
+    lines = ["| effect | form | param | size | DLL ns/pixel | native ns/pixel | DLL / native | limit | met "
+             "| each over its floor |",
+             "|---|---|---|---|---:|---:|---:|---:|---|---:|"]
+    counts = [0, 0]
+    rows = sorted(dll.effects, key=lambda r: (r.effect, form_order(r.form), param_order(r.param), size_key(r.size)))
+    for r in rows:
+        n = native.by_key.get((r.effect, r.form, r.size, r.param))
+        limit = DLL_LIMIT_SHATTER if r.effect == 34 else DLL_LIMIT
+        value = ratio(r, n)
+        if value is not None:
+            counts[0 if value <= limit else 1] += 1
+        kind = floor_kind(r.effect, r.param)
+        over_floors = None
+        if value is not None and dll.floor(kind, r.size) and native.floor(kind, r.size):
+            over_floors = value / ratio(dll.floor(kind, r.size), native.floor(kind, r.size))
+        lines.append("| %d %s | %s | %s | %s | %.3f | %s | %s | %.2f× | %s | %s |" % (
+            r.effect, EFFECT_NAMES.get(r.effect, ""), r.form, r.param or "", r.size, r.ns,
+            "%.3f" % n.ns if n else "(not measured)", fmt_ratio(value), limit, met(value, limit),
+            fmt_ratio(over_floors)))
+    for r in sorted((r for r in dll.rows if r.kind == "Floor"), key=lambda r: (r.form, size_key(r.size))):
+        n = native.floors.get((r.form, r.size))
+        lines.append("| floor | %s | | %s | %.3f | %s | %s | – | – | |" % (
+            r.form, r.size, r.ns, "%.3f" % n.ns if n else "(not measured)", fmt_ratio(ratio(r, n))))
+    return lines, counts
+
+
+# --- per-form tables -------------------------------------------------------------
+
+def effect_tables(run):
+    """One table per effect: a row per form and frame, a column per size, ns/pixel (× floor)."""
+    out = []
+    for effect in sorted({r.effect for r in run.effects}):
+        rows = [r for r in run.effects if r.effect == effect]
+        keys = sorted({(r.form, r.param) for r in rows}, key=lambda k: (form_order(k[0]), param_order(k[1])))
+        sizes = sorted({r.size for r in rows}, key=size_key)
+        kinds = sorted({floor_kind(effect, p) for _, p in keys})
+        against = "× stream for block1, × memset for the larger blocks" if len(kinds) > 1 else "× " + kinds[0]
+        out += ["#### Effect %d (%s), %s" % (effect, EFFECT_NAMES.get(effect, ""), against), ""]
+        out.append("| form | param | " + " | ".join(sizes) + " |")
+        out.append("|---|---|" + "---:|" * len(sizes))
+        for form, param in keys:
+            cells = []
+            for size in sizes:
+                r = run.by_key.get((effect, form, size, param))
+                if r is None:
+                    cells.append("")
+                    continue
+                fl = run.floor(floor_kind(effect, param), size)
+                cells.append("%.3f (%s)" % (r.ns, fmt_ratio(ratio(r, fl))))
+            out.append("| %s | %s | %s |" % (form, param, " | ".join(cells)))
+        if effect == 1 and run.peers:
+            cells = []
+            for size in sizes:
+                p = run.peers.get(size)
+                cells.append("%.3f (%s)" % (p.ns, fmt_ratio(ratio(p, run.floor("stream", size)))) if p else "")
+            out.append("| libyuv InterpolatePlane | | %s |" % " | ".join(cells))
+        out.append("")
+    others = sorted((r for r in run.rows if r.kind in ("Floor", "Peer", "Local")),
+                    key=lambda r: (["Floor", "Peer", "Local"].index(r.kind), r.form, r.param, size_key(r.size)))
+    if others:
+        out += ["#### Floors and other measurements", "",
+                "| name | size | ms/frame | ns/pixel | × stream | × copy_depth_clear |",
+                "|---|---|---:|---:|---:|---:|"]
+        for r in others:
+            label = "%s %s%s" % (r.kind, r.form, (" " + r.param) if r.param else "")
+            out.append("| %s | %s | %.3f | %.3f | %s | %s |" % (
+                label, r.size, r.ms, r.ns, fmt_ratio(ratio(r, run.floor("stream", r.size))),
+                fmt_ratio(ratio(r, run.floor("copy_depth_clear", r.size)))))
+        out.append("")
+    if run.skipped:
+        shown = sorted(run.skipped)[:6]
+        out += ["Not in the tables (%d names outside the conventions, or failed), e.g. %s." % (
+            len(run.skipped), ", ".join("`%s`" % s for s in shown)), ""]
+    return out
+
+
+# --- machine -----------------------------------------------------------------------
 
 def this_machine():
     """What the run's context lacks: the processor's name and the system."""
@@ -250,10 +395,13 @@ def machine(context):
     return text
 
 
+# --- running -------------------------------------------------------------------------
+
 def run_native(args):
     exe = os.path.join(args.build_dir, "bin", "veilshift_bench")
     if not os.path.exists(exe):
-        sys.exit("no %s: build the native preset first (cmake --preset native && cmake --build --preset native)" % exe)
+        sys.exit("no %s: build the native preset first (cmake --preset native && cmake --build --preset native -j2)"
+                 % exe)
     out = tempfile.NamedTemporaryFile(suffix=".json", delete=False).name
     cmd = [exe, "--benchmark_out=" + out, "--benchmark_out_format=json",
            "--benchmark_repetitions=%d" % args.repetitions, "--benchmark_report_aggregates_only=true",
@@ -272,21 +420,145 @@ def run_native(args):
 def run_win32(args):
     exe = os.path.join(args.win32_build_dir, "bin", "veilshift_win32_bench.exe")
     if not os.path.exists(exe):
-        sys.exit("no %s: build the win32 preset first" % exe)
+        sys.exit("no %s: build the win32 preset first (cmake --preset win32 && cmake --build --preset win32 -j2)"
+                 % exe)
     cmd = [os.path.join(ROOT, "cmake", "wine-run.sh"), exe, "--format=json",
            "--repetitions=%d" % args.repetitions, "--min-time=%g" % args.min_time]
     if args.filter:
         cmd.append("--filter=" + args.filter)
     print("running: " + " ".join(cmd), file=sys.stderr)
     text = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True).stdout
-    data = json.loads(text[text.index("{"):])  # Wine may print before the program does
+    data = json.loads(text[text.index("{"):text.rindex("}") + 1])  # Wine may print around the program
     data.setdefault("context", {}).update(this_machine())
+    return data
+
+
+def measured(run, args, name):
+    """A run, with how it was made in its context; saved at once as `name` under --save-dir, so that a
+    later failure loses nothing measured."""
+    load_avg = "%.2f %.2f %.2f" % os.getloadavg() if hasattr(os, "getloadavg") else "?"
+    data = run(args)
+    data.setdefault("context", {}).update({"report_repetitions": args.repetitions, "report_min_time": args.min_time,
+                                           "report_load_average": load_avg})
+    if args.save_dir:
+        os.makedirs(args.save_dir, exist_ok=True)
+        with open(os.path.join(args.save_dir, name), "w") as f:
+            json.dump(data, f, indent=1)
     return data
 
 
 def load(path):
     with open(path) as f:
         return json.load(f)
+
+
+# --- the document ------------------------------------------------------------------
+
+INTRO = """# Performance
+
+Generated by `scripts/bench-report.py` from one run of the benchmarks; do not edit
+by hand. To measure again and rewrite this file (about 15 minutes on a
+2-core machine):
+
+```sh
+cmake --preset native && cmake --build --preset native -j2
+cmake --preset win32 && cmake --build --preset win32 -j2
+%(command)s
+```
+
+What is measured: every effect in every processor form the machine runs, at
+640x480, 1920x1080 and 3840x2160, in the native x86-64 build
+(`build/native/bin/veilshift_bench`, Google Benchmark, forms selected by
+masking the processor's features) and in the 32-bit DLL under Wine
+(`build/win32/bin/veilshift_win32_bench.exe`, which drives `Veilshift.dll`
+through the reference host and can only set the start-up values "MMX" and
+"SSE", so it measures the widest form of each arithmetic). Each figure is the
+median of the repetitions; ratios compare figures of one process, measured
+minutes apart, because the machine is shared and its absolute speed drifts.
+
+Names are `Effect<N>/<form>/<W>x<H>[/<param>]`. The form is the one that runs,
+by the module's own rules (`Component/Veilshift/form_dispatch.h`): for the
+crossfade (effects 1, 40, 41) `exact-scalar`, `exact-sse2`, `exact-avx2` (the
+exact arithmetic, chosen with "MMX" and "SSE" off) and `grouped-mmx`,
+`grouped-sse`, `grouped-sse2`, `grouped-avx2` (the grouped arithmetic, as
+"MMX" allows); for the others `scalar`, `sse2`, `avx2`. The arithmetic of each
+form is described in [arithmetic.md](arithmetic.md). The params: the mosaic at
+frames 1, 10 and 50 of 100 (`block1`, `block19`, `block97`: its block size), the
+ripple and the shatter over the whole transition, every tenth frame of 100
+(`progress0` to `progress90`; the ripple peaks at `progress50`), effects 40 and
+41 as their blend into the work surface (no param) and as whole frames
+(`draw`: a Draw through the reference host, the host's `CopyAxisX` /
+`CopyAxisY` included). Effect 1 and the blends cycle through all 255 weights.
+
+The floors: `stream` (two frames read, one written: a byte average, AVX2 where
+the processor has it) for effects 1, 31, 40, 41 and the mosaic's one-pixel
+blocks; `memset` for the mosaic's larger blocks; `copy_depth_clear` (a frame
+copy and a float depth clear of the same size: what every shatter frame does
+before its triangles) for the shatter; `stream_nt` and `memcpy` for reference.
+The peer: libyuv's `InterpolatePlane` on the same bytes (one plane of width × 3
+bytes per row), natively only.
+"""
+
+
+def document(runs):
+    native = next((r for r in runs if r.native), None)
+    dll = next((r for r in runs if not r.native), None)
+    out = [INTRO % {"command": COMMAND}]
+
+    out += ["## Targets", ""]
+    lines, summary = targets_table(runs)
+    out += ["Each effect in the widest form the build measured (named in the table), against the floor "
+            "measured in the same process: the native build against native floors, the DLL against floors "
+            "measured in the same Wine process. %s." % summary, ""]
+    out += lines
+    notes = []
+    if dll:
+        notes.append("The DLL's effects 40 and 41 can only be timed as whole Draws, which include the host's "
+                     "`CopyAxisX` / `CopyAxisY`; their blend targets are the native build's, and the whole "
+                     "frames are compared in the next table.")
+        notes.append("The DLL runs the widest form of each arithmetic (the start-up values choose the "
+                     "arithmetic, the processor the code), so it has no `exact-scalar` or scalar ripple "
+                     "figure on a processor with SSE2; it has no libyuv peer.")
+    if notes:
+        out += [""] + ["- " + n for n in notes]
+    out.append("")
+
+    if native and dll:
+        lines, counts = beside_table(native, dll)
+        out += ["## DLL beside native", "",
+                "Every effect, param and size the DLL measured, in the DLL's (widest) form, beside the native "
+                "build's same form and frame: the DLL's time over the native one, within %.2f× (the shatter "
+                "%.2f×). Met: %d, not met: %d. The two runs are minutes apart on a shared machine, so the last "
+                "column divides out each process's own floor (the DLL's ×floor over the native ×floor) for "
+                "reading, not for the limit. The floors of both processes close the table: they show what Wine "
+                "and the 32-bit code generation cost the same memory traffic, and how far the machine's speed "
+                "moved between the runs."
+                % (DLL_LIMIT, DLL_LIMIT_SHATTER, counts[0], counts[1]), ""]
+        out += lines + [""]
+
+    out += ["## Every form", "",
+            "ns/pixel (time per frame over width × height), with the ratio to the effect's floor of the "
+            "same process in brackets.", ""]
+    for run in runs:
+        out += ["### " + run.title, ""] + effect_tables(run)
+
+    out += ["## Machine and run", ""]
+    for run in runs:
+        ctx = run.data.get("context", {})
+        text = "- %s: %s. Measured %s" % (run.title, machine(ctx), ctx.get("date", "(date unknown)"))
+        if ctx.get("processor_features"):
+            text += "; the processor's features as the DLL reads them: %s" % ctx["processor_features"]
+        out.append(text + ".")
+    for run in runs:
+        ctx = run.data.get("context", {})
+        if "report_repetitions" in ctx:
+            out.append("- %s: load average at the start %s; medians of %d repetitions of at least %g s each%s." % (
+                run.short, ctx.get("report_load_average", "?"), ctx["report_repetitions"],
+                ctx["report_min_time"], " (in random order)" if run.native else ""))
+    out.append("- Reproduce: `%s` (options: `--repetitions N`, `--min-time S`, `--filter REGEX`; "
+               "`--json` / `--win32-json` report saved runs; `--out -` prints instead of writing this file)."
+               % COMMAND)
+    return "\n".join(out) + "\n"
 
 
 def main():
@@ -297,46 +569,40 @@ def main():
     p.add_argument("--win32-json", help="a saved run of veilshift_win32_bench.exe --format=json")
     p.add_argument("--win32-build-dir", default=os.path.join(ROOT, "build", "win32"))
     p.add_argument("--no-native", action="store_true", help="only the 32-bit DLL")
-    p.add_argument("--repetitions", type=int, default=5)
-    p.add_argument("--min-time", type=float, default=0.2, help="seconds per repetition")
+    p.add_argument("--repetitions", type=int, default=7, help="medians of this many (default 7; at least 5)")
+    p.add_argument("--min-time", type=float, default=0.1, help="seconds per repetition (default 0.1)")
     p.add_argument("--filter", help="a regular expression over the benchmark names")
-    p.add_argument("--save-dir", help="write the raw JSON of the runs here")
+    p.add_argument("--save-dir", help="write the raw JSON of the runs measured here (native.json, win32.json)")
+    p.add_argument("--out", default=DEFAULT_OUT, help="the Markdown file to write (default docs/performance.md; "
+                   "- for standard output)")
     args = p.parse_args()
+    if args.repetitions < 5:
+        print("warning: medians of fewer than 5 repetitions are too noisy to publish", file=sys.stderr)
 
     measuring = not args.no_native and not args.json or args.win32 and not args.win32_json
-    load_avg = "%.2f %.2f %.2f" % os.getloadavg() if measuring and hasattr(os, "getloadavg") else None
+    started = time.time()
     runs = []
     if not args.no_native:
-        runs.append(("native (x86-64, libVeilshift.so)", load(args.json) if args.json else run_native(args), True))
-    if args.win32_json:
-        runs.append(("32-bit DLL under Wine (i686, Veilshift.dll)", load(args.win32_json), False))
-    elif args.win32:
-        runs.append(("32-bit DLL under Wine (i686, Veilshift.dll)", run_win32(args), False))
-    if args.save_dir:
-        os.makedirs(args.save_dir, exist_ok=True)
-        for i, (_, data, native) in enumerate(runs):
-            with open(os.path.join(args.save_dir, "native.json" if native else "win32.json"), "w") as f:
-                json.dump(data, f, indent=1)
+        data = load(args.json) if args.json else measured(run_native, args, "native.json")
+        runs.append(Run("native (x86-64, libVeilshift.so)", data, True))
+        runs[-1].short = "native"
+    if args.win32_json or args.win32:
+        data = load(args.win32_json) if args.win32_json else measured(run_win32, args, "win32.json")
+        runs.append(Run("32-bit DLL under Wine (i686, Veilshift.dll)", data, False))
+        runs[-1].short = "DLL"
+    if not runs:
+        sys.exit("nothing to report: drop --no-native or add --win32 / --win32-json")
+    if measuring:
+        print("measured in %.0f s" % (time.time() - started), file=sys.stderr)
 
-    out = []
-    for title, data, native in runs:
-        rows, skipped = parse_run(data)
-        out += ["### " + title, ""]
-        out += effect_table(rows, with_peer=native)
-        if native:
-            out += ["", "Targets (ratios within this run):", ""] + targets(rows)
-        if skipped:
-            shown = sorted(skipped)[:6]
-            out += ["", "Not in the table (%d names outside the conventions, or failed), e.g. %s." % (
-                len(skipped), ", ".join("`%s`" % s for s in shown))]
-        out.append("")
-    context = runs[0][1].get("context", {}) if runs else {}
-    text = "Machine: %s. Measured %s" % (machine(context), context.get("date", "(date unknown)"))
-    if load_avg:
-        text += " (load average at start %s); medians of %d repetitions of at least %g s each, in random order" % (
-            load_avg, args.repetitions, args.min_time)
-    out.append(text + ".")
-    print("\n".join(out))
+    text = document(runs)
+    if args.out == "-":
+        sys.stdout.write(text)
+    else:
+        os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
+        with open(args.out, "w") as f:
+            f.write(text)
+        print("wrote " + os.path.relpath(args.out), file=sys.stderr)
 
 
 if __name__ == "__main__":

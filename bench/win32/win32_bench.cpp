@@ -6,12 +6,21 @@
 // Every effect is driven through the reference host exactly as the engine
 // drives it (Begin once, Draw per frame), so a Draw includes the host's own
 // work: its Copy for effect 34 and its CopyAxisX / CopyAxisY for effects 40 and
-// 41. The crossfade form is chosen the way a user chooses it, through the
-// start-up values "MMX" and "SSE" that the module reads when it connects; each
-// benchmark starts a freshly loaded module.
+// 41 (named .../draw for that reason). The repetitions of all benchmarks are
+// interleaved in rounds, each round on freshly loaded modules (see Measure).
+//
+// A user chooses only the start-up values "MMX" and "SSE"; the processor's
+// features choose the rest, and this program cannot mask them. So it sets each
+// of the three settings (both off, "MMX", "MMX" and "SSE") in turn, works out
+// the form the module then runs by the module's own rules (form_dispatch.h,
+// from the same CPUID the module reads) and names the benchmark after it:
+// exact-<set> or grouped-<set> for the crossfade (effects 1, 40, 41), the
+// instruction set for the others. A setting whose form was already measured is
+// skipped, so the DLL shows the widest form of each arithmetic.
 //
 //   veilshift_win32_bench [--format=json|console] [--repetitions=N] [--min-time=S] [--filter=REGEX]
 #include <emmintrin.h>
+#include <immintrin.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -23,10 +32,14 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <random>
 #include <regex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "Veilshift/form_dispatch.h"
 #include "host/reference_host.h"
 
 namespace {
@@ -35,11 +48,34 @@ constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
 // The test suite sets the same values around its own Begins under this name.
 constexpr char kSwitchesMutex[] = "VeilshiftTestsStartupSwitches";
 
-struct Form {
-    const char* name;
-    DWORD mmx, sse;  // the start-up values
+// The start-up values "MMX" and "SSE" a user can set.
+struct Setting {
+    DWORD mmx, sse;
 };
-const Form kForms[] = {{"scalar", 0, 0}, {"mmx", 1, 0}, {"sse", 1, 1}};
+const Setting kSettings[] = {{0, 0}, {1, 0}, {1, 1}};
+
+// The switches connection derives from the values (only exactly 1 switches a
+// form on, MMX only where the processor has it, SSE only with MMX and where
+// the processor has it), with the features it records.
+veilshift::FormSettings SettingsFor(const Setting& setting, const veilshift::ProcessorFeatures& features) {
+    veilshift::FormSettings settings;
+    settings.useMmx = setting.mmx == 1 && features.mmx;
+    settings.useSse = setting.sse == 1 && settings.useMmx && features.sse;
+    settings.features = features;
+    return settings;
+}
+
+bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
+
+// The form the module runs for this effect, rectangle width and setting.
+std::string FormName(int32_t effect, int32_t width, const Setting& setting,
+                     const veilshift::ProcessorFeatures& features) {
+    const veilshift::FormSettings settings = SettingsFor(setting, features);
+    if (!UsesTheCrossfade(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(features));
+    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
+    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
+        .append(veilshift::InstructionSetName(choice.set));
+}
 
 struct Size {
     int32_t width, height;
@@ -113,31 +149,30 @@ struct Result {
     int64_t iterations;      // of one repetition
 };
 
-// The median over the repetitions of the mean frame time, each repetition
-// long enough (minTime) for the clock.
-Result Measure(const Options& options, const std::string& name, Size size, const std::function<void()>& frame) {
-    using Clock = std::chrono::steady_clock;
-    auto timeFrames = [&](int64_t count) {
-        const Clock::time_point start = Clock::now();
-        for (int64_t i = 0; i < count; ++i) frame();
-        return std::chrono::duration<double>(Clock::now() - start).count();
-    };
-    timeFrames(2);  // warm the caches and the page tables
-    int64_t iterations = 1;
-    for (double seconds = timeFrames(1); seconds < options.minTime && iterations < (int64_t{1} << 30);
-         seconds = timeFrames(iterations)) {
-        const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
-        const auto grown = static_cast<int64_t>(static_cast<double>(iterations) * std::min(factor, 10.0));
-        iterations = std::max(iterations + 1, grown);
-    }
-    std::vector<double> times;
-    for (int rep = 0; rep < options.repetitions; ++rep)
-        times.push_back(timeFrames(iterations) / static_cast<double>(iterations));
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    const double median = n % 2 == 1 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-    return {name, size, median, iterations};
-}
+// What a group of benchmarks draws: made anew for every round (a freshly
+// loaded module, or fresh buffers for the floors), then one frame of the
+// benchmark `param` names per call.
+class Runner {
+public:
+    virtual ~Runner() = default;
+    virtual bool Ready() const { return true; }
+    virtual void Frame(int32_t param) = 0;
+};
+
+struct Bench {
+    std::string name;
+    int32_t param;  // a frame of 100 (-1: every frame of 255 in turn), or a floor
+};
+// Benchmarks that share a session (one effect, size and setting) or buffers
+// (the floors of one size). Sessions are made sparingly, one per group and
+// round: with one per benchmark and repetition, this program aborted under
+// Wine after some 550 of them (each reference host loads the engine's test
+// components anew, and something of every load stays behind).
+struct Group {
+    Size size;
+    std::vector<Bench> benches;
+    std::function<std::unique_ptr<Runner>()> make;
+};
 
 // A host with destination 1, sources 2 and 3 of one size, and the effect begun.
 struct Stage {
@@ -154,65 +189,103 @@ struct Stage {
     bool begun = false;
 };
 
+// One effect's session: a fixed frame of 100 (progress >= 0), or every frame
+// of 255 in turn.
+class EffectRunner final : public Runner {
+public:
+    EffectRunner(Size size, int32_t effect, const Setting& setting) {
+        // The module reads the values at its first Begin, when it connects.
+        StartupValues values(setting.mmx, setting.sse);
+        stage_ = std::make_unique<Stage>(size, effect);
+    }
+    bool Ready() const override { return stage_->begun; }
+    void Frame(int32_t progress) override {
+        refhost::Host& host = stage_->host;
+        if (progress >= 0) {
+            host.Draw(progress, 100);
+        } else {
+            host.Draw(frame_, 255);
+            frame_ = frame_ + 1 == 255 ? 0 : frame_ + 1;
+        }
+        host.ClearCalls();
+    }
+
+private:
+    std::unique_ptr<Stage> stage_;
+    int32_t frame_ = 0;
+};
+
 // A fixed frame of 100, named as in the native suite.
 struct FixedFrame {
     int32_t progress;
-    const char* label;
+    std::string label;
 };
 struct Effect {
     int32_t number;
     std::vector<FixedFrame> frames;  // empty: every frame of 255 in turn
-};
-// Effect 6's blocks are 1, 19 and 97 pixels at these frames; effect 31 peaks at mid-transition.
-const Effect kEffects[] = {
-    {1, {}},
-    {6, {{0, "block1"}, {10, "block19"}, {50, "block97"}}},
-    {31, {{0, "progress0"}, {50, "peak"}}},
-    {34, {{0, "progress0"}, {25, "progress25"}, {50, "progress50"}}},
-    {40, {}},
-    {41, {}},
+    const char* label;               // of the cycling frames (none: no label)
 };
 
-void RunEffects(const Options& options, std::vector<Result>& results) {
-    for (const Effect& effect : kEffects)
-        for (const Form& form : kForms)
-            for (const Size size : kSizes) {
-                std::vector<FixedFrame> frames = effect.frames;
-                if (frames.empty()) frames.push_back({-1, nullptr});
-                for (const FixedFrame& fixed : frames) {
-                    const int32_t progress = fixed.progress;
-                    std::string name = "Effect";
-                    name.append(std::to_string(effect.number)).append("/").append(form.name).append("/");
-                    name.append(SizeName(size));
-                    if (fixed.label != nullptr) name.append("/").append(fixed.label);
-                    if (!std::regex_search(name, options.filter)) continue;
-                    std::unique_ptr<Stage> stage;
-                    {
-                        // The module reads the values at its first Begin, when it connects.
-                        StartupValues values(form.mmx, form.sse);
-                        stage = std::make_unique<Stage>(size, effect.number);
-                    }
-                    if (!stage->begun) {
-                        std::fprintf(stderr, "%s: Begin failed\n", name.c_str());
-                        continue;
-                    }
-                    refhost::Host& host = stage->host;
-                    int32_t frame = 0;
-                    results.push_back(Measure(options, name, size, [&] {
-                        if (progress >= 0) {
-                            host.Draw(progress, 100);
-                        } else {
-                            host.Draw(frame, 255);
-                            frame = frame + 1 == 255 ? 0 : frame + 1;
-                        }
-                        host.ClearCalls();
-                    }));
-                }
-            }
+// Every tenth frame of 100: the whole transition.
+std::vector<FixedFrame> WholeTransition() {
+    std::vector<FixedFrame> frames;
+    for (int32_t progress = 0; progress < 100; progress += 10)
+        frames.push_back({progress, "progress" + std::to_string(progress)});
+    return frames;
 }
 
-// The floors, with the same meaning as in the native suite; plain code and SSE2
-// (this program is not the DLL: it may use what the processor has).
+// Effect 6's blocks are 1, 19 and 97 pixels at frames 1, 10 and 50 (frame 0
+// would be a copy of source A); effect 31 peaks at frame 50.
+const Effect kEffects[] = {
+    {1, {}, nullptr},
+    {6, {{1, "block1"}, {10, "block19"}, {50, "block97"}}, nullptr},
+    {31, WholeTransition(), nullptr},
+    {34, WholeTransition(), nullptr},
+    {40, {}, "draw"},
+    {41, {}, "draw"},
+};
+
+void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Group>& groups) {
+    for (const Effect& effect : kEffects)
+        for (const Size size : kSizes) {
+            std::set<std::string> measured;
+            for (const Setting& setting : kSettings) {
+                const std::string form = FormName(effect.number, size.width, setting, features);
+                if (!measured.insert(form).second) continue;  // this form is already measured
+                std::vector<FixedFrame> frames = effect.frames;
+                if (frames.empty()) frames.push_back({-1, effect.label != nullptr ? effect.label : ""});
+                const int32_t number = effect.number;
+                Group group{size, {}, [=] { return std::unique_ptr<Runner>(new EffectRunner(size, number, setting)); }};
+                for (const FixedFrame& fixed : frames) {
+                    std::string name = "Effect";
+                    name.append(std::to_string(effect.number)).append("/").append(form).append("/");
+                    name.append(SizeName(size));
+                    if (!fixed.label.empty()) name.append("/").append(fixed.label);
+                    group.benches.push_back({name, fixed.progress});
+                }
+                groups.push_back(std::move(group));
+            }
+        }
+}
+
+// The floors, with the same meaning as in the native suite: plain code, and the
+// streaming pass in AVX2 where the processor has it, else SSE2 (this program
+// is not the DLL: it may use what the processor has).
+__attribute__((target("avx2"))) void Stream_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
+                                                 bool nt) {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        if (nt)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+        else
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
+    }
+    if (nt) _mm_sfence();
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
+}
+
 __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
                                                  bool nt) {
     size_t i = 0;
@@ -228,37 +301,126 @@ __attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a,
     for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
 }
 
-void RunFloors(const Options& options, std::vector<Result>& results) {
-    for (const Size size : kSizes) {
-        const size_t bytes = static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height);
-        // 64-byte aligned frames, as in the native suite.
-        std::vector<uint8_t> storage(bytes * 3 + 64);
-        uint8_t* base = storage.data() + ((64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64);
-        uint8_t *a = base, *b = base + bytes, *dst = base + 2 * bytes;
-        for (size_t i = 0; i < 2 * bytes; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
-        std::vector<float> depth(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f);
-        int value = 0;
-        struct Floor {
-            const char* kind;
-            std::function<void()> frame;
-        };
-        const Floor floors[] = {
-            {"stream", [&] { Stream_Sse2(dst, a, b, bytes, false); }},
-            {"stream_nt", [&] { Stream_Sse2(dst, a, b, bytes, true); }},
-            {"memcpy", [&] { std::memcpy(dst, a, bytes); }},
-            {"memset", [&] { std::memset(dst, value++ & 0xFF, bytes); }},
-            {"copy_depth_clear",
-             [&] {
-                 std::memcpy(dst, b, bytes);
-                 std::fill(depth.begin(), depth.end(), 0.0f);
-             }},
-        };
-        for (const Floor& floor : floors) {
-            std::string name = "Floor/";
-            name.append(floor.kind).append("/").append(SizeName(size));
-            if (std::regex_search(name, options.filter)) results.push_back(Measure(options, name, size, floor.frame));
+using StreamFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt);
+
+enum FloorKind : int32_t { kStream, kStreamNt, kMemcpy, kMemset, kCopyDepthClear };
+
+// Sources A and B and a destination of one size, 64-byte aligned as in the
+// native suite, and a float depth buffer of width x height.
+class FloorRunner final : public Runner {
+public:
+    FloorRunner(Size size, StreamFn stream)
+        : stream_(stream), bytes_(static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height)),
+          storage_(bytes_ * 3 + 64),
+          depth_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f) {
+        uint8_t* base = storage_.data() + ((64 - reinterpret_cast<uintptr_t>(storage_.data()) % 64) % 64);
+        a_ = base, b_ = base + bytes_, dst_ = base + 2 * bytes_;
+        for (size_t i = 0; i < 2 * bytes_; ++i) base[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    }
+    void Frame(int32_t kind) override {
+        switch (kind) {
+            case kStream: return stream_(dst_, a_, b_, bytes_, false);
+            case kStreamNt: return stream_(dst_, a_, b_, bytes_, true);
+            case kMemcpy: std::memcpy(dst_, a_, bytes_); return;
+            case kMemset: std::memset(dst_, value_++ & 0xFF, bytes_); return;
+            case kCopyDepthClear:
+                std::memcpy(dst_, b_, bytes_);
+                std::fill(depth_.begin(), depth_.end(), 0.0f);
+                return;
         }
     }
+
+private:
+    StreamFn stream_;
+    size_t bytes_;
+    std::vector<uint8_t> storage_;
+    std::vector<float> depth_;
+    uint8_t *a_ = nullptr, *b_ = nullptr, *dst_ = nullptr;
+    int value_ = 0;
+};
+
+void AddFloors(const veilshift::ProcessorFeatures& features, std::vector<Group>& groups) {
+    const StreamFn stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
+    const std::pair<const char*, FloorKind> kinds[] = {
+        {"stream", kStream}, {"stream_nt", kStreamNt}, {"memcpy", kMemcpy},
+        {"memset", kMemset}, {"copy_depth_clear", kCopyDepthClear},
+    };
+    for (const Size size : kSizes) {
+        Group group{size, {}, [=] { return std::unique_ptr<Runner>(new FloorRunner(size, stream)); }};
+        for (const auto& [kind, floor] : kinds) {
+            std::string name = "Floor/";
+            name.append(kind).append("/").append(SizeName(size));
+            group.benches.push_back({name, floor});
+        }
+        groups.push_back(std::move(group));
+    }
+}
+
+// The repetitions run in rounds, one repetition of every benchmark a round,
+// the groups in a new shuffled order each round after the first: on a shared
+// machine each median then spans the same stretch of time as every other,
+// floors included, as with the native suite's random interleaving. The first
+// round finds the frame count that makes a repetition last at least minTime;
+// every repetition times that many frames, after two to warm the caches and
+// the page tables. The median over the repetitions of the mean frame time is
+// the result.
+std::vector<Result> Measure(const Options& options, const std::vector<Group>& groups) {
+    using Clock = std::chrono::steady_clock;
+    struct Record {
+        int64_t iterations = 0;
+        std::vector<double> times;
+    };
+    std::vector<std::vector<Record>> records(groups.size());
+    std::vector<bool> failed(groups.size(), false);
+    std::vector<size_t> order(groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) {
+        records[g].resize(groups[g].benches.size());
+        order[g] = g;
+    }
+    std::mt19937 shuffle(20261207);
+    for (int round = 0; round < options.repetitions; ++round) {
+        if (round > 0) std::shuffle(order.begin(), order.end(), shuffle);
+        for (const size_t g : order) {
+            if (failed[g]) continue;
+            const std::unique_ptr<Runner> runner = groups[g].make();
+            if (!runner->Ready()) {
+                std::fprintf(stderr, "%s: Begin failed\n", groups[g].benches.front().name.c_str());
+                failed[g] = true;
+                continue;
+            }
+            for (size_t b = 0; b < groups[g].benches.size(); ++b) {
+                const int32_t param = groups[g].benches[b].param;
+                auto timeFrames = [&](int64_t count) {
+                    const Clock::time_point start = Clock::now();
+                    for (int64_t k = 0; k < count; ++k) runner->Frame(param);
+                    return std::chrono::duration<double>(Clock::now() - start).count();
+                };
+                timeFrames(2);
+                int64_t& count = records[g][b].iterations;
+                if (count == 0) {
+                    count = 1;
+                    for (double seconds = timeFrames(1); seconds < options.minTime && count < (int64_t{1} << 30);
+                         seconds = timeFrames(count)) {
+                        const double factor = seconds > 0 ? 1.2 * options.minTime / seconds : 10.0;
+                        const auto grown = static_cast<int64_t>(static_cast<double>(count) * std::min(factor, 10.0));
+                        count = std::max(count + 1, grown);
+                    }
+                }
+                records[g][b].times.push_back(timeFrames(count) / static_cast<double>(count));
+            }
+        }
+    }
+    std::vector<Result> results;
+    for (size_t g = 0; g < groups.size(); ++g)
+        for (size_t b = 0; b < groups[g].benches.size(); ++b) {
+            std::vector<double>& t = records[g][b].times;
+            if (failed[g] || t.empty()) continue;
+            std::sort(t.begin(), t.end());
+            const size_t m = t.size();
+            const double median = m % 2 == 1 ? t[m / 2] : (t[m / 2 - 1] + t[m / 2]) / 2;
+            results.push_back({groups[g].benches[b].name, groups[g].size, median, records[g][b].iterations});
+        }
+    return results;
 }
 
 std::string JsonString(const char* text) {
@@ -272,16 +434,28 @@ std::string JsonString(const char* text) {
 
 double NsPerPixel(const Result& r) { return r.secondsPerFrame * 1e9 / (double(r.size.width) * r.size.height); }
 
-void PrintJson(const std::vector<Result>& results, const char* executable) {
+// "mmx, sse, sse2, avx2", those the processor has.
+std::string FeatureList(const veilshift::ProcessorFeatures& features) {
+    std::string list;
+    for (const auto& [present, name] : {std::pair{features.mmx, "mmx"}, std::pair{features.sse, "sse"},
+                                        std::pair{features.sse2, "sse2"}, std::pair{features.avx2, "avx2"}})
+        if (present) list.append(list.empty() ? "" : ", ").append(name);
+    return list;
+}
+
+void PrintJson(const std::vector<Result>& results, const char* executable,
+               const veilshift::ProcessorFeatures& features) {
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
     SYSTEM_INFO info;
     GetNativeSystemInfo(&info);
     std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
-                "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\"\n  },\n"
+                "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\",\n"
+                "    \"processor_features\": \"%s\"\n  },\n"
                 "  \"benchmarks\": [\n",
-                date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors));
+                date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
+                FeatureList(features).c_str());
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
@@ -336,11 +510,20 @@ int main(int argc, char** argv) {
                          argv[0]);
             return 2;
         }
-        std::vector<Result> results;
-        RunEffects(options, results);
-        RunFloors(options, results);
+        const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
+        std::vector<Group> all, groups;
+        AddEffects(features, all);
+        AddFloors(features, all);
+        for (Group& group : all) {
+            std::vector<Bench> chosen;
+            for (const Bench& bench : group.benches)
+                if (std::regex_search(bench.name, options.filter)) chosen.push_back(bench);
+            group.benches = std::move(chosen);
+            if (!group.benches.empty()) groups.push_back(std::move(group));
+        }
+        const std::vector<Result> results = Measure(options, groups);
         if (options.json)
-            PrintJson(results, argv[0]);
+            PrintJson(results, argv[0], features);
         else
             PrintTable(results);
     } catch (const std::exception& e) {
