@@ -477,7 +477,7 @@ median of the repetitions; ratios compare figures of one process, measured
 minutes apart, because the machine is shared and its absolute speed drifts.
 
 Names are `Effect<N>/<form>/<W>x<H>[/<param>]`. The form is the one that runs,
-by the module's own rules (`Component/Veilshift/form_dispatch.h`): for the
+by the module's own rules (`Component/Veilshift/form_rules.h`): for the
 crossfade (effects 1, 40, 41) `exact-scalar`, `exact-sse2`, `exact-avx2` (the
 exact arithmetic, chosen with "MMX" and "SSE" off) and `grouped-mmx`,
 `grouped-sse`, `grouped-sse2`, `grouped-avx2` (the grouped arithmetic, as

@@ -12,7 +12,7 @@
 // A user chooses only the start-up values "MMX" and "SSE"; the processor's
 // features choose the rest, and this program cannot mask them. So it sets each
 // of the three settings (both off, "MMX", "MMX" and "SSE") in turn, works out
-// the form the module then runs by the module's own rules (form_dispatch.h,
+// the form the module then runs by the module's own rules (form_rules.h,
 // from the same CPUID the module reads) and names the benchmark after it:
 // exact-<set> or grouped-<set> for the crossfade (effects 1, 40, 41), the
 // instruction set for the others. A setting whose form was already measured is
@@ -39,7 +39,7 @@
 #include <utility>
 #include <vector>
 
-#include "Veilshift/form_dispatch.h"
+#include "Veilshift/form_rules.h"
 #include "host/reference_host.h"
 
 namespace {
