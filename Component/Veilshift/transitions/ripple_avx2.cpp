@@ -50,6 +50,17 @@ inline void StorePixels(uint8_t* out, __m256i lanes) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
 }
 
+// The same 24 bytes as two runs of twelve, each followed by four bytes of no
+// meaning: the second run writes the first one's again, and the caller
+// writes the four after the group again (or owns them).
+inline void StorePixelsSpilling(uint8_t* out, __m256i lanes) {
+    const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                                0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i packed = _mm256_shuffle_epi8(lanes, dropFourth);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+}
+
 // alpha 1 to 254: both weights have multipliers. alpha 0: source A unchanged.
 struct MixLanes {
     explicit MixLanes(int32_t alpha) {
@@ -133,15 +144,12 @@ inline __m256i GatherWords(const int* base, __m256i offsets) {
 
 static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
 struct Avx2Passes {
-    // Columns [from, to) of D's row v; `from` the first column of a strip.
-    // Each group of eight is stored as two runs of twelve bytes, each followed
-    // by four bytes that the next store writes again (past the last group of
-    // a strip's row: the next row's first bytes, or the 4 bytes after the strip).
+    // Columns [from, to) of D's row v; `from` the first column of a strip. The
+    // bytes a group spills are the next group's, or past the last group of a
+    // strip's row the next row's first bytes (or the 4 bytes after the strip).
     static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
         const int* const moves = f.rowMoves + v;
         const int* const mixed = reinterpret_cast<const int*>(f.mixed);
-        const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
-                                                    0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
         const __m256i groupBytes = _mm256_set1_epi32(24);
         __m256i columnBytes = _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
                                                  _mm256_set1_epi32(3));
@@ -152,10 +160,7 @@ struct Avx2Passes {
             for (; stripEnd - i >= 8; i += 8, out += 24) {
                 const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
                 const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
-                const __m256i packed =
-                    _mm256_shuffle_epi8(GatherWords<1>(mixed, _mm256_add_epi32(columnBytes, move)), dropFourth);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
+                StorePixelsSpilling(out, GatherWords<1>(mixed, _mm256_add_epi32(columnBytes, move)));
                 columnBytes = _mm256_add_epi32(columnBytes, groupBytes);
             }
         }
@@ -173,7 +178,9 @@ struct Avx2Passes {
         auto wholeRow = [&](int32_t j) {
             const int* const row = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
             uint8_t* const out = f.dst + j * f.dstPitch + ptrdiff_t{t.first} * 3;
-            for (int32_t g = 0; g < kGroups; ++g) StorePixels(out + g * 24, GatherWords<1>(row, terms[g]));
+            // Each group but the last spills into the next one.
+            for (int32_t g = 0; g + 1 < kGroups; ++g) StorePixelsSpilling(out + g * 24, GatherWords<1>(row, terms[g]));
+            StorePixels(out + (kGroups - 1) * 24, GatherWords<1>(row, terms[kGroups - 1]));
         };
         auto row = [&](int32_t j, ColumnSpan span, bool allInside) {
             const int* const rowOfD = reinterpret_cast<const int*>(t.strip + j * kPassStripRow);
