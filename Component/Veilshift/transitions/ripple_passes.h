@@ -124,9 +124,15 @@ template <typename WholeRow, typename Row>
 inline void WalkTile(const PassFrame& f, const PassTile& t, const WholeRow& wholeRow, const Row& row) {
     ColumnSpan span;
     bool allInside;
+    const bool wholeStrip = t.end - t.first == kPassStrip;
     auto general = [&](int32_t from, int32_t to) {
-        for (int32_t j = from; j < to; ++j)
-            if (TileRow(f, t, j, span, allInside)) row(j, span, allInside);
+        for (int32_t j = from; j < to; ++j) {
+            if (!TileRow(f, t, j, span, allInside)) continue;
+            if (allInside && wholeStrip && span.begin == t.first && span.end == t.end)
+                wholeRow(j);
+            else
+                row(j, span, allInside);
+        }
     };
     if (!t.wholeRows) return general(t.top, t.bottom);
     general(t.top, t.insideTop);
