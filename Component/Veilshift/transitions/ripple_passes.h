@@ -124,9 +124,15 @@ template <typename WholeRow, typename Row>
 inline void WalkTile(const PassFrame& f, const PassTile& t, const WholeRow& wholeRow, const Row& row) {
     ColumnSpan span;
     bool allInside;
+    const bool wholeStrip = t.end - t.first == kPassStrip;
     auto general = [&](int32_t from, int32_t to) {
-        for (int32_t j = from; j < to; ++j)
-            if (TileRow(f, t, j, span, allInside)) row(j, span, allInside);
+        for (int32_t j = from; j < to; ++j) {
+            if (!TileRow(f, t, j, span, allInside)) continue;
+            if (allInside && wholeStrip && span.begin == t.first && span.end == t.end)
+                wholeRow(j);
+            else
+                row(j, span, allInside);
+        }
     };
     if (!t.wholeRows) return general(t.top, t.bottom);
     general(t.top, t.insideTop);
@@ -154,10 +160,11 @@ inline void BoundShifts(const RippleFrame& f, const RipplePassBuffers& p) {
     std::fill(rows + f.height, rows + 2 * f.height, 0);
 }
 
-// Pass 1 takes a row in pieces. The row mix runs ahead of the gather only as
-// far as the gather reads (a piece and the farthest row shift), so that its
-// reading of the sources overlaps the gathering; and while a piece of row v
-// is gathered, the same piece of the sources' row v + 1 is asked for.
+// Pass 1 takes a row in pieces. The row mix runs a piece ahead of what the
+// gather reads (its piece and the farthest row shift): its reading of the
+// sources overlaps the gathering, and the gather finds the mixed bytes stored
+// some time before. While a piece of row v is gathered, the same piece of the
+// sources' row v + 1 is asked for.
 constexpr int32_t kGatherPiece = 128;
 
 template <typename Passes>
@@ -172,7 +179,7 @@ void RunRipplePasses(const RippleFrame& frame, const RipplePassBuffers& buffers,
         int32_t mixedTo = 0;
         for (int32_t from = 0; from < f.width; from += kGatherPiece) {
             const int32_t to = f.width - from > kGatherPiece ? from + kGatherPiece : f.width;
-            const int32_t needed = f.width - to > reach ? to + reach : f.width;
+            const int32_t needed = f.width - to > reach + kGatherPiece ? to + reach + kGatherPiece : f.width;
             if (needed > mixedTo) {
                 const ptrdiff_t start = ptrdiff_t{mixedTo} * 3;
                 mixRow(f.mixed + start, a + start, b + start, static_cast<size_t>(needed - mixedTo) * 3u,
