@@ -182,7 +182,8 @@ int main(int argc, char** argv) {
         } catch (const std::exception& e) {
             failure = std::string("host: ") + e.what();
         }
-        if (const std::string problem = module.TakeProblem(); failure.empty() && !problem.empty()) failure = problem;
+        if (const std::string problem = module.TakeProblem(); !problem.empty())
+            failure = failure.empty() ? problem : failure + " (" + problem + ")";
         running = nullptr;
         if (!failure.empty()) {
             const bool saved = Save(runningName, bytes);
