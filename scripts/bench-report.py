@@ -192,8 +192,10 @@ class Target:
 
 
 def worst_frame(run, effect, form, size):
+    """The slowest frame of the transition (progressN); progress50_direct, the ripple's direct walk timed for
+    comparison, is no frame the module draws there."""
     frames = [r for r in run.effects if r.effect == effect and r.form == form and r.size == size
-              and r.param.startswith("progress")]
+              and re.fullmatch(r"progress\d+", r.param)]
     return max(frames, key=lambda r: r.ns) if frames else None
 
 
