@@ -4,7 +4,6 @@
 // non-temporal stores, memcpy and memset one frame, copy_depth_clear a frame
 // copy plus a float depth clear of width x height (the shatter's background).
 #include <benchmark/benchmark.h>
-#include <immintrin.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "stream_floor.h"
 
 namespace {
 
@@ -24,45 +24,10 @@ using benchsupport::FrameSet;
 using benchsupport::FrameSize;
 using benchsupport::Frames;
 
-// Whole vectors first, the last bytes one at a time. With `nt` the stores go
-// around the cache: the frames are 64-byte aligned.
-__attribute__((target("avx2"))) void Stream_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
-                                                 bool nt) {
-    size_t i = 0;
-    if (nt) {
-        for (; i + 32 <= n; i += 32) {
-            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
-        }
-        _mm_sfence();
-    } else {
-        for (; i + 32 <= n; i += 32) {
-            const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-            const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
-        }
-    }
-    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
-}
-
-void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt) {
-    size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-        if (nt)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
-        else
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
-    }
-    if (nt) _mm_sfence();
-    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
-}
-
 void FloorStream(benchmark::State& state, FrameSize size, bool nt) {
     FrameSet& f = Frames(size);
-    const auto stream = __builtin_cpu_supports("avx2") ? Stream_Avx2 : Stream_Sse2;
+    const benchfloor::StreamFn stream =
+        __builtin_cpu_supports("avx2") ? benchfloor::Stream_Avx2 : benchfloor::Stream_Sse2;
     for (auto _ : state) {
         stream(f.dst.Data(), f.a.Data(), f.b.Data(), f.dst.Bytes(), nt);
         benchmark::ClobberMemory();

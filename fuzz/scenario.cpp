@@ -86,17 +86,17 @@ int32_t DecodeSide(Reader& in) {
     return 1 + b % 44;
 }
 
-struct SurfaceSpec {
+struct SurfaceShape {
     int32_t number, width, height, pitch;
     uint8_t seed;
 };
 
 // An integer of Begin, biased toward the edges: 0, +-1, the extremes, the
 // surfaces' sides +-1, small values of either sign.
-int32_t DecodeInt(Reader& in, const std::vector<SurfaceSpec>& surfaces) {
+int32_t DecodeInt(Reader& in, const std::vector<SurfaceShape>& surfaces) {
     const uint8_t selector = in.Byte() % 20;
     auto side = [&](uint8_t pick) -> int64_t {
-        const SurfaceSpec& s = surfaces[pick % surfaces.size()];
+        const SurfaceShape& s = surfaces[pick % surfaces.size()];
         return (pick >> 2) & 1 ? s.height : s.width;
     };
     switch (selector) {
@@ -266,7 +266,7 @@ void Fill(TestSurface& surface, uint8_t seed) {
 // should hold, kept in buffers that outlive the scenario so that the next one
 // reuses them.
 struct Image {
-    SurfaceSpec spec{};
+    SurfaceShape shape{};
     TestSurface* surface = nullptr;
     const uint8_t* block = nullptr;
     size_t stride = 0, rowBytes = 0, size = 0;
@@ -274,7 +274,7 @@ struct Image {
     std::vector<uint8_t>* expected = nullptr;
 
     size_t RowOffset(int32_t y) const {
-        return kGuard + static_cast<size_t>(bottomUp ? spec.height - 1 - y : y) * stride;
+        return kGuard + static_cast<size_t>(bottomUp ? shape.height - 1 - y : y) * stride;
     }
 };
 
@@ -286,31 +286,31 @@ constexpr int kSampledRows = 2;
 
 class Stage {
 public:
-    std::vector<SurfaceSpec> surfaces;
+    std::vector<SurfaceShape> surfaces;
 
     void Attach(Host& host) { host_ = &host; }
     TestSurface* Find(int32_t number) const { return host_->Surface(number); }
 
-    void Add(const SurfaceSpec& spec) {
+    void Add(const SurfaceShape& shape) {
         static std::vector<uint8_t> buffers[3];
-        TestSurface& surface = host_->AddSurface(spec.number, spec.width, spec.height, spec.pitch);
-        Fill(surface, spec.seed);
+        TestSurface& surface = host_->AddSurface(shape.number, shape.width, shape.height, shape.pitch);
+        Fill(surface, shape.seed);
         Image image;
-        image.spec = spec;
+        image.shape = shape;
         image.surface = &surface;
         image.bottomUp = surface.RowPitch() < 0;
         image.stride = static_cast<size_t>(image.bottomUp ? -int64_t{surface.RowPitch()} : surface.RowPitch());
-        image.rowBytes = static_cast<size_t>(spec.width) * 3;
-        image.size = image.stride * static_cast<size_t>(spec.height) + 2 * kGuard;
-        image.block = surface.At(0, image.bottomUp ? spec.height - 1 : 0) - kGuard;
+        image.rowBytes = static_cast<size_t>(shape.width) * 3;
+        image.size = image.stride * static_cast<size_t>(shape.height) + 2 * kGuard;
+        image.block = surface.At(0, image.bottomUp ? shape.height - 1 : 0) - kGuard;
         image.expected = &buffers[images_.size() % 3];
         image.expected->assign(image.block, image.block + image.size);
         images_.push_back(image);
-        surfaces.push_back(spec);
+        surfaces.push_back(shape);
     }
 
     void RemoveAll() {
-        for (const Image& image : images_) host_->RemoveSurface(image.spec.number);
+        for (const Image& image : images_) host_->RemoveSurface(image.shape.number);
         images_.clear();
     }
 
@@ -319,7 +319,7 @@ public:
     // with `everyByte` false only the sample (see Checks).
     std::string Compare(bool everyByte, int32_t drawn, const Clip* allowed) {
         for (Image& image : images_) {
-            const Clip* mine = allowed != nullptr && image.spec.number == drawn ? allowed : nullptr;
+            const Clip* mine = allowed != nullptr && image.shape.number == drawn ? allowed : nullptr;
             std::string failure = everyByte || image.size < kWholeBelow ? CompareWhole(image, mine)
                                                                         : CompareSample(image, mine);
             if (!failure.empty()) return failure;
@@ -330,7 +330,7 @@ public:
 private:
     std::string CompareWhole(Image& image, const Clip* allowed) {
         if (std::string failure = CompareBytes(image, 0, kGuard); !failure.empty()) return failure;
-        for (int32_t y = 0; y < image.spec.height; ++y)
+        for (int32_t y = 0; y < image.shape.height; ++y)
             if (std::string failure = CompareRow(image, y, allowed); !failure.empty()) return failure;
         return CompareBytes(image, image.size - kGuard, image.size);
     }
@@ -342,13 +342,13 @@ private:
         if (allowed != nullptr) {
             // The rectangle's rows (which become what is expected) and one more on either side.
             const int32_t from = std::max(allowed->dy - 1, 0);
-            const int32_t to = std::min(allowed->dy + allowed->height, image.spec.height - 1);
+            const int32_t to = std::min(allowed->dy + allowed->height, image.shape.height - 1);
             for (int32_t y = from; y <= to; ++y)
                 if (std::string failure = CompareRow(image, y, allowed); !failure.empty()) return failure;
         }
         for (int i = 0; i < kSampledRows; ++i) {
             sample_ = sample_ * 6364136223846793005u + 1442695040888963407u;
-            const int32_t y = static_cast<int32_t>((sample_ >> 33) % static_cast<uint64_t>(image.spec.height));
+            const int32_t y = static_cast<int32_t>((sample_ >> 33) % static_cast<uint64_t>(image.shape.height));
             if (std::string failure = CompareRow(image, y, allowed); !failure.empty()) return failure;
         }
         return {};
@@ -373,11 +373,11 @@ private:
         std::ostringstream out;
         const bool guard = at < kGuard || at >= image.size - kGuard || (at - kGuard) % image.stride >= image.rowBytes;
         if (guard) {
-            out << "guard bytes around surface " << image.spec.number << " changed (byte " << at << ")";
+            out << "guard bytes around surface " << image.shape.number << " changed (byte " << at << ")";
         } else {
             const size_t memoryRow = (at - kGuard) / image.stride;
-            const size_t y = image.bottomUp ? static_cast<size_t>(image.spec.height) - 1 - memoryRow : memoryRow;
-            out << "pixel (" << (at - kGuard) % image.stride / 3 << ", " << y << ") of surface " << image.spec.number
+            const size_t y = image.bottomUp ? static_cast<size_t>(image.shape.height) - 1 - memoryRow : memoryRow;
+            out << "pixel (" << (at - kGuard) % image.stride / 3 << ", " << y << ") of surface " << image.shape.number
                 << " changed outside the destination rectangle";
         }
         return out.str();
@@ -414,7 +414,7 @@ private:
         const int count = 1 + in_.Byte() % 3;
         int64_t pixels = 0;
         for (int i = 0; i < count; ++i) {
-            SurfaceSpec s{};
+            SurfaceShape s{};
             s.number = i + 1;
             s.width = DecodeSide(in_);
             s.height = DecodeSide(in_);

@@ -16,9 +16,9 @@ constexpr int32_t kEffects[] = {1, 6, 31, 34, 40, 41};
 
 // Destination packed, A padded, B bottom-up and padded, as the session tests set them.
 ScenarioWriter Stage(int32_t width, int32_t height, uint8_t setup = 0, uint8_t faults = 0,
-                     uint32_t time = 0x2F6A91C3, uint8_t tuning = 0) {
+                     uint32_t time = 0x2F6A91C3) {
     ScenarioWriter w;
-    w.Setup(setup, faults, time, tuning)
+    w.Setup(setup, faults, time)
         .Surface(width, height, ScenarioWriter::kTight, 1, 1)
         .Surface(width, height, ScenarioWriter::kPadded, 20, 2)
         .Surface(width, height, ScenarioWriter::kBottomUpPadded, 8, 3);

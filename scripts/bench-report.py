@@ -199,6 +199,15 @@ def worst_frame(run, effect, form, size):
     return max(frames, key=lambda r: r.ns) if frames else None
 
 
+def worst_frame_target(runs, t, effect, floor):
+    """Fills target `t` with each run's worst frame of `effect` in its widest form, against `floor`."""
+    for run in runs:
+        form = run.widest(effect, None, t.size)
+        worst = worst_frame(run, effect, form, t.size)
+        t.cells[run.title] = (ratio(worst, run.floor(floor, t.size)), form, worst.param if worst else "")
+    return t
+
+
 def targets(runs):
     """Every target, with each run's figure (ratio, form, which frame) in its cells; each target at
     every size in turn."""
@@ -237,21 +246,11 @@ def targets(runs):
                     t.cells[run.title] = (ratio(run.get(31, "scalar", size, "progress50"),
                                                 run.floor("stream", size)), "scalar", "")
                 out.append(t)
-                t = Target("effect 31 ripple, worst frame of the transition (× stream)", size, None)
-                for run in runs:
-                    form = run.widest(31, None, size)
-                    worst = worst_frame(run, 31, form, size)
-                    t.cells[run.title] = (ratio(worst, run.floor("stream", size)), form,
-                                          worst.param if worst else "")
-                out.append(t)
-        t = Target("effect 34 shatter, worst frame of the transition ≤ %.1f× copy_depth_clear" % SHATTER_WORST_LIMIT,
-                   size, SHATTER_WORST_LIMIT)
-        for run in runs:
-            form = run.widest(34, None, size)
-            worst = worst_frame(run, 34, form, size)
-            t.cells[run.title] = (ratio(worst, run.floor("copy_depth_clear", size)), form,
-                                  worst.param if worst else "")
-        out.append(t)
+                out.append(worst_frame_target(runs, Target("effect 31 ripple, worst frame of the transition "
+                                                           "(× stream)", size, None), 31, "stream"))
+        out.append(worst_frame_target(runs, Target("effect 34 shatter, worst frame of the transition ≤ %.1f× "
+                                                   "copy_depth_clear" % SHATTER_WORST_LIMIT, size,
+                                                   SHATTER_WORST_LIMIT), 34, "copy_depth_clear"))
         for i, t in enumerate(out[first:]):
             t.order = i
     # Sizes a run did not measure (a filtered run) leave nothing to show.

@@ -19,8 +19,6 @@
 // skipped, so the DLL shows the widest form of each arithmetic.
 //
 //   veilshift_win32_bench [--format=json|console] [--repetitions=N] [--min-time=S] [--filter=REGEX]
-#include <emmintrin.h>
-#include <immintrin.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -41,6 +39,7 @@
 
 #include "Veilshift/form_rules.h"
 #include "host/reference_host.h"
+#include "../stream_floor.h"
 
 namespace {
 
@@ -269,47 +268,14 @@ void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Group>
 }
 
 // The floors, with the same meaning as in the native suite: plain code, and the
-// streaming pass in AVX2 where the processor has it, else SSE2 (this program
-// is not the DLL: it may use what the processor has).
-__attribute__((target("avx2"))) void Stream_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
-                                                 bool nt) {
-    size_t i = 0;
-    for (; i + 32 <= n; i += 32) {
-        const __m256i va = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
-        const __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
-        if (nt)
-            _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
-        else
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm256_avg_epu8(va, vb));
-    }
-    if (nt) _mm_sfence();
-    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
-}
-
-__attribute__((target("sse2"))) void Stream_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n,
-                                                 bool nt) {
-    size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-        if (nt)
-            _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
-        else
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_avg_epu8(va, vb));
-    }
-    if (nt) _mm_sfence();
-    for (; i < n; ++i) dst[i] = static_cast<uint8_t>((a[i] + b[i] + 1) >> 1);
-}
-
-using StreamFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n, bool nt);
-
+// streaming pass (stream_floor.h) in AVX2 where the processor has it, else SSE2.
 enum FloorKind : int32_t { kStream, kStreamNt, kMemcpy, kMemset, kCopyDepthClear };
 
 // Sources A and B and a destination of one size, 64-byte aligned as in the
 // native suite, and a float depth buffer of width x height.
 class FloorRunner final : public Runner {
 public:
-    FloorRunner(Size size, StreamFn stream)
+    FloorRunner(Size size, benchfloor::StreamFn stream)
         : stream_(stream), bytes_(static_cast<size_t>(size.width) * 3 * static_cast<size_t>(size.height)),
           storage_(bytes_ * 3 + 64),
           depth_(static_cast<size_t>(size.width) * static_cast<size_t>(size.height), 1.0f) {
@@ -331,7 +297,7 @@ public:
     }
 
 private:
-    StreamFn stream_;
+    benchfloor::StreamFn stream_;
     size_t bytes_;
     std::vector<uint8_t> storage_;
     std::vector<float> depth_;
@@ -340,7 +306,7 @@ private:
 };
 
 void AddFloors(const veilshift::ProcessorFeatures& features, std::vector<Group>& groups) {
-    const StreamFn stream = features.avx2 ? Stream_Avx2 : Stream_Sse2;
+    const benchfloor::StreamFn stream = features.avx2 ? benchfloor::Stream_Avx2 : benchfloor::Stream_Sse2;
     const std::pair<const char*, FloorKind> kinds[] = {
         {"stream", kStream}, {"stream_nt", kStreamNt}, {"memcpy", kMemcpy},
         {"memset", kMemset}, {"copy_depth_clear", kCopyDepthClear},

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -26,33 +24,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    // Runs the tool with `args`; `onStart` (if any) is called with its pid while it runs.
+    // Runs the tool in the test's folder; `onStart` (if any) gets its pid while it runs.
     Outcome Run(const std::vector<std::string>& args, const std::function<void(pid_t)>& onStart = {},
                 int stderrFd = -1) {
-        const fs::path outFile = dir_ / "stdout.txt", errFile = dir_ / "stderr.txt";
-        std::fflush(nullptr);  // nothing buffered here is written twice by the child
-        const pid_t pid = fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(VEILSHIFT_PREVIEW_TOOL));
-            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            freopen(outFile.c_str(), "w", stdout);
-            if (stderrFd >= 0) dup2(stderrFd, 2); else freopen(errFile.c_str(), "w", stderr);
-            if (chdir(dir_.c_str()) != 0) _exit(126);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        if (onStart) onStart(pid);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Outcome o;
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        o.out = ReadFile(outFile);
-        o.err = stderrFd >= 0 ? "" : ReadFile(errFile);
-        fs::remove(outFile);
-        fs::remove(errFile);
-        return o;
+        return RunToolWatched(dir_, args, onStart, stderrFd);
     }
 
     // Waits until the run has staged a file in `folder` (its handlers are then in place).

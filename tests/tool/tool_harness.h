@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,13 @@ struct Outcome {
 };
 // Runs the tool with `args` in `folder` and waits for it.
 Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args);
+#ifndef _WIN32
+// The same, with `onStart` (if any) called with the process id while the tool
+// runs, and its standard error sent to `stderrFd` instead (then not captured)
+// when that is not -1.
+Outcome RunToolWatched(const fs::path& folder, const std::vector<std::string>& args,
+                       const std::function<void(int)>& onStart, int stderrFd);
+#endif
 // A new empty folder for one test.
 fs::path MakeScratchFolder();
 int TestProcessId();

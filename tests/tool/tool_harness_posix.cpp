@@ -50,6 +50,11 @@ Animation LoadAnimation(const fs::path& path) {
 }
 
 Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
+    return RunToolWatched(folder, args, {}, -1);
+}
+
+Outcome RunToolWatched(const fs::path& folder, const std::vector<std::string>& args,
+                       const std::function<void(int)>& onStart, int stderrFd) {
     char outName[] = "/tmp/preview-tool-out-XXXXXX", errName[] = "/tmp/preview-tool-err-XXXXXX";
     const int outFd = mkstemp(outName), errFd = mkstemp(errName);
     std::fflush(nullptr);  // nothing buffered here is written twice by the child
@@ -60,11 +65,12 @@ Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         dup2(outFd, 1);
-        dup2(errFd, 2);
+        dup2(stderrFd >= 0 ? stderrFd : errFd, 2);
         if (chdir(folder.c_str()) != 0) _exit(126);
         execv(argv[0], argv.data());
         _exit(127);
     }
+    if (onStart) onStart(static_cast<int>(pid));
     int status = 0;
     waitpid(pid, &status, 0);
     close(outFd);
@@ -72,7 +78,7 @@ Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
     Outcome o;
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     o.out = ReadFile(outName);
-    o.err = ReadFile(errName);
+    o.err = stderrFd >= 0 ? "" : ReadFile(errName);
     std::remove(outName);
     std::remove(errName);
     return o;
