@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds every flavour and runs every test: native Release, native with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the 32-bit Windows DLL under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit Windows DLL under
+# Wine, and the ARM64 build under qemu-user.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -29,7 +30,7 @@ rm -rf "$scratch"
 grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' build/fuzz/fuzz-run.log || true
 echo "fuzz: no finding"
 
-for preset in native native-sanitize win32; do
+for preset in native native-sanitize win32 arm64; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

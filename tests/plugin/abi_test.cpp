@@ -9,6 +9,7 @@
 
 #include "Veilshift/effect_plugin.h"
 #include "Veilshift/host_interfaces.h"
+#include "virtual_slot.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -17,40 +18,32 @@
 namespace veilshift {
 namespace {
 
-// A pointer to a virtual member function holds 1 + the operation's byte offset
-// in the table (the Itanium C++ ABI, which GCC uses for both targets).
-template <typename MemberFn>
-ptrdiff_t SlotOf(MemberFn fn) {
-    ptrdiff_t raw;
-    static_assert(sizeof(fn) >= sizeof(raw));
-    std::memcpy(&raw, &fn, sizeof raw);
-    return (raw - 1) / static_cast<ptrdiff_t>(sizeof(void*));
-}
+using ::test::VirtualSlot;
 
 TEST(BinaryInterface, HostOperationsSitAtTheirTablePositions) {
-    EXPECT_EQ(SlotOf(&SurfaceTable::GetSurface), 0);
-    EXPECT_EQ(SlotOf(&ScreenUpdater::UpdateRect), 0);
-    EXPECT_EQ(SlotOf(&HostSurface::Release), 1);
-    EXPECT_EQ(SlotOf(&HostSurface::PixelAddress), 2);
-    EXPECT_EQ(SlotOf(&HostSurface::Width), 4);
-    EXPECT_EQ(SlotOf(&HostSurface::Height), 5);
-    EXPECT_EQ(SlotOf(&HostSurface::Pitch), 7);
-    EXPECT_EQ(SlotOf(&PlatewrightApi::CreateSurface), 3);
-    EXPECT_EQ(SlotOf(&PixmillApi::IsReady), 2);
-    EXPECT_EQ(SlotOf(&PixmillApi::SetFlag), 3);
-    EXPECT_EQ(SlotOf(&PixmillApi::Copy), 4);
-    EXPECT_EQ(SlotOf(&PixmillApi::CopyAxisX), 73);
-    EXPECT_EQ(SlotOf(&PixmillApi::CopyAxisY), 74);
-    EXPECT_EQ(SlotOf(&SystemApi::LookupInterface), 0);
-    EXPECT_EQ(SlotOf(&TimerApi::GetTime), 1);
+    EXPECT_EQ(VirtualSlot(&SurfaceTable::GetSurface), 0);
+    EXPECT_EQ(VirtualSlot(&ScreenUpdater::UpdateRect), 0);
+    EXPECT_EQ(VirtualSlot(&HostSurface::Release), 1);
+    EXPECT_EQ(VirtualSlot(&HostSurface::PixelAddress), 2);
+    EXPECT_EQ(VirtualSlot(&HostSurface::Width), 4);
+    EXPECT_EQ(VirtualSlot(&HostSurface::Height), 5);
+    EXPECT_EQ(VirtualSlot(&HostSurface::Pitch), 7);
+    EXPECT_EQ(VirtualSlot(&PlatewrightApi::CreateSurface), 3);
+    EXPECT_EQ(VirtualSlot(&PixmillApi::IsReady), 2);
+    EXPECT_EQ(VirtualSlot(&PixmillApi::SetFlag), 3);
+    EXPECT_EQ(VirtualSlot(&PixmillApi::Copy), 4);
+    EXPECT_EQ(VirtualSlot(&PixmillApi::CopyAxisX), 73);
+    EXPECT_EQ(VirtualSlot(&PixmillApi::CopyAxisY), 74);
+    EXPECT_EQ(VirtualSlot(&SystemApi::LookupInterface), 0);
+    EXPECT_EQ(VirtualSlot(&TimerApi::GetTime), 1);
 }
 
 TEST(BinaryInterface, PluginOperationsAndObjectLayout) {
-    EXPECT_EQ(SlotOf(&PluginInterface::GetVersion), 0);
-    EXPECT_EQ(SlotOf(&PluginInterface::GetFlags), 1);
-    EXPECT_EQ(SlotOf(&PluginInterface::SetInterface), 2);
-    EXPECT_EQ(SlotOf(&PluginInterface::Idle), 3);
-    EXPECT_EQ(SlotOf(&PluginInterface::Notify), 4);
+    EXPECT_EQ(VirtualSlot(&PluginInterface::GetVersion), 0);
+    EXPECT_EQ(VirtualSlot(&PluginInterface::GetFlags), 1);
+    EXPECT_EQ(VirtualSlot(&PluginInterface::SetInterface), 2);
+    EXPECT_EQ(VirtualSlot(&PluginInterface::Idle), 3);
+    EXPECT_EQ(VirtualSlot(&PluginInterface::Notify), 4);
     // The table pointer is the object's first word, then the two host interfaces.
     EffectPlugin plugin;
     auto offset = [&](const void* field) { return static_cast<const char*>(field) - reinterpret_cast<const char*>(&plugin); };

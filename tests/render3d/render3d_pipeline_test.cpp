@@ -9,6 +9,7 @@
 #include "Veilshift/render3d/depth_buffer.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "render3d_test_surface.h"
+#include "virtual_slot.h"
 
 namespace veilshift {
 namespace {
@@ -45,19 +46,8 @@ void ExpectIndices(const ScreenTriangle& t, int32_t a, int32_t b, int32_t c) {
 }
 
 TEST_F(Render3dPipeline, TableHoldsTransformSceneThenDrawSpans) {
-    // A pointer to a virtual member holds 1 + the byte offset of its table slot
-    // (the Itanium C++ ABI, which GCC follows on both targets).
-    struct Raw {
-        uintptr_t pointer, adjustment;
-    };
-    auto slot = [](auto member) {
-        static_assert(sizeof(member) == sizeof(Raw));
-        Raw raw;
-        std::memcpy(&raw, &member, sizeof raw);
-        return (raw.pointer - 1) / sizeof(void*);
-    };
-    EXPECT_EQ(slot(&SoftRenderer::TransformScene), 0u);
-    EXPECT_EQ(slot(&SoftRenderer::DrawSpans), 1u);
+    EXPECT_EQ(::test::VirtualSlot(&SoftRenderer::TransformScene), 0);
+    EXPECT_EQ(::test::VirtualSlot(&SoftRenderer::DrawSpans), 1);
     EXPECT_EQ(sizeof(SpanState), 64u);
 }
 
