@@ -13,6 +13,11 @@
 
 #if defined(_WIN32)
 #define REFHOST_COMPONENT_EXPORT extern "C"  // named in the component's .def file
+#elif defined(__EMSCRIPTEN__)
+// Linked into one program with the module: two components and the module share
+// export names, so each component keeps its exports to itself and describes
+// them in a LinkedComponent (REFHOST_LINKED_COMPONENT) for the host to register.
+#define REFHOST_COMPONENT_EXPORT static
 #else
 #define REFHOST_COMPONENT_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
@@ -109,5 +114,21 @@ inline void* AnswerFactory(ComponentControl& control, const veilshift::Guid* id,
 // Every component module exports this next to its factory.
 inline constexpr char kControlExport[] = "GetComponentControl";
 using GetComponentControlFn = ComponentControl* (VS_CDECL*)();
+
+// A component linked into the program: its name, its factory's export name
+// and its two exports.
+struct LinkedComponent {
+    const char* name;
+    const char* factoryName;
+    veilshift::ComponentFactoryFn factory;
+    GetComponentControlFn control;
+};
+#if defined(__EMSCRIPTEN__)
+extern const LinkedComponent kLinkedCorvane, kLinkedPlatewright, kLinkedPixmill;
+#define REFHOST_LINKED_COMPONENT(Name, factoryFn) \
+    const refhost::LinkedComponent refhost::kLinked##Name = {#Name, #factoryFn, factoryFn, GetComponentControl};
+#else
+#define REFHOST_LINKED_COMPONENT(Name, factoryFn)
+#endif
 
 }  // namespace refhost

@@ -5,6 +5,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#elif defined(__EMSCRIPTEN__)
+#include "Veilshift/platform/linked_components.h"
 #else
 #include <dlfcn.h>
 #include <unistd.h>
@@ -41,6 +43,66 @@ void* FindSymbol(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 std::string LoadFailure() { return "error " + std::to_string(GetLastError()); }
+#elif defined(__EMSCRIPTEN__)
+}  // namespace
+}  // namespace refhost
+
+// The module's exports, linked into this program.
+extern "C" {
+veilshift::PluginInterface* CreateInterface(const veilshift::Guid* id);
+bool Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, int32_t ax, int32_t ay, int32_t srcB, int32_t bx,
+           int32_t by, int32_t width, int32_t height, int32_t effect);
+void Draw(int32_t progress, int32_t total);
+void End();
+}
+
+namespace refhost {
+namespace {
+// Everything is linked in: "loading" a component registers its factory with
+// the module, "unloading" takes it away again. The module itself stays for the
+// program's life, so a later Host finds it as the last one left it.
+constexpr char kModuleName[] = "Veilshift";
+const LinkedComponent* const kLinked[3] = {&kLinkedCorvane, &kLinkedPlatewright, &kLinkedPixmill};
+bool registered[3] = {};
+int LinkedIndex(const std::string& name) {
+    for (int i = 0; i < 3; ++i)
+        if (name == kLinked[i]->name) return i;
+    return -1;
+}
+void* OpenModule(const std::string& name) {
+    if (name == kModuleName) return const_cast<char*>(kModuleName);
+    const int i = LinkedIndex(name);
+    if (i < 0 ||
+        !veilshift::platform::RegisterLinkedComponent(kLinked[i]->name, kLinked[i]->factoryName, kLinked[i]->factory))
+        return nullptr;
+    registered[i] = true;
+    return const_cast<LinkedComponent*>(kLinked[i]);
+}
+void CloseModule(void* module) {
+    if (module == kModuleName) return;
+    const int i = LinkedIndex(static_cast<const LinkedComponent*>(module)->name);
+    veilshift::platform::RegisterLinkedComponent(kLinked[i]->name, kLinked[i]->factoryName, nullptr);
+    registered[i] = false;
+}
+bool StillLoaded(const std::string& name) {
+    const int i = LinkedIndex(name);
+    return i >= 0 && registered[i];
+}
+void* FindSymbol(void* module, const char* name) {
+    const std::string wanted = name;
+    if (module == kModuleName) {
+        if (wanted == "CreateInterface") return reinterpret_cast<void*>(&CreateInterface);
+        if (wanted == "Begin") return reinterpret_cast<void*>(&Begin);
+        if (wanted == "Draw") return reinterpret_cast<void*>(&Draw);
+        if (wanted == "End") return reinterpret_cast<void*>(&End);
+        return nullptr;
+    }
+    const auto* component = static_cast<const LinkedComponent*>(module);
+    if (wanted == component->factoryName) return reinterpret_cast<void*>(component->factory);
+    if (wanted == kControlExport) return reinterpret_cast<void*>(component->control);
+    return nullptr;
+}
+std::string LoadFailure() { return "not linked into this program"; }
 #else
 std::string ExecutableDirectory() {
     char path[4096];

@@ -46,3 +46,4 @@ REFHOST_COMPONENT_EXPORT void* VS_CDECL GetInterface(const Guid* id) {
 }
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
+REFHOST_LINKED_COMPONENT(Corvane, GetInterface)

@@ -53,3 +53,4 @@ REFHOST_COMPONENT_EXPORT void* VS_CDECL CreateInterface(const Guid* id) {
 }
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
+REFHOST_LINKED_COMPONENT(Platewright, CreateInterface)

@@ -15,6 +15,7 @@
 
 namespace veilshift::platform {
 
+#if !defined(__EMSCRIPTEN__)  // a program without a loader registers its components (linked_components.cpp)
 void* FindLoadedModule(const char* name) {
     char soname[256];
     if (std::snprintf(soname, sizeof soname, "lib%s.so", name) >= static_cast<int>(sizeof soname)) return nullptr;
@@ -28,6 +29,7 @@ void* FindLoadedModule(const char* name) {
 ComponentFactoryFn FindFactory(void* module, const char* exportName) {
     return reinterpret_cast<ComponentFactoryFn>(dlsym(module, exportName));
 }
+#endif
 
 StartupKey::StartupKey() : open_(true) {}  // the environment always "opens"
 StartupKey::~StartupKey() = default;
@@ -56,6 +58,8 @@ void ShowMessageBox(const char* text, const char* caption) {
     char utf8[4096];
     const char* shown = text;
     iconv_t converter = iconv_open("UTF-8", "CP932");
+    // Some C libraries know the code page only by its standard's name.
+    if (converter == reinterpret_cast<iconv_t>(-1)) converter = iconv_open("UTF-8", "SHIFT_JIS");
     if (converter != reinterpret_cast<iconv_t>(-1)) {
         char* in = const_cast<char*>(text);
         size_t inLeft = std::strlen(text);

@@ -1,0 +1,22 @@
+// Programs without dynamic loading (the WebAssembly build) link the module and
+// the engine's components into one program. There the host names each
+// component's factory here before the first Begin, and the module finds it by
+// the component's name and the factory's export name, exactly as it finds a
+// loaded module and its export elsewhere.
+#pragma once
+
+#include "../host_interfaces.h"
+
+namespace veilshift::platform {
+
+// Registers `factory` as the export `exportName` of the component `moduleName`
+// ("Pixmill", "CreateInterface"); registering it again replaces the factory,
+// and a null factory takes the component away (as if it were unloaded). False
+// when a name is empty or longer than kLinkedNameCapacity - 1 bytes, or when
+// kMaxLinkedComponents other components are already registered.
+bool RegisterLinkedComponent(const char* moduleName, const char* exportName, ComponentFactoryFn factory);
+
+inline constexpr int kMaxLinkedComponents = 8;
+inline constexpr int kLinkedNameCapacity = 32;
+
+}  // namespace veilshift::platform
