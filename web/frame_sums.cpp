@@ -42,7 +42,7 @@ std::vector<uint32_t> DrawCase(const web::FrameCase& c, std::string& error) {
     }
     for (int32_t progress = 0; progress < c.frames; ++progress) {
         runner.Draw(progress, c.frames - 1);
-        sums.push_back(runner.ScreenChecksum());
+        sums.push_back(runner.CaptureScreen());
     }
     runner.End();
     if (runner.HostViolations() != 0) error = "the host saw a request outside a surface";

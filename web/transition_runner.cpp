@@ -90,17 +90,12 @@ void TransitionRunner::End() {
 int32_t TransitionRunner::ScreenWidth() const { return screen_ != nullptr ? screen_->PixelWidth() : 0; }
 int32_t TransitionRunner::ScreenHeight() const { return screen_ != nullptr ? screen_->PixelHeight() : 0; }
 
-const std::vector<uint8_t>& TransitionRunner::ScreenPixels() {
+uint32_t TransitionRunner::CaptureScreen() {
     if (screen_ == nullptr)
         pixels_.clear();
     else
         pixels_ = screen_->Snapshot();
-    return pixels_;
-}
-
-uint32_t TransitionRunner::ScreenChecksum() {
-    const std::vector<uint8_t>& pixels = ScreenPixels();
-    return Fnv1a(pixels.data(), pixels.size());
+    return Fnv1a(pixels_.data(), pixels_.size());
 }
 
 int32_t TransitionRunner::HostViolations() const {

@@ -63,11 +63,12 @@ public:
     void End();
     bool Running() const { return running_; }
 
-    // The screen as it is now: its size, its packed RGB rows and their checksum.
+    // The screen's size, and a copy of it as it is now (packed RGB rows),
+    // whose checksum CaptureScreen answers.
     int32_t ScreenWidth() const;
     int32_t ScreenHeight() const;
-    const std::vector<uint8_t>& ScreenPixels();
-    uint32_t ScreenChecksum();
+    uint32_t CaptureScreen();
+    const std::vector<uint8_t>& CapturedPixels() const { return pixels_; }
     // Requests outside a surface and broken guard bytes the host saw.
     int32_t HostViolations() const;
 
