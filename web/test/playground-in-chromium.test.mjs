@@ -9,6 +9,7 @@ import {mkdtempSync, readFileSync, rmSync, existsSync, writeFileSync} from 'node
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {deflateSync} from 'node:zlib';
+import {createServer} from 'node:http';
 import {test} from 'node:test';
 import {chromium} from 'playwright-core';
 import {parseCases, caseKey} from './frame-cases.mjs';
@@ -139,3 +140,30 @@ for (const pagePath of pages) {
     assert.deepEqual(problems, []);
   });
 }
+
+test('the page from a static server on this machine', async () => {
+  const body = readFileSync(pages[0]);
+  const server = createServer((request, response) => {
+    response.writeHead(200, {'Content-Type': 'text/html; charset=utf-8'});
+    response.end(body);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const profile = mkdtempSync(join(tmpdir(), 'veilshift-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium', headless: true, args: kFlags});
+  const problems = [];
+  try {
+    const page = await context.newPage();
+    page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+    page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+    await page.goto(`http://127.0.0.1:${server.address().port}/playground/`);
+    await page.waitForSelector('#state[data-state="ready"]', {timeout: 60000});
+    assert.equal(await page.textContent('#version'), process.env.VEILSHIFT_VERSION);
+    assert.match(await page.textContent('#checksum'), /^[0-9a-f]{8}$/);
+  } finally {
+    await context.close();
+    server.close();
+    rmSync(profile, {recursive: true, force: true});
+  }
+  assert.deepEqual(problems, []);
+});
