@@ -590,6 +590,22 @@ def document(runs):
     return "\n".join(out) + "\n"
 
 
+# The WebAssembly section (scripts/wasm-timings.py writes it) survives a rewrite.
+KEPT_START = "<!-- wasm-timings"
+KEPT_END = "<!-- /wasm-timings -->"
+
+
+def kept_section(path):
+    if path == "-" or not os.path.exists(path):
+        return ""
+    with open(path) as f:
+        old = f.read()
+    start, end = old.find(KEPT_START), old.find(KEPT_END)
+    if start < 0 or end < start:
+        return ""
+    return "\n" + old[start:end + len(KEPT_END)] + "\n"
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--json", help="a saved native run (veilshift_bench --benchmark_format=json) instead of running")
@@ -624,7 +640,7 @@ def main():
     if measuring:
         print("measured in %.0f s" % (time.time() - started), file=sys.stderr)
 
-    text = document(runs)
+    text = document(runs) + kept_section(args.out)
     if args.out == "-":
         sys.stdout.write(text)
     else:

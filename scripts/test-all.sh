@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds every flavour and runs every test: native Release, native with
 # AddressSanitizer and UndefinedBehaviorSanitizer, the 32-bit Windows DLL under
-# Wine, and the ARM64 build under qemu-user.
+# Wine, the ARM64 build under qemu-user, and the WebAssembly build under Node
+# and (the playground page) in headless Chromium.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -37,3 +38,10 @@ for preset in native native-sanitize win32 arm64; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# The playground's browser test drives Debian's Chromium with playwright-core,
+# at the version locked in web/test/package-lock.json.
+echo "== wasm"
+npm ci --prefix web/test --no-audit --no-fund --loglevel=error
+cmake --preset wasm >/dev/null
+cmake --build --preset wasm -j "$jobs"
+ctest --preset wasm -j "$jobs"

@@ -9,7 +9,10 @@ docs/performance.md with the processor and the load named.
 
   cmake --preset native && cmake --build build/native --target veilshift-frame-times
   cmake --preset wasm && cmake --build --preset wasm
-  python3 scripts/wasm-timings.py [--runs 3] [--rounds 7]
+  python3 scripts/wasm-timings.py [--runs 3] [--rounds 7] [--write]
+
+--write puts the section into docs/performance.md (replacing the one there),
+where scripts/bench-report.py keeps it when it rewrites the rest.
 """
 import argparse
 import os
@@ -48,6 +51,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--write", action="store_true", help="into docs/performance.md")
     args = parser.parse_args()
     native = ROOT / "build/native/bin/veilshift-frame-times"
     wasm = ROOT / "build/wasm/bin/veilshift-frame-times.js"
@@ -60,18 +64,48 @@ def main():
         runs["native"].append(run([str(native), str(args.rounds)]))
         runs["wasm"].append(run(["node", str(wasm), str(args.rounds)]))
     node = subprocess.run(["node", "--version"], capture_output=True, text=True).stdout.strip()
-    print(f"Measured {datetime.now(timezone.utc).isoformat(timespec='seconds')} on {processor()} "
-          f"({os.cpu_count()} logical cores), load average at the start "
-          f"{load[0]:.2f} {load[1]:.2f} {load[2]:.2f}; Node {node}. Each figure is the median of "
-          f"{args.runs} runs of each build, taken alternately, each run the median of {args.rounds} rounds "
-          "of a 30-frame transition over two noise pictures (the Draw calls alone).\n")
-    print("| effect | size | native ms/frame | WebAssembly ms/frame | WebAssembly / native |")
-    print("|---|---|---:|---:|---:|")
+    lines = [
+        "<!-- wasm-timings: written by scripts/wasm-timings.py, kept by scripts/bench-report.py -->",
+        "## WebAssembly beside native",
+        "",
+        "The WebAssembly build (`wasm` preset, Debian's emscripten 3.1.6 with `-msimd128`, run under Node "
+        f"{node}) beside the native x86-64 build, both drawing through the reference host with the same timing "
+        "program (`web/frame_times.cpp`: Google Benchmark has no WebAssembly build in Debian, so neither side "
+        "uses it here). Every effect, the whole picture, no start-up values (the crossfade's grouped arithmetic "
+        "in the widest form each build has). "
+        f"Measured {datetime.now(timezone.utc).isoformat(timespec='seconds')} on {processor()} "
+        f"({os.cpu_count()} logical cores), load average at the start {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}. "
+        f"Each figure is the median of {args.runs} runs of each build, taken alternately in one session; each "
+        f"run gives the median of {args.rounds} rounds of a 30-frame transition over two noise pictures, the "
+        "Draw calls alone, per frame. Reproduce: `python3 scripts/wasm-timings.py` (the commands at its top).",
+        "",
+        "| effect | size | native ms/frame | WebAssembly ms/frame | WebAssembly / native |",
+        "|---|---|---:|---:|---:|",
+    ]
     for key in sorted(runs["native"][0], key=lambda k: (int(k[1].split("x")[0]), k[0])):
         n = statistics.median(r[key] for r in runs["native"])
         w = statistics.median(r[key] for r in runs["wasm"])
-        print(f"| {key[0]} {NAMES.get(key[0], '')} | {key[1]} | {n:.3f} | {w:.3f} | {w / n:.2f}× |")
-
+        lines.append(f"| {key[0]} {NAMES.get(key[0], '')} | {key[1]} | {n:.3f} | {w:.3f} | {w / n:.2f}× |")
+    lines += [
+        "",
+        "The ARM64 build (`arm64` preset) is tested under emulation only: CI runs its whole test suite, "
+        "the corpus replay and the frame checksums under qemu-user on this x86-64 machine. An emulator's "
+        "speed says nothing about an ARM processor's, so no ARM64 figure is given.",
+        "<!-- /wasm-timings -->",
+    ]
+    section = "\n".join(lines) + "\n"
+    if not args.write:
+        sys.stdout.write(section)
+        return
+    doc = ROOT / "docs/performance.md"
+    text = doc.read_text()
+    start, end = text.find("<!-- wasm-timings"), text.find("<!-- /wasm-timings -->")
+    if start >= 0 and end > start:
+        text = text[:start] + section + text[end + len("<!-- /wasm-timings -->") + 1:]
+    else:
+        text = text.rstrip("\n") + "\n\n" + section
+    doc.write_text(text)
+    print(f"wrote {doc.relative_to(ROOT)}", file=sys.stderr)
 
 if __name__ == "__main__":
     main()
