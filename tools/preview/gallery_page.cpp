@@ -166,6 +166,9 @@ std::string RenderGalleryHtml(const GalleryPage& page) {
     html += "</main>\n<footer>\n<p id=\"status\" data-state=\"pending\" data-expected=\"" + std::to_string(pictures) +
             "\">Checking the " + std::to_string(pictures) + " pictures&hellip;</p>\n";
     if (!page.command.empty()) html += "<p>Made with <code>" + Escape(page.command) + "</code></p>\n";
+    if (!page.playground.empty())
+        html += "<p>Try the transitions on your own pictures in the <a href=\"" + Escape(page.playground) +
+                "\">playground</a>.</p>\n";
     html += "</footer>\n<script>" + std::string(kCheckScript) + "</script>\n</body>\n</html>\n";
     return html;
 }

@@ -38,6 +38,7 @@ struct GalleryPage {
     int32_t delayMs = 40;
     int32_t holdMs = 600;
     std::string command;  // how the page was made
+    std::string playground;  // the playground page, relative to the gallery; empty: no link
     std::vector<GalleryEntry> entries;
 };
 

@@ -658,6 +658,14 @@ int Main(int argc, char** argv) {
     page.delayMs = o.delayMs;
     page.holdMs = o.holdMs;
     page.command = CommandLine(argc, argv);
+#ifdef VEILSHIFT_PLAYGROUND_PAGE
+    {  // the playground beside the sources this tool was built from, when it is there
+        std::error_code error;
+        const std::filesystem::path link = std::filesystem::relative(
+            VEILSHIFT_PLAYGROUND_PAGE, std::filesystem::absolute(o.gallery, error), error);
+        if (!error && std::filesystem::exists(VEILSHIFT_PLAYGROUND_PAGE, error)) page.playground = link.generic_string();
+    }
+#endif
     std::string shortfall;
     for (size_t j = 0; j < jobs.size(); ++j) {
         const Job& job = jobs[j];
