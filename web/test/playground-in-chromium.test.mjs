@@ -50,18 +50,24 @@ function png(w, h, pixel) {
                         chunk('IDAT', deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]);
 }
 
+// Debian's Chromium with a fresh profile; every console error and page error is kept.
+async function openBrowser() {
+  const profile = mkdtempSync(join(tmpdir(), 'veilshift-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium', headless: true, args: kFlags});
+  const problems = [];
+  const page = await context.newPage();
+  page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+  page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
+  return {profile, context, page, problems};
+}
+
 for (const pagePath of pages) {
   test(`the playground at ${pagePath}`, async (t) => {
     assert.ok(existsSync(pagePath), `${pagePath} is missing`);
     assert.ok(pageCases.length > 0, 'the case file has cases the page can show');
-    const profile = mkdtempSync(join(tmpdir(), 'veilshift-chromium-'));
-    const context = await chromium.launchPersistentContext(profile, {
-      executablePath: '/usr/bin/chromium', headless: true, args: kFlags});
-    const problems = [];
+    const {profile, context, page, problems} = await openBrowser();
     try {
-      const page = await context.newPage();
-      page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
-      page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
       await page.goto('file://' + pagePath);
       await page.waitForSelector('#state[data-state="ready"]', {timeout: 60000});
       assert.equal(await page.textContent('#version'), process.env.VEILSHIFT_VERSION);
@@ -148,14 +154,8 @@ test('the page from a static server on this machine', async () => {
     response.end(body);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  const profile = mkdtempSync(join(tmpdir(), 'veilshift-chromium-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: true, args: kFlags});
-  const problems = [];
+  const {profile, context, page, problems} = await openBrowser();
   try {
-    const page = await context.newPage();
-    page.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
-    page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
     await page.goto(`http://127.0.0.1:${server.address().port}/playground/`);
     await page.waitForSelector('#state[data-state="ready"]', {timeout: 60000});
     assert.equal(await page.textContent('#version'), process.env.VEILSHIFT_VERSION);
