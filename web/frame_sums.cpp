@@ -1,8 +1,9 @@
 // veilshift-frame-sums: the frames every build must draw, as one checksum a
 // frame. The case file lists transitions (effect, pictures, size, rectangle,
 // frame count, start-up values) with the checksum of each frame; the native
-// build writes it, and every build (natively, ARM64 under qemu-user,
-// WebAssembly under Node and in the playground) checks its frames against it.
+// build writes it, and every build (natively, the DLL under Wine, ARM64 under
+// qemu-user, WebAssembly under Node and in the playground) checks its frames
+// against it.
 //
 //   veilshift-frame-sums --write FILE   draws the built-in list of cases and writes FILE
 //   veilshift-frame-sums --check FILE   draws every case of FILE and compares, frame by frame
@@ -12,26 +13,63 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "Veilshift/platform/platform.h"
 #include "frame_cases.h"
 #include "transition_runner.h"
 
 namespace {
 
-// The start-up values reach the module as the POSIX stand-in reads them, at
-// the connection that the first Begin of a fresh module makes.
-void SetStartupValue(const char* variable, const std::string& value) {
-    if (value == web::kAbsent)
-        unsetenv(variable);
-    else
-        setenv(variable, value.c_str(), 1);
+// The start-up values reach the module where it reads them, at the connection
+// that the first Begin of a fresh module makes: natively the environment, on
+// Windows the registry (a decimal number as a DWORD, other text as a string).
+#if defined(_WIN32)
+void SetStartupValue(const char* name, const std::string& value) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, veilshift::platform::kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("cannot open the start-up key");
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(value.c_str(), &end, 10);
+    if (value == web::kAbsent) {
+        RegDeleteValueA(key, name);
+    } else if (!value.empty() && *end == '\0') {
+        const DWORD data = static_cast<DWORD>(number);
+        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
+    } else {
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
+    }
+    RegCloseKey(key);
 }
+#else
+void SetStartupValue(const char* name, const std::string& value) {
+    const std::string variable = std::string("TESSARY_STARTUP_") + name;
+    if (value == web::kAbsent)
+        unsetenv(variable.c_str());
+    else
+        setenv(variable.c_str(), value.c_str(), 1);
+}
+#endif
+
+// Leaves the start-up values absent, however the run ends.
+struct StartupValuesRemoved {
+    ~StartupValuesRemoved() {
+        SetStartupValue("MMX", web::kAbsent);
+        SetStartupValue("SSE", web::kAbsent);
+    }
+};
 
 std::vector<uint32_t> DrawCase(const web::FrameCase& c, std::string& error) {
-    SetStartupValue("TESSARY_STARTUP_MMX", c.mmx);
-    SetStartupValue("TESSARY_STARTUP_SSE", c.sse);
+    SetStartupValue("MMX", c.mmx);
+    SetStartupValue("SSE", c.sse);
     web::TransitionRunner runner;  // a fresh module: it connects, and reads the values, at this Begin
     runner.SetPicture(0, web::CasePicture(c, 0));
     runner.SetPicture(1, web::CasePicture(c, 1));
@@ -109,6 +147,7 @@ int Check(const std::string& path) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
+    const StartupValuesRemoved removed;
     try {
         if (mode == "--write") return Write(argv[2]);
         if (mode == "--check") return Check(argv[2]);

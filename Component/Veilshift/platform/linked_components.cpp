@@ -1,8 +1,7 @@
 // The registry that stands in for the loader where there is none: the
 // module's GetModuleHandleA and GetProcAddress in a program that links every
-// component in (the WebAssembly build).
-#if defined(__EMSCRIPTEN__)
-
+// component in (the WebAssembly build). Built everywhere, so that its rules
+// are tested natively too.
 #include "linked_components.h"
 
 #include <cstring>
@@ -45,14 +44,17 @@ bool RegisterLinkedComponent(const char* moduleName, const char* exportName, Com
     return true;
 }
 
-void* FindLoadedModule(const char* name) { return name != nullptr ? Find(name) : nullptr; }
+void* FindLinkedComponent(const char* moduleName) { return moduleName != nullptr ? Find(moduleName) : nullptr; }
 
-ComponentFactoryFn FindFactory(void* module, const char* exportName) {
-    const auto* entry = static_cast<const LinkedComponent*>(module);
+ComponentFactoryFn FindLinkedFactory(void* component, const char* exportName) {
+    const auto* entry = static_cast<const LinkedComponent*>(component);
     if (entry == nullptr || entry->factory == nullptr || exportName == nullptr) return nullptr;
     return std::strcmp(entry->exportName, exportName) == 0 ? entry->factory : nullptr;
 }
 
-}  // namespace veilshift::platform
+#if defined(__EMSCRIPTEN__)
+void* FindLoadedModule(const char* name) { return FindLinkedComponent(name); }
+ComponentFactoryFn FindFactory(void* module, const char* exportName) { return FindLinkedFactory(module, exportName); }
+#endif
 
-#endif  // __EMSCRIPTEN__
+}  // namespace veilshift::platform

@@ -16,6 +16,13 @@ namespace veilshift::platform {
 // kMaxLinkedComponents other components are already registered.
 bool RegisterLinkedComponent(const char* moduleName, const char* exportName, ComponentFactoryFn factory);
 
+// The registry's answers, which FindLoadedModule and FindFactory give where
+// components are linked in: the component registered as `moduleName` (null
+// when none is), and its factory when asked for the export name it was
+// registered with (null otherwise).
+void* FindLinkedComponent(const char* moduleName);
+ComponentFactoryFn FindLinkedFactory(void* component, const char* exportName);
+
 inline constexpr int kMaxLinkedComponents = 8;
 inline constexpr int kLinkedNameCapacity = 32;
 
