@@ -10,7 +10,8 @@ namespace web {
 const char kCaseFileHeader[] =
     "# The frames every build must draw: one transition a line, then the FNV-1a checksum of the\n"
     "# screen after each frame. Written by the native build (veilshift-frame-sums --write); checked\n"
-    "# natively, on ARM64 under qemu-user, as WebAssembly under Node and in the playground.\n";
+    "# natively, as the Windows DLL under Wine, on ARM64 under qemu-user, as WebAssembly under Node\n"
+    "# and in the playground.\n";
 
 std::vector<FrameCase> StandardCases() {
     struct Shape {
