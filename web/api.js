@@ -54,8 +54,9 @@ function withCString(text, use) {
 }
 
 function checkSize(width, height) {
+  // As web::PictureSizeFits: sides up to 16384, up to 2^24 pixels.
   if (!Number.isInteger(width) || !Number.isInteger(height) || width < 1 || height < 1 ||
-      width > 16384 || height > 16384) {
+      width > 16384 || height > 16384 || width * height > 16777216) {
     throw new RangeError(`a picture of ${width}x${height} pixels cannot be used`);
   }
 }

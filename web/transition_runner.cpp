@@ -21,8 +21,7 @@ void CopyInto(const Picture& picture, refhost::TestSurface& surface) {
 }
 
 bool Usable(const Picture& picture) {
-    return picture.width >= 1 && picture.height >= 1 && picture.width <= kMaxPictureSide &&
-           picture.height <= kMaxPictureSide &&
+    return PictureSizeFits(picture.width, picture.height) &&
            picture.rgb.size() == static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) * 3;
 }
 

@@ -38,7 +38,16 @@ struct Rect {
     int32_t height = 0;
 };
 
+// The largest picture taken in: a side as the host's surfaces allow, and a
+// pixel budget that keeps every surface of a transition (three of the
+// host's, the module's work surface, the copies) well inside WebAssembly's
+// 2 GiB of memory.
 inline constexpr int32_t kMaxPictureSide = 16384;
+inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 24;
+inline bool PictureSizeFits(int32_t width, int32_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+           int64_t{width} * height <= kMaxPicturePixels;
+}
 
 class TransitionRunner {
 public:
@@ -49,8 +58,8 @@ public:
     TransitionRunner(const TransitionRunner&) = delete;
     TransitionRunner& operator=(const TransitionRunner&) = delete;
 
-    // Source A (which = 0) or B (1). False for an empty or oversized picture, or
-    // bytes that do not fill width x height pixels. Ends a transition under way.
+    // Source A (which = 0) or B (1). False for a size PictureSizeFits refuses,
+    // or bytes that do not fill width x height pixels. Ends a transition under way.
     bool SetPicture(int which, Picture picture);
 
     // The screen takes A's size and shows A; the rectangle stands at the same

@@ -27,10 +27,6 @@ web::TransitionRunner& Runner() {
     return *runner;
 }
 
-bool SizeFits(int32_t width, int32_t height) {
-    return width >= 1 && height >= 1 && width <= web::kMaxPictureSide && height <= web::kMaxPictureSide;
-}
-
 }  // namespace
 
 extern "C" {
@@ -55,19 +51,19 @@ EMSCRIPTEN_KEEPALIVE int vs_set_startup_value(const char* name, const char* valu
 // The built-in pair (which 0: A, 1: B) or noise at a size; the pixels stay
 // until the next such call. Null for an impossible size.
 EMSCRIPTEN_KEEPALIVE const uint8_t* vs_builtin_picture(int which, int32_t width, int32_t height) {
-    if (!SizeFits(width, height)) return nullptr;
+    if (!web::PictureSizeFits(width, height)) return nullptr;
     generated = web::BuiltInPicture(which, width, height);
     return generated.rgb.data();
 }
 EMSCRIPTEN_KEEPALIVE const uint8_t* vs_noise_picture(uint32_t seed, int32_t width, int32_t height) {
-    if (!SizeFits(width, height)) return nullptr;
+    if (!web::PictureSizeFits(width, height)) return nullptr;
     generated = web::NoisePicture(seed, width, height);
     return generated.rgb.data();
 }
 
 // Source A (which 0) or B (1) from width * height * 3 bytes at `rgb`, copied.
 EMSCRIPTEN_KEEPALIVE int vs_set_picture(int which, int32_t width, int32_t height, const uint8_t* rgb) {
-    if (!SizeFits(width, height) || rgb == nullptr) return 0;
+    if (!web::PictureSizeFits(width, height) || rgb == nullptr) return 0;
     web::Picture picture{width, height, {rgb, rgb + static_cast<size_t>(width) * static_cast<size_t>(height) * 3}};
     return Runner().SetPicture(which, std::move(picture));
 }

@@ -56,6 +56,7 @@ test('pictures of the wrong shape are refused', async () => {
   assert.throws(() => vs.loadPictures({width: 2, height: 2, rgb: new Uint8Array(11)}, vs.noisePicture(1, 2, 2)),
                 RangeError);
   assert.throws(() => vs.builtInPictures(0, 10), RangeError);
+  assert.throws(() => vs.builtInPictures(8192, 4097), RangeError, 'over the pixel budget');
   assert.equal(vs.begin(1), false, 'no pictures yet');
   const rgba = {width: 3, height: 2, data: new Uint8ClampedArray(24).fill(200)};
   vs.loadPictures(rgba, vs.noisePicture(2, 3, 2));
