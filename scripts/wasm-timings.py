@@ -88,6 +88,13 @@ def main():
         lines.append(f"| {key[0]} {NAMES.get(key[0], '')} | {key[1]} | {n:.3f} | {w:.3f} | {w / n:.2f}× |")
     lines += [
         "",
+        "The WebAssembly build has none of the x86 forms: every kernel runs its portable form there "
+        "(`-msimd128` lets the compiler vectorise what it can), against the native build's widest form "
+        "(AVX2 on this processor). Effects 40 and 41 include the host's own drawing (`CopyAxisX` / "
+        "`CopyAxisY` of the reference host's Pixmill), compiled the same way in each build. The machine is "
+        "shared with other work, so absolute figures drift between runs; the ratio compares runs taken "
+        "alternately, seconds apart.",
+        "",
         "The ARM64 build (`arm64` preset) is tested under emulation only: CI runs its whole test suite, "
         "the corpus replay and the frame checksums under qemu-user on this x86-64 machine. An emulator's "
         "speed says nothing about an ARM processor's, so no ARM64 figure is given.",
