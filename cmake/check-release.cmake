@@ -50,11 +50,15 @@ endif()
 # The text files as Notepad wants them: every line ended by CR LF, the version
 # filled in; the Japanese one in UTF-8 with a byte-order mark.
 foreach(text README.txt README-ja.txt LICENSE THIRD-PARTY-NOTICES.txt)
-  file(READ ${root}/${text} content)
-  string(REPLACE "\r\n" "" without_crlf "${content}")
-  if(without_crlf MATCHES "[\r\n]" OR NOT content MATCHES "\r\n$")
+  # As bytes (file(READ) as text drops every CR): " 0d 0a" pairs taken out, no
+  # CR or LF may be left.
+  file(READ ${root}/${text} hex HEX)
+  string(REGEX REPLACE "(..)" " \\1" bytes "${hex}")
+  string(REPLACE " 0d 0a" "" without_crlf "${bytes}")
+  if(without_crlf MATCHES " 0[ad]" OR NOT bytes MATCHES " 0d 0a$")
     message(FATAL_ERROR "${text} has a line not ended by CR LF")
   endif()
+  file(READ ${root}/${text} content)
   if(content MATCHES "@[A-Z_]+@")
     message(FATAL_ERROR "${text} has an unfilled ${CMAKE_MATCH_0}")
   endif()
