@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -130,6 +131,8 @@ struct Pair {
     const char* english;
     const char* japanese;
 };
+
+void PrintTo(const Pair& pair, std::ostream* out) { *out << pair.english << " and " << pair.japanese; }
 
 class PagePair : public ::testing::TestWithParam<Pair> {};
 
