@@ -256,6 +256,13 @@ TEST_F(PreviewTool, GalleryHoldsEveryImplementedEffect) {
     EXPECT_EQ(std::count(html.begin(), html.end(), '\n') > 10, true);
     EXPECT_NE(html.find("ms mean"), std::string::npos);
     EXPECT_NE(html.find("data-expected=\"" + std::to_string(2 + 2 * effects.size()) + "\""), std::string::npos);
+    // One line for the whole page: the version that made it and what the processor offers.
+    const size_t madeWith = html.find("<p class=\"lead\" id=\"made-with\">Made with Veilshift " +
+                                      std::string(VEILSHIFT_VERSION) + " on ");
+    ASSERT_NE(madeWith, std::string::npos);
+    const std::string line = html.substr(madeWith, html.find('\n', madeWith) - madeWith);
+    EXPECT_TRUE(std::regex_search(line, std::regex(" offering (mmx|none)[a-z0-9, ]*; each effect names the form")))
+        << line;
     if (std::find(effects.begin(), effects.end(), 34) != effects.end()) {
         EXPECT_NE(html.find("0x0000004D"), std::string::npos) << "the seed the shatter read";
     }

@@ -313,7 +313,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
 
 std::string FrameName(int32_t index, int32_t frames) {
     int digits = 4;
-    for (int32_t n = frames - 1; n >= 10000; n /= 10) ++digits;
+    for (int32_t n = frames - 1; n >= 10000 && digits < 10; n /= 10) ++digits;
     char name[32];
     std::snprintf(name, sizeof name, "frame-%0*d.png", digits, index);
     return name;
@@ -426,12 +426,20 @@ private:
     const TransitionRequest& base_;
 };
 
+// The command as the platform's shell would take it back: POSIX single
+// quotes, or on Windows double quotes (no file name holds one) and plain
+// backslashes.
 std::string CommandLine(const std::vector<std::string>& args) {
     std::string line = kProgram;
+    const bool windows = platform::kCaseInsensitivePaths;
     for (std::string arg : args) {
         const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                                                  "0123456789-_=.,/:+") == std::string::npos;
-        if (!plain) {
+        const bool plainOnWindows =
+            !arg.empty() && arg.find_first_of(" \t\"&|<>^%") == std::string::npos;
+        if (windows && !plainOnWindows) {
+            arg = "\"" + arg + "\"";
+        } else if (!windows && !plain) {
             std::string quoted = "'";
             for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
             arg = quoted + "'";
