@@ -1,7 +1,7 @@
 // veilshift-frame-times: the module's time per frame for every effect at
 // 640x480 and 1920x1080, built from the same source natively and as
 // WebAssembly (run under Node), so that the two builds are compared with one
-// method in one run (scripts/wasm-timings.sh). Google Benchmark has no
+// method in one run (scripts/wasm-timings.py). Google Benchmark has no
 // WebAssembly build in Debian; this is the one timing program both builds share.
 //
 // For each effect and size: a 30-frame transition over two noise pictures,
