@@ -68,11 +68,10 @@ bool FillTiledScreen(SoftRenderer& r, int32_t width, int32_t height) {
 
 // The renderer picks its span form from the features recorded at connection; here they are set directly.
 using SpanForm = benchsupport::FormRequest;
-using ScopedSpanForm = benchsupport::FormSelection;
 
 // DrawTriangles alone, with the depth clear it needs every frame.
 void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const ScopedSpanForm scoped(form);
+    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     BenchSurface texture(w, h), target(w, h);
@@ -93,7 +92,7 @@ void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSi
 // 128 one-triangle scenes through TransformScene, BuildScreenTriangles,
 // ProjectTriangles and DrawTriangles, tilted so the texture is in perspective.
 void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const ScopedSpanForm scoped(form);
+    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     BenchSurface texture(w, h), target(w, h);

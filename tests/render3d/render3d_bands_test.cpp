@@ -172,7 +172,7 @@ void ExpectSameFrame(const Frame& banded, const Frame& direct, const char* what)
 
 TEST(Render3dBands, FramesAreThoseDrawnPartByPart) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         std::mt19937 random(29);
         for (int32_t trial = 0; trial < 150; ++trial) {
             const std::vector<Piece> scene = RandomScene(random, trial % 4 == 3);

@@ -593,7 +593,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceS
 // three roles: a texel drawn over earlier in a part is read as it is then, the
 // same whatever form the processor could use (and no copy overlaps itself).
 std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
-    const test::FormScope flags(test::ProcessorForm{"", useSse2, useAvx2});
+    const refhost::StartupSwitches flags(ProcessorFeatures{true, true, useSse2, useAvx2});
     constexpr int32_t kSize = 48;
     SoftRenderer r;
     r.forms = test::RendererFormsNow();
@@ -634,7 +634,7 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
 // the 32-bit build) and each vector form of the row walk and span filler.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << form.name;
     }
 }
@@ -643,7 +643,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryForm) {
 TEST(Render3dReference, SceneIgnoresTheHostsPrecisionControl) {
     const uint16_t original = platform::ReadFpuControlWord();
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         // 24, 53 and 64 bits, and 64 bits rounding toward zero.
         for (uint16_t word : {uint16_t{0x007F}, uint16_t{0x027F}, uint16_t{0x037F}, uint16_t{0x0F7F}}) {
             platform::WriteFpuControlWord(word);

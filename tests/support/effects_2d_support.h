@@ -22,7 +22,6 @@ using refhost::HostOp;
 using refhost::Rgb;
 using refhost::TestSurface;
 using veilshift::test::AvailableForms;
-using veilshift::test::FormScope;
 using veilshift::test::ProcessorForm;
 
 // floor(a * (255 - alpha) / 255) + floor(b * alpha / 255), straight from the

@@ -98,7 +98,6 @@ const ModelTables& Models() {
 
 using test::Fence;
 using test::FencedRows;
-using test::FormScope;
 using test::GuardedSurface;
 using test::SurfaceCall;
 
@@ -451,7 +450,7 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 #if VEILSHIFT_WIDE_FORMS
         if (c.avx2 && !HasAvx2()) continue;
 #endif
-        FormScope flags(c.mmx, c.sse, c.sse2, c.avx2);
+        const refhost::StartupSwitches flags(refhost::SwitchValues(c.mmx, c.sse), {true, true, c.sse2, c.avx2});
         dst.Fill(7, 7, 7);
         log.clear();
         CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127,
