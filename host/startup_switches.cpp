@@ -38,8 +38,9 @@ std::optional<veilshift::StartupValues> NamedStartupValues(std::string_view name
 namespace {
 // Held by every program of ours while it sets the user's key.
 constexpr char kUserKeyMutex[] = "VeilshiftTestsStartupSwitches";
-// Where the private keys live, one per process (by its id).
-constexpr char kPrivateParent[] = "Software\\Veilshift private start-up keys";
+// Where the private keys live, one per process (by its id): the preview tool
+// takes them, and its README names the place.
+constexpr char kPrivateParent[] = "Software\\Veilshift preview tool";
 
 struct SavedValue {
     bool present = false;
