@@ -4,9 +4,14 @@
 # guide (English and Japanese), the changelog, the preview tool with the
 # reference components it runs on, and SHA256SUMS of every file.
 
-# The changelog's newest heading names the project version.
+# The changelog's newest release heading names the project version; changes
+# not yet released may stand above it, under "## Unreleased".
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog_headings REGEX "^## ")
 list(GET changelog_headings 0 newest)
+if(newest STREQUAL "## Unreleased")
+  list(REMOVE_AT changelog_headings 0)
+  list(GET changelog_headings 0 newest)
+endif()
 if(NOT newest MATCHES "^## ${PROJECT_VERSION} ")
   message(FATAL_ERROR "CHANGELOG.md's newest entry (${newest}) is not version ${PROJECT_VERSION}")
 endif()

@@ -180,6 +180,8 @@ FormSettings CurrentFormSettings() {
 }
 
 void RecordProcessorFeatures(const ProcessorFeatures& features) { recordedFeatures = features; }
+ProcessorFeatures RecordedProcessorFeatures() { return recordedFeatures; }
 void MaskProcessorFeatures(const ProcessorFeatures& allowed) { allowedFeatures = allowed; }
+ProcessorFeatures AllowedProcessorFeatures() { return allowedFeatures; }
 
 }  // namespace veilshift

@@ -82,10 +82,12 @@ constexpr const char* EffectFormName(int32_t effect, int32_t width, const FormSe
 FormSettings CurrentFormSettings();
 // Called once at connection with what CPUID answered.
 void RecordProcessorFeatures(const ProcessorFeatures& features);
+ProcessorFeatures RecordedProcessorFeatures();
 
 // Test hook, in the manner of a CPU-flag mask: features cleared here are
 // treated as absent, so each form can be run in turn on one machine. Not
 // exported; no host can reach it. All set (nothing masked) at load.
 void MaskProcessorFeatures(const ProcessorFeatures& allowed);
+ProcessorFeatures AllowedProcessorFeatures();
 
 }  // namespace veilshift

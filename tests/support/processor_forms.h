@@ -1,7 +1,8 @@
 // The processor forms a test can run: which ones this build and machine have,
-// and a scope that selects one (through the module's feature mask and start-up
-// switches) and puts everything back at its end, so that a test choosing a
-// form leaves the next test what it found.
+// each as the vector features that select it. A test selects one with the
+// start-up switches' scope (host/startup_switches.h), which puts everything
+// back at its end, so that a test choosing a form leaves the next test what
+// it found.
 #pragma once
 
 #include <vector>
@@ -9,6 +10,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/render3d/renderer_forms.h"
 #include "Veilshift/startup_settings.h"
+#include "host/startup_switches.h"
 
 namespace veilshift::test {
 
@@ -16,6 +18,8 @@ namespace veilshift::test {
 struct ProcessorForm {
     const char* name;
     bool sse2, avx2;
+    // The features a scope allows for this form.
+    ProcessorFeatures Allowed() const { return {true, true, sse2, avx2}; }
 };
 
 inline std::vector<ProcessorForm> AvailableForms() {
@@ -28,38 +32,7 @@ inline std::vector<ProcessorForm> AvailableForms() {
     return forms;
 }
 
-class FormScope {
-public:
-    // Only saves: whatever the scope's code sets is undone at its end. The
-    // processor's features are recorded as connection would, nothing masked.
-    FormScope() : mmx_(UseMMX), sse_(UseSSE), settings_(CurrentFormSettings()) {
-        RecordProcessorFeatures(DetectProcessorFeatures());
-        MaskProcessorFeatures({true, true, true, true});
-    }
-    // Allows the vector features of one form; the MMX and SSE switches stay.
-    explicit FormScope(const ProcessorForm& form) : FormScope() { MaskProcessorFeatures({true, true, form.sse2, form.avx2}); }
-    // Sets the switches and allows the given vector features.
-    FormScope(bool mmx, bool sse, bool sse2 = false, bool avx2 = false) : FormScope() {
-        UseMMX = mmx;
-        UseSSE = sse;
-        MaskProcessorFeatures({true, true, sse2, avx2});
-    }
-    ~FormScope() {
-        UseMMX = mmx_;
-        UseSSE = sse_;
-        RecordProcessorFeatures(recorded_);
-        MaskProcessorFeatures({true, true, true, true});
-    }
-    FormScope(const FormScope&) = delete;
-    FormScope& operator=(const FormScope&) = delete;
-
-private:
-    bool mmx_, sse_;
-    FormSettings settings_;
-    ProcessorFeatures recorded_ = settings_.features;
-};
-
-// The renderer's forms by the settings in force (a FormScope's): a renderer
+// The renderer's forms by the settings in force (a scope's): a renderer
 // a test makes runs the forms it is handed, the scalar ones by default.
 inline RendererForms RendererFormsNow() { return ChooseRendererForms(CurrentFormSettings().features); }
 

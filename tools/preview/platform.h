@@ -64,24 +64,4 @@ NewFolder MakeNewFolder(const std::string& folder, std::string& reason);
 // instead, so that tests see it without a browser.
 std::string OpenInBrowser(const std::string& file);
 
-// The module's two start-up switches for the crossfade ("MMX", "SSE"), in
-// force for the lifetime of this object: the module reads them at its first
-// Begin. `form` is auto (both absent), scalar, mmx or sse. Natively they are
-// the module's environment stand-ins; on Windows a private copy of the
-// module's registry key, so the user's own settings are neither read nor
-// touched.
-class StartupSwitches {
-public:
-    explicit StartupSwitches(const std::string& form);
-    ~StartupSwitches();
-    StartupSwitches(const StartupSwitches&) = delete;
-    StartupSwitches& operator=(const StartupSwitches&) = delete;
-    // False when the switches could not be set up: the module would then read
-    // the user's own settings.
-    bool InForce() const;
-
-private:
-    void* state_ = nullptr;
-};
-
 }  // namespace preview::platform

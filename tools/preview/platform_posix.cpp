@@ -86,31 +86,4 @@ NewFolder MakeNewFolder(const std::string& folder, std::string& reason) {
 
 std::string OpenInBrowser(const std::string&) { return "opening a browser is done only on Windows"; }
 
-// The module reads TESSARY_STARTUP_MMX and TESSARY_STARTUP_SSE in place of its
-// two registry values; every Host loads the module afresh, so they apply to
-// the next Begin.
-StartupSwitches::StartupSwitches(const std::string& form) {
-    const char* mmx = nullptr;
-    const char* sse = nullptr;
-    if (form == "scalar") {
-        mmx = "0";
-        sse = "0";
-    } else if (form == "mmx") {
-        mmx = "1";
-        sse = "0";
-    } else if (form == "sse") {
-        mmx = "1";
-        sse = "1";
-    }
-    if (mmx != nullptr) setenv("TESSARY_STARTUP_MMX", mmx, 1); else unsetenv("TESSARY_STARTUP_MMX");
-    if (sse != nullptr) setenv("TESSARY_STARTUP_SSE", sse, 1); else unsetenv("TESSARY_STARTUP_SSE");
-}
-
-bool StartupSwitches::InForce() const { return true; }
-
-StartupSwitches::~StartupSwitches() {
-    unsetenv("TESSARY_STARTUP_MMX");
-    unsetenv("TESSARY_STARTUP_SSE");
-}
-
 }  // namespace preview::platform

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Veilshift/platform/platform.h"
 #include "platform.h"
 
 namespace preview::platform {
@@ -48,16 +47,6 @@ std::string SystemMessage(DWORD code) {
 }
 
 HANDLE ErrorStream() { return GetStdHandle(STD_ERROR_HANDLE); }
-
-// The module's registry key, and where the tool keeps its private copy of it.
-using veilshift::platform::kStartupKeyPath;
-constexpr char kPrivateParent[] = "Software\\Veilshift preview tool";
-
-struct SwitchState {
-    std::string privatePath;  // under HKEY_CURRENT_USER
-    HKEY root = nullptr;
-    bool overridden = false;
-};
 
 // The tool's narrow strings are in the process's ANSI code page (UTF-8 where
 // the manifest's activeCodePage is honoured).
@@ -244,61 +233,6 @@ std::string OpenInBrowser(const std::string& file) {
     if (SUCCEEDED(com)) CoUninitialize();
     if (result > 32) return {};
     return result == SE_ERR_NOASSOC ? "no program is set to open .html files" : SystemMessage(GetLastError());
-}
-
-// The module opens HKEY_CURRENT_USER\Software\Quillmoor\Tessary\Startup. For
-// as long as this object lives, HKEY_CURRENT_USER means this process's private
-// key (RegOverridePredefKey), holding a copy of that key with the switches the
-// form needs; the private key is deleted afterwards.
-StartupSwitches::StartupSwitches(const std::string& form) {
-    auto* state = new SwitchState;
-    state_ = state;
-    state->privatePath = std::string(kPrivateParent) + "\\" + std::to_string(GetCurrentProcessId());
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, state->privatePath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &state->root, nullptr) != ERROR_SUCCESS) {
-        state->root = nullptr;
-        return;
-    }
-    HKEY startup = nullptr;
-    if (RegCreateKeyExA(state->root, kStartupKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &startup, nullptr) == ERROR_SUCCESS) {
-        auto set = [startup](const char* name, DWORD value) {
-            RegSetValueExA(startup, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-        };
-        if (form == "scalar") {
-            set("MMX", 0);
-            set("SSE", 0);
-        } else if (form == "mmx") {
-            set("MMX", 1);
-            set("SSE", 0);
-        } else if (form == "sse") {
-            set("MMX", 1);
-            set("SSE", 1);
-        }
-        RegCloseKey(startup);
-    }
-    state->overridden = RegOverridePredefKey(HKEY_CURRENT_USER, state->root) == ERROR_SUCCESS;
-}
-
-bool StartupSwitches::InForce() const { return static_cast<const SwitchState*>(state_)->overridden; }
-
-StartupSwitches::~StartupSwitches() {
-    auto* state = static_cast<SwitchState*>(state_);
-    if (state->overridden) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (state->root != nullptr) {
-        RegCloseKey(state->root);
-        RegDeleteTreeA(HKEY_CURRENT_USER, state->privatePath.c_str());
-        // The parent goes too once no other run of the tool holds a key there.
-        HKEY parent = nullptr;
-        DWORD subkeys = 1, values = 1;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrivateParent, 0, KEY_READ, &parent) == ERROR_SUCCESS) {
-            RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                             nullptr, nullptr);
-            RegCloseKey(parent);
-            if (subkeys == 0 && values == 0) RegDeleteKeyA(HKEY_CURRENT_USER, kPrivateParent);
-        }
-    }
-    delete state;
 }
 
 }  // namespace preview::platform
