@@ -27,7 +27,7 @@ std::vector<FrameCase> StandardCases() {
                             {"builtin", 160, 120, {0, 0, 160, 120}}};
     // The crossfade's arithmetic follows "MMX"; "SSE" chooses code only.
     const std::pair<const char*, const char*> startups[] = {
-        {kAbsent, kAbsent}, {"1", kAbsent}, {"0", kAbsent}, {"1", "0"}, {"yes", "1"}};
+        {kAbsent, kAbsent}, {"1", kAbsent}, {"0", kAbsent}, {"1", "0"}, {"2", "1"}};
     std::vector<FrameCase> cases;
     for (const Shape& shape : shapes)
         for (int32_t effect : {1, 6, 31, 34, 40, 41}) {
@@ -53,6 +53,21 @@ Picture CasePicture(const FrameCase& c, int which) {
     if (c.pictures == "noise") return NoisePicture(static_cast<uint32_t>(which + 1), c.width, c.height);
     return BuiltInPicture(which, c.width, c.height);
 }
+
+namespace {
+// "-" or a 32-bit decimal number.
+bool ValidValue(const std::string& text) {
+    if (text == kAbsent) return true;
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    return std::stoull(text) <= UINT32_MAX;
+}
+veilshift::StartupValue ValueOf(const std::string& text) {
+    if (text == kAbsent) return {};
+    return {true, static_cast<uint32_t>(std::stoul(text))};
+}
+}  // namespace
+
+veilshift::StartupValues CaseStartupValues(const FrameCase& c) { return {ValueOf(c.mmx), ValueOf(c.sse)}; }
 
 std::string CaseKey(const FrameCase& c) {
     std::ostringstream out;
@@ -103,7 +118,7 @@ bool ParseLine(const std::string& line, FrameCase& c) {
     if (!(in >> word) || word != ":") return false;
     while (in >> word) c.sums.push_back(static_cast<uint32_t>(std::stoul(word, nullptr, 16)));
     return c.frames >= 2 && static_cast<int32_t>(c.sums.size()) == c.frames && c.width >= 1 && c.height >= 1 &&
-           (c.pictures == "builtin" || c.pictures == "noise");
+           (c.pictures == "builtin" || c.pictures == "noise") && ValidValue(c.mmx) && ValidValue(c.sse);
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // frames - 1 over a total of frames - 1), in hexadecimal. `pictures` is
 // "builtin" (the preview tool's pair at the screen's size) or "noise" (the
 // reference host's generator, seeds 1 and 2); mmx and sse are the start-up
-// values given to the module ("-": absent). Lines starting with # are comments.
+// values given to the module ("-": absent, else a 32-bit decimal number).
+// Lines starting with # are comments.
 // The JavaScript test reads the same lines (web/test/frame-checksums.test.mjs).
 #pragma once
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "Veilshift/startup_settings.h"
 #include "transition_runner.h"
 
 namespace web {
@@ -37,6 +39,7 @@ extern const char kCaseFileHeader[];
 // crossfades with each kind of start-up value.
 std::vector<FrameCase> StandardCases();
 Picture CasePicture(const FrameCase& c, int which);
+veilshift::StartupValues CaseStartupValues(const FrameCase& c);
 
 std::string CaseKey(const FrameCase& c);     // the line up to the colon
 std::string FormatCase(const FrameCase& c);  // the whole line

@@ -17,59 +17,17 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
-#include "Veilshift/platform/platform.h"
 #include "frame_cases.h"
+#include "host/startup_switches.h"
 #include "transition_runner.h"
 
 namespace {
 
-// The start-up values reach the module where it reads them, at the connection
-// that the first Begin of a fresh module makes: natively the environment, on
-// Windows the registry (a decimal number as a DWORD, other text as a string).
-#if defined(_WIN32)
-void SetStartupValue(const char* name, const std::string& value) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, veilshift::platform::kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-        throw std::runtime_error("cannot open the start-up key");
-    char* end = nullptr;
-    const unsigned long number = std::strtoul(value.c_str(), &end, 10);
-    if (value == web::kAbsent) {
-        RegDeleteValueA(key, name);
-    } else if (!value.empty() && *end == '\0') {
-        const DWORD data = static_cast<DWORD>(number);
-        RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data);
-    } else {
-        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>(value.size() + 1));
-    }
-    RegCloseKey(key);
-}
-#else
-void SetStartupValue(const char* name, const std::string& value) {
-    const std::string variable = std::string("TESSARY_STARTUP_") + name;
-    if (value == web::kAbsent)
-        unsetenv(variable.c_str());
-    else
-        setenv(variable.c_str(), value.c_str(), 1);
-}
-#endif
-
-// Leaves the start-up values absent, however the run ends.
-struct StartupValuesRemoved {
-    ~StartupValuesRemoved() {
-        SetStartupValue("MMX", web::kAbsent);
-        SetStartupValue("SSE", web::kAbsent);
-    }
-};
-
 std::vector<uint32_t> DrawCase(const web::FrameCase& c, std::string& error) {
-    SetStartupValue("MMX", c.mmx);
-    SetStartupValue("SSE", c.sse);
+    // Where the module reads them when it connects: the environment, or on
+    // Windows a registry key of this process's own.
+    const refhost::StartupSwitches switches(web::CaseStartupValues(c), refhost::SwitchStore::PrivateKey);
+    if (!switches.InForce()) throw std::runtime_error("cannot set the start-up values");
     web::TransitionRunner runner;  // a fresh module: it connects, and reads the values, at this Begin
     runner.SetPicture(0, web::CasePicture(c, 0));
     runner.SetPicture(1, web::CasePicture(c, 1));
@@ -147,7 +105,6 @@ int Check(const std::string& path) {
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 3 ? argv[1] : "";
-    const StartupValuesRemoved removed;
     try {
         if (mode == "--write") return Write(argv[2]);
         if (mode == "--check") return Check(argv[2]);
