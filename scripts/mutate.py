@@ -23,8 +23,8 @@ cannot change an output, are reported apart, so a run shows what is new.
 
   python3 scripts/mutate.py --seed 23 --count 200           # a run
   python3 scripts/mutate.py --list                          # the sites by folder
-  python3 scripts/mutate.py --check 'host_connection.cpp:22:FreeBytes(data_);:'
-                                                            # one hand-made fault
+  python3 scripts/mutate.py --check 'host_connection.cpp:22:FreeBytes(data_); =>'
+                                                            # a hand-made fault, every test it fails
   python3 scripts/mutate.py --win32 ...                     # also the DLL's suite under Wine
 
 With --win32 a mutant that the native suite does not kill, or that changes
@@ -456,7 +456,11 @@ class Build:
         self.wine_prefix = folder / "wine-prefix"
 
     def configure(self):
-        if (self.folder / "build.ninja").exists() and (self.folder / "compile_commands.json").exists():
+        if (self.folder / "build.ninja").exists():
+            # An existing build folder (a preset's, say) keeps its settings; it
+            # only has to list its compile commands.
+            if not (self.folder / "compile_commands.json").exists():
+                run_checked(["cmake", "-B", str(self.folder), "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"], self.log)
             return
         command = ["cmake", "-S", str(ROOT), "-B", str(self.folder), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                    "-DVEILSHIFT_BENCH=OFF", "-DCMAKE_EXPORT_COMPILE_COMMANDS=ON"]
@@ -498,9 +502,10 @@ class Build:
     def test_program(self):
         return self.folder / "bin" / (TEST_TARGET + (".exe" if self.win32 else ""))
 
-    def run_suite(self, timeout):
-        """The whole suite once, stopping at the first failure: (verdict, seconds, first failing test)."""
-        command = [str(self.test_program()), "--gtest_brief=1", "--gtest_fail_fast"]
+    def run_suite(self, timeout, fail_fast=True):
+        """The whole suite once, by default stopping at the first failure: (verdict, seconds, failing tests)."""
+        # Not brief: a crash is put down to the last test that started.
+        command = [str(self.test_program())] + (["--gtest_fail_fast"] if fail_fast else [])
         env = dict(os.environ)
         if self.win32:
             command = [str(ROOT / "cmake" / "wine-run.sh")] + command
@@ -518,11 +523,11 @@ class Build:
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             return "timeout", time.monotonic() - began, ""
         seconds = time.monotonic() - began
-        failed = re.findall(r"^\[  FAILED  \] (\S+)", out, re.M)
+        failed = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)", out, re.M)))
         if proc.returncode == 0:
             return "passed", seconds, ""
         if failed:
-            return "failed", seconds, failed[0]
+            return "failed", seconds, " ".join(failed)
         crash = re.findall(r"^\[ RUN      \] (\S+)", out, re.M)
         return "crashed", seconds, crash[-1] if crash else ""
 
@@ -658,7 +663,7 @@ class Runner:
     def timeout(self, build):
         return max(self.args.timeout, 10 * self.baseline[build])
 
-    def run_one(self, mutant, where):
+    def run_one(self, mutant, where, fail_fast=True):
         """Builds and runs one mutant in each build that compiles its line, native first."""
         path = ROOT / mutant.path
         original = path.read_bytes()
@@ -687,7 +692,7 @@ class Runner:
                         step["verdict"] = "unchanged"
                         result["builds"].append(step)
                         continue
-                    suite, seconds, failed = b.run_suite(self.timeout(b))
+                    suite, seconds, failed = b.run_suite(self.timeout(b), fail_fast)
                     step.update(verdict=suite, test_seconds=round(seconds, 1), failed=failed)
                     result["builds"].append(step)
                     if suite != "passed":
@@ -785,11 +790,13 @@ def git_describe():
 
 
 def parse_check(spec):
-    """FILE:LINE:OLD:NEW, FILE relative to Component/Veilshift: OLD's first occurrence on the line becomes NEW."""
-    parts = spec.split(":", 3)
-    if len(parts) != 4:
-        sys.exit("--check wants FILE:LINE:OLD:NEW")
-    name, line, old, new = parts
+    """FILE:LINE:OLD => NEW, FILE under Component/Veilshift: OLD's first occurrence on the line becomes NEW."""
+    parts = spec.split(":", 2)
+    if len(parts) != 3 or " =>" not in parts[2]:
+        sys.exit("--check wants FILE:LINE:OLD => NEW")
+    name, line = parts[0], parts[1]
+    old, _, new = parts[2].partition(" =>")
+    new = new[1:] if new.startswith(" ") else new
     path = MODULE / name
     text = path.read_text()
     lines = text.split("\n")
@@ -819,8 +826,9 @@ def main():
     parser.add_argument("--build-timeout", type=float, default=900)
     parser.add_argument("--list", action="store_true", help="count the sites by folder and kind, build nothing "
                         "but the first time")
-    parser.add_argument("--check", action="append", default=[], metavar="FILE:LINE:OLD:NEW",
-                        help="run these hand-made mutants instead of random ones (NEW empty deletes OLD)")
+    parser.add_argument("--check", action="append", default=[], metavar="'FILE:LINE:OLD => NEW'",
+                        help="run these hand-made mutants instead of random ones and name every test that "
+                        "fails (NEW empty deletes OLD)")
     parser.add_argument("--resume", action="store_true", help="go on from the run's log in the build folder")
     args = parser.parse_args()
 
@@ -846,9 +854,9 @@ def main():
         where_all = runner.builds()
         for spec in args.check:
             m = parse_check(spec)
-            r = runner.run_one(m, where_all)
+            r = runner.run_one(m, where_all, fail_fast=False)
             steps = "; ".join(f"{s['build']}: {s['verdict']} {s.get('failed', '')}".strip() for s in r["builds"])
-            print(f"{m.path}:{m.line}: {m.describe()}: {r['verdict']} ({steps})")
+            print(f"{m.path}:{m.line}: {m.describe()}: {r['verdict']} ({steps}; {r['seconds']:.1f} s)")
         runner.finish()
         return
 
