@@ -57,9 +57,7 @@ public:
 // the crossfade's "exact-<set>" or "grouped-<set>" for rows of `width` pixels,
 // and the instruction set of every other kernel.
 inline std::string CrossfadeFormName(int32_t width) {
-    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, veilshift::CurrentFormSettings());
-    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
-        .append(veilshift::InstructionSetName(choice.set));
+    return veilshift::EffectFormName(1, width, veilshift::CurrentFormSettings());
 }
 inline std::string VectorFormName() {
     return veilshift::InstructionSetName(veilshift::DecideVectorSet(veilshift::CurrentFormSettings().features));

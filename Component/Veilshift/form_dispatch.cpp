@@ -5,6 +5,11 @@
 // at connection). Every form of a kernel gives exactly the bytes of the
 // arithmetic it stands for; the forms differ only in speed.
 //
+// The forms are chosen once per transition, when Begin prepares its effect
+// (ChooseTransitionForms, below): the record goes with the transition, and
+// the frames hand its forms down to the kernels. Nothing on a frame's path
+// reads the switches or the features.
+//
 // The crossfade (effects 1, 40 and 41) has two arithmetics:
 //   - the exact one, BlendByte for every byte: chosen when neither switch is
 //     on, and for rows of fewer than 4 pixels (no whole group). It runs in
@@ -12,7 +17,7 @@
 //   - the grouped one (4-pixel groups with alpha >> 1, the rest BlendByte):
 //     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
 //     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
-//     MMX form.
+//     MMX form; on a processor other than x86, in portable code.
 // The mosaic's row mix, patterns and copies, the ripple's two passes and the
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
 // SSE2, else scalar code, whatever the switches say. The ripple's direct walk
@@ -30,18 +35,14 @@
 //
 // SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
 // that saves the XMM and YMM registers (processor_features.h). A build for a
-// processor other than x86 has the scalar forms only. The rules themselves
-// are in form_rules.h, where the tools read them too.
+// processor other than x86 has the scalar forms only; this is the one file
+// that asks whether the build has the others (VEILSHIFT_WIDE_FORMS). The rules
+// themselves are in form_rules.h and startup_settings.h, where the tools read
+// them too.
 #include "form_rules.h"
 
-#include "render3d/matrix_forms.h"
-#include "render3d/span_fill.h"
-#include "render3d/span_rows.h"
 #include "startup_settings.h"
-#include "transitions/crossfade.h"
-#include "transitions/mix_rows.h"
-#include "transitions/mosaic_forms.h"
-#include "transitions/ripple_forms.h"
+#include "transition_forms.h"
 
 namespace veilshift {
 
@@ -49,6 +50,9 @@ namespace {
 ProcessorFeatures recordedFeatures;  // at connection
 ProcessorFeatures allowedFeatures{true, true, true, true};
 }  // namespace
+
+size_t CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
+size_t MosaicStreamingBytes = kMosaicStreamingBytes;
 
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     const CrossfadeChoice choice = DecideCrossfade(width, settings);
@@ -60,16 +64,19 @@ CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
         case InstructionSet::Sse: return CrossfadeGrouped_Sse;
         case InstructionSet::Mmx: return CrossfadeGrouped_Mmx;
 #endif
-        default: return CrossfadeExact_Scalar;
+        default: return exact ? CrossfadeExact_Scalar : CrossfadeGrouped_Scalar;
     }
 }
 
-MosaicForms ChooseMosaicForms(const ProcessorFeatures& features) {
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, size_t frameBytes) {
+    // A frame this large pushes everything out of the cache anyway, and plain
+    // stores would first read every destination line.
+    const bool large = frameBytes >= MosaicStreamingBytes;
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, true};
+        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, large};
         case InstructionSet::Sse2:
-            return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, true};
+            return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, large};
 #endif
         default: return {MixRow_Scalar, MosaicPattern_Scalar, CopyRow_Scalar, FinishStreaming_Scalar, false};
     }
@@ -94,17 +101,30 @@ RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
     }
 }
 
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {
-    if (texelsMeetPixels) return FillSpans_Scalar;
+RippleForms ChooseRippleForms(const ProcessorFeatures& features) {
+    return {ChooseRipplePasses(features), ChooseRipple(features, false), ChooseRipple(features, true)};
+}
+
+SpanFillForms ChooseSpanFillForms(const ProcessorFeatures& features) {
+    SpanFillForms forms;
 #if VEILSHIFT_WIDE_FORMS
     const InstructionSet set = DecideVectorSet(features);
-    if (set == InstructionSet::Avx2 && SpanSlotFitsAvx2(texture)) return FillSpans_Avx2;
-    if (set != InstructionSet::Scalar && SpanSlotFitsSse2(texture)) return FillSpans_Sse2;
-#else
-    static_cast<void>(texture);
-    static_cast<void>(features);
+    if (set == InstructionSet::Avx2) forms.avx2 = FillSpans_Avx2;
+    if (set != InstructionSet::Scalar) forms.sse2 = FillSpans_Sse2;
 #endif
+    static_cast<void>(features);
+    return forms;
+}
+
+SpanFillFn SelectSpanFill(const SpanFillForms& forms, const SpanTexture& texture, bool texelsMeetPixels) {
+    if (texelsMeetPixels) return FillSpans_Scalar;
+    if (forms.avx2 != nullptr && SpanSlotFitsAvx2(texture)) return forms.avx2;
+    if (forms.sse2 != nullptr && SpanSlotFitsSse2(texture)) return forms.sse2;
     return FillSpans_Scalar;
+}
+
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {
+    return SelectSpanFill(ChooseSpanFillForms(features), texture, texelsMeetPixels);
 }
 
 MatrixForms ChooseMatrixForms(const ProcessorFeatures& features) {
@@ -121,6 +141,31 @@ SpanRowForms ChooseSpanRows(const ProcessorFeatures& features) {
 #endif
     static_cast<void>(features);
     return {WalkSpanRows_Scalar, StepSpanRows_Scalar};
+}
+
+RendererForms ChooseRendererForms(const ProcessorFeatures& features) {
+    RendererForms forms;
+    forms.matrix = ChooseMatrixForms(features);
+    forms.rows = ChooseSpanRows(features);
+    forms.fill = ChooseSpanFillForms(features);
+    return forms;
+}
+
+TransitionForms ChooseTransitionForms(const FormSettings& settings, int32_t effect, int32_t width, int32_t height) {
+    static_cast<void>(effect);
+    const size_t frameBytes = static_cast<size_t>(width) * 3u * static_cast<size_t>(height);
+    TransitionForms forms;
+    // A frame this large evicts the cache whole anyway, and stores around it
+    // save reading each destination line before it is overwritten.
+    forms.crossfade = {ChooseCrossfade(width, settings), frameBytes >= CrossfadeStreamingBytes};
+    forms.mosaic = ChooseMosaicForms(settings.features, frameBytes);
+    forms.ripple = ChooseRippleForms(settings.features);
+    forms.renderer = ChooseRendererForms(settings.features);
+    return forms;
+}
+
+TransitionForms ChooseTransitionForms(int32_t effect, int32_t width, int32_t height) {
+    return ChooseTransitionForms(CurrentFormSettings(), effect, width, height);
 }
 
 FormSettings CurrentFormSettings() {

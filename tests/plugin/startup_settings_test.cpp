@@ -9,9 +9,9 @@
 // set only around the Begin that reads them, under a named mutex.
 #include <cstdlib>
 #include <optional>
-#include <string>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/platform/platform.h"
 #include "host/in_process_module.h"
 #include "processor_forms.h"
 #include "session_fixture.h"
@@ -24,11 +24,11 @@ namespace sessiontest {
 namespace {
 
 #if defined(_WIN32)
-constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
+using veilshift::platform::kStartupKeyPath;
 
 void SetValue(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -38,13 +38,13 @@ void SetNumber(const char* name, uint32_t value) { SetValue(name, REG_DWORD, &va
 void SetNotANumber(const char* name) { SetValue(name, REG_SZ, "1", 2); }
 void Remove(const char* name) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
     RegDeleteValueA(key, name);
     RegCloseKey(key);
 }
 bool KeyExists() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
@@ -175,12 +175,12 @@ TEST_F(StartupSettings, OnlyExactlyOneSwitchesTheSseFormOn) {
         const char* form;
     };
     const Case cases[] = {
-        {"SSE 1", {.sse = 1}, "grouped sse"},
-        {"MMX 1, SSE 1", {.mmx = 1, .sse = 1}, "grouped sse"},
-        {"SSE 2", {.sse = 2}, "grouped mmx"},
-        {"MMX 1, SSE 2", {.mmx = 1, .sse = 2}, "grouped mmx"},
-        {"SSE 0x101", {.sse = 0x101}, "grouped mmx"},
-        {"MMX 2, SSE 1", {.mmx = 2, .sse = 1}, "exact scalar"},
+        {"SSE 1", {.sse = 1}, "grouped-sse"},
+        {"MMX 1, SSE 1", {.mmx = 1, .sse = 1}, "grouped-sse"},
+        {"SSE 2", {.sse = 2}, "grouped-mmx"},
+        {"MMX 1, SSE 2", {.mmx = 1, .sse = 2}, "grouped-mmx"},
+        {"SSE 0x101", {.sse = 0x101}, "grouped-mmx"},
+        {"MMX 2, SSE 1", {.mmx = 2, .sse = 1}, "exact-scalar"},
     };
     for (const Case& c : cases) {
         StartHost({.giveScreenUpdater = false, .giveSurfaceTable = false, .loadModule = false});
@@ -196,11 +196,7 @@ TEST_F(StartupSettings, OnlyExactlyOneSwitchesTheSseFormOn) {
             ScopedSwitches scoped(c.switches);
             EXPECT_TRUE(module.Plugin().Begin(kDst, 0, 0, kSrcA, 0, 0, kSrcB, 0, 0, 8, 2, 1)) << c.what;
         }
-        const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(8, veilshift::CurrentFormSettings());
-        const std::string form =
-            std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact " : "grouped ") +
-            veilshift::InstructionSetName(choice.set);
-        EXPECT_EQ(form, c.form) << c.what;
+        EXPECT_STREQ(veilshift::EffectFormName(1, 8, veilshift::CurrentFormSettings()), c.form) << c.what;
         module.Plugin().End();
     }
 }
@@ -229,7 +225,7 @@ TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {
 TEST_F(StartupSettings, MissingKeyIsCreatedOnlyWhenPixmillIsReady) {
     StartStage();
     SwitchesLock lock;
-    RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKeyPath);
     ASSERT_FALSE(KeyExists());
     Control(Component::Pixmill).isReady = false;
     EXPECT_FALSE(BeginStage());

@@ -52,21 +52,20 @@ inline constexpr size_t kMosaicPatternSlack = 32;
 void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                           int32_t from, int32_t to, const MixWeights& weights);
 
-#if VEILSHIFT_WIDE_FORMS
 void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                         int32_t from, int32_t to, const MixWeights& weights);
-#endif
 
 struct MosaicForms {
     MixRowFn mixRow;
     MosaicPatternFn pattern;
     CopyRowFn copyRow;
     void (*finishStreaming)();  // after the last streamed row of a frame
-    bool canStream;             // whether `stream` changes anything
+    bool stream;                // whether a frame's stores go around the cache
 };
 
-// The forms for the processor's features (form_dispatch.cpp).
-MosaicForms ChooseMosaicForms(const ProcessorFeatures& features);
+// The forms for the processor's features and frames of `frameBytes` bytes
+// (width * 3 * height), streamed or not (form_dispatch.cpp).
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, size_t frameBytes = 0);
 
 // From this many destination bytes on (width * 3 * height), the vector forms
 // store a frame around the cache: it pushes everything out anyway, and plain

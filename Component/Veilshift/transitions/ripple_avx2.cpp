@@ -28,7 +28,7 @@ namespace {
 // Eight source pixels, one per 32-bit lane (the fourth byte is the next
 // pixel's first, unused).
 inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
-    auto word = [&](int k) { return static_cast<int>(LoadPixelWord(SourcePixel(start, rowTerm, columnTerms[k]))); };
+    auto word = [&](int k) { return static_cast<int>(LoadWord(SourcePixel(start, rowTerm, columnTerms[k]))); };
     __m128i low = _mm_cvtsi32_si128(word(0));
     low = _mm_insert_epi32(low, word(1), 1);
     low = _mm_insert_epi32(low, word(2), 2);
