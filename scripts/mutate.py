@@ -523,7 +523,7 @@ class Build:
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             return "timeout", time.monotonic() - began, ""
         seconds = time.monotonic() - began
-        failed = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)", out, re.M)))
+        failed = sorted(set(re.findall(r"^\[  FAILED  \] ([A-Za-z_][\w/]*\.[\w/]+)", out, re.M)))
         if proc.returncode == 0:
             return "passed", seconds, ""
         if failed:
@@ -783,6 +783,9 @@ def equivalent_reason_from(result, entries):
 
 
 def git_describe():
+    marker = ROOT / ".source-commit"  # a copy of the sources made for a long run (git archive)
+    if marker.exists():
+        return f"commit {marker.read_text().strip()}"
     r = subprocess.run(["git", "-C", str(ROOT), "rev-parse", "--short", "HEAD"], stdout=subprocess.PIPE, text=True)
     dirty = subprocess.run(["git", "-C", str(ROOT), "status", "--porcelain", "--", "Component"],
                            stdout=subprocess.PIPE, text=True).stdout.strip()
@@ -849,11 +852,11 @@ def main():
         print(f"{'all':16} {'':11} {sum(counts.values())}")
         return
 
+    checks = [parse_check(spec) for spec in args.check]
     runner.prepare()
-    if args.check:
+    if checks:
         where_all = runner.builds()
-        for spec in args.check:
-            m = parse_check(spec)
+        for m in checks:
             r = runner.run_one(m, where_all, fail_fast=False)
             steps = "; ".join(f"{s['build']}: {s['verdict']} {s.get('failed', '')}".strip() for s in r["builds"])
             print(f"{m.path}:{m.line}: {m.describe()}: {r['verdict']} ({steps}; {r['seconds']:.1f} s)")
