@@ -477,7 +477,8 @@ class Build:
         return r.returncode == 0, r.stdout
 
     def object_files(self):
-        return sorted(p for p in self.folder.rglob("*.o") if "mutation-pristine" not in p.parts)
+        found = list(self.folder.rglob("*.o")) + list(self.folder.rglob("*.obj"))  # mingw's objects are .obj
+        return sorted(p for p in found if "mutation-pristine" not in p.parts)
 
     def snapshot(self):
         """Keeps a copy of every object, to put back after each mutant."""
@@ -622,7 +623,7 @@ class Runner:
     def __init__(self, args):
         self.args = args
         self.logfile = None
-        self.native = Build(ROOT / args.build_dir, False, args.jobs, self.say)
+        self.native = None if args.no_native else Build(ROOT / args.build_dir, False, args.jobs, self.say)
         self.windows = Build(ROOT / args.win32_build_dir, True, args.jobs, self.say) if args.win32 else None
         self.baseline = {}
 
@@ -671,6 +672,7 @@ class Runner:
         text = original.decode()
         mutated = text[: mutant.start] + mutant.new + text[mutant.end:]
         result = {"key": mutant.key, "file": mutant.path, "line": mutant.line, "kind": mutant.kind,
+                  "start": mutant.start, "end": mutant.end, "old": mutant.old, "new": mutant.new,
                   "change": mutant.describe(), "text": source_line(text, mutant.line), "builds": []}
         began = time.monotonic()
         verdict = "unchanged"
@@ -792,6 +794,25 @@ def git_describe():
     return f"commit {r.stdout.strip()}" + (" with local changes" if dirty else "")
 
 
+def again_sites(log, builds):
+    """The mutants of an earlier run that survived or changed no object, found again by their keys."""
+    wanted = []
+    for raw in log.read_text().splitlines():
+        r = json.loads(raw)
+        if r["verdict"] in ("survived", "unchanged"):
+            wanted.append(r["key"])
+    by_file = {}
+    sites = []
+    for key in wanted:
+        path = key.split(":", 1)[0]
+        if path not in by_file:
+            full = ROOT / path
+            by_file[path] = {m.key: m for m in find_mutants(full, full.read_text())}
+        if key in by_file[path]:
+            sites.append((by_file[path][key], builds))
+    return sites
+
+
 def parse_check(spec):
     """FILE:LINE:OLD => NEW, FILE under Component/Veilshift: OLD's first occurrence on the line becomes NEW."""
     parts = spec.split(":", 2)
@@ -833,6 +854,11 @@ def main():
                         help="run these hand-made mutants instead of random ones and name every test that "
                         "fails (NEW empty deletes OLD)")
     parser.add_argument("--resume", action="store_true", help="go on from the run's log in the build folder")
+    parser.add_argument("--no-native", action="store_true", help="with --win32: the Windows build only")
+    parser.add_argument("--again", metavar="LOG",
+                        help="instead of drawing, run again the mutants of an earlier run's log (its .jsonl) "
+                        "that survived or changed no object, in the builds asked for: with --win32 --no-native, "
+                        "what the Windows suite makes of the native run's survivors")
     args = parser.parse_args()
 
     runner = Runner(args)
@@ -863,17 +889,23 @@ def main():
         runner.finish()
         return
 
-    sites = runner.sites()
+    if args.again:
+        sites = again_sites(Path(args.again), runner.builds())
+        args.count = len(sites)
+    else:
+        sites = runner.sites()
     if args.only:
         prefixes = [str(Path("Component/Veilshift") / p) for p in args.only]
         sites = [(m, w) for m, w in sites if any(m.path.startswith(p) for p in prefixes)]
     rng = random.Random(args.seed)
     order = list(range(len(sites)))
-    rng.shuffle(order)
+    if not args.again:
+        rng.shuffle(order)
     runner.say(f"{len(sites)} sites; seed {args.seed}; drawing until {args.count} mutants have run")
 
-    folder = ROOT / args.build_dir
-    log_path = folder / f"mutation-{args.seed}.jsonl"
+    folder = ROOT / (args.build_dir if runner.native is not None else args.win32_build_dir)
+    stem = f"mutation-{args.seed}" + ("-again" if args.again else "")
+    log_path = folder / f"{stem}.jsonl"
     done = {}
     if args.resume and log_path.exists():
         for raw in log_path.read_text().splitlines():
@@ -898,8 +930,8 @@ def main():
                        f"{m.describe()} {last.get('failed', '')}")
     runner.finish()
     text = report(results, args, equivalents, list(runner.baseline.values()))
-    (folder / f"mutation-{args.seed}.md").write_text(text)
-    (folder / f"mutation-{args.seed}.json").write_text(json.dumps(results, indent=1))
+    (folder / f"{stem}.md").write_text(text)
+    (folder / f"{stem}.json").write_text(json.dumps(results, indent=1))
     print(text)
 
 
