@@ -453,6 +453,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
         {{6, 3, 1, 9, 2, 2, 517, 29}, 9, 17},      // rows move far, strips cut at 517
         {{4, 7, 3, 2, 5, 1, 2417, 12}, 1, 1000},   // alpha 0, shifted columns of one pixel
         {{1, 2, 3, 4, 5, 6, 130, 300}, 25, 49},    // taller than wide
+        {{2, 1, 3, 3, 4, 2, 1100, 34}, 30, 60},    // rows move 68 pixels: the mixed row runs that far ahead
     };
     uint32_t seed = 60;
     for (const Case& c : cases) {
@@ -476,10 +477,10 @@ TEST_P(RippleForms, UniformStripsRightOfColumnZeroMatchTheModel) {
         int32_t progress, total;
     };
     const Case cases[] = {
-        {{2, 3, 1, 4, 3, 2, 1027, 40}, 1, 60},  // columns 1024 to 1026 move by -1 row, the others 0 or 1
-        {{2, 3, 1, 4, 3, 2, 1027, 40}, 3, 60},  // by 5 rows, the frame's columns within 10 rows
-        {{2, 3, 1, 4, 3, 2, 1027, 40}, 5, 60},  // by -8 rows, the frame's columns within 18 rows
-        {{1, 1, 2, 0, 0, 2, 513, 70}, 1, 3},    // column 512 alone, by 12 rows
+        {{2, 3, 1, 4, 3, 2, 1027, 24}, 1, 60},  // columns 1024 to 1026 move by -1 row, the others 0 or 1
+        {{2, 3, 1, 4, 3, 2, 1027, 24}, 3, 60},  // by 5 rows, the frame's columns within 10 rows
+        {{2, 3, 1, 4, 3, 2, 1027, 24}, 5, 60},  // by -8 rows, the frame's columns within 18 rows
+        {{1, 1, 2, 0, 0, 2, 513, 40}, 1, 3},    // column 512 alone, by 12 rows
     };
     uint32_t seed = 90;
     for (const Case& c : cases) {
