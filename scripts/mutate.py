@@ -841,6 +841,8 @@ def main():
     parser.add_argument("--count", type=int, default=200, help="mutants that compile and change the code")
     parser.add_argument("--only", action="append", default=[],
                         help="paths under Component/Veilshift to draw from (prefixes; repeatable)")
+    parser.add_argument("--skip", action="append", default=[],
+                        help="paths under Component/Veilshift to leave out (prefixes; repeatable)")
     parser.add_argument("--build-dir", default="build/mutation")
     parser.add_argument("--win32", action="store_true", help="also the Windows build, its suite under Wine")
     parser.add_argument("--win32-build-dir", default="build/mutation-win32")
@@ -897,6 +899,9 @@ def main():
     if args.only:
         prefixes = [str(Path("Component/Veilshift") / p) for p in args.only]
         sites = [(m, w) for m, w in sites if any(m.path.startswith(p) for p in prefixes)]
+    if args.skip:
+        left_out = [str(Path("Component/Veilshift") / p) for p in args.skip]
+        sites = [(m, w) for m, w in sites if not any(m.path.startswith(p) for p in left_out)]
     rng = random.Random(args.seed)
     order = list(range(len(sites)))
     if not args.again:
