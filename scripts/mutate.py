@@ -902,6 +902,8 @@ def main():
     if args.skip:
         left_out = [str(Path("Component/Veilshift") / p) for p in args.skip]
         sites = [(m, w) for m, w in sites if not any(m.path.startswith(p) for p in left_out)]
+    if args.again:
+        args.count = len(sites)
     rng = random.Random(args.seed)
     order = list(range(len(sites)))
     if not args.again:
