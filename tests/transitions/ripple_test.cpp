@@ -453,7 +453,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
         {{6, 3, 1, 9, 2, 2, 517, 29}, 9, 17},      // rows move far, strips cut at 517
         {{4, 7, 3, 2, 5, 1, 2417, 12}, 1, 1000},   // alpha 0, shifted columns of one pixel
         {{1, 2, 3, 4, 5, 6, 130, 300}, 25, 49},    // taller than wide
-        {{2, 1, 3, 3, 4, 2, 1100, 34}, 30, 60},    // rows move 68 pixels: the mixed row runs that far ahead
+        {{2, 1, 3, 3, 4, 2, 1200, 40}, 30, 60},    // rows move 74 pixels: the mixed row runs that far ahead
     };
     uint32_t seed = 60;
     for (const Case& c : cases) {
