@@ -756,7 +756,7 @@ def report(results, args, equivalents, baseline_seconds):
     out.append("")
     out.append(f"Also drawn and set aside: {skipped['no-build']} that did not compile, {skipped['unchanged']} "
                "whose objects came out unchanged.")
-    if args.win32:
+    if args.win32 and not args.no_native:
         out.append(f"Killed only by the Windows suite: {by_win32}.")
     if per_mutant:
         out.append(f"Time per mutant (build and suite): mean {sum(per_mutant) / len(per_mutant):.1f} s, "
