@@ -1,6 +1,7 @@
 // The tool's operating-system services on Linux (see platform.h).
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,32 @@ int TerminalColumns() {
     winsize size{};
     return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
+
+// A terminal program here is never handed a console of its own: nothing to keep open.
+bool OwnsConsole() { return false; }
+void WaitForKey(const char*) {}
+
+std::vector<std::string> GalleryParents() {
+    std::vector<std::string> parents;
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        const std::string program(path, static_cast<size_t>(length));
+        parents.push_back(program.substr(0, program.find_last_of('/')));
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        parents.push_back(std::string(home) + "/Pictures");
+    return parents;
+}
+
+NewFolder MakeNewFolder(const std::string& folder, std::string& reason) {
+    if (mkdir(folder.c_str(), 0777) == 0) return NewFolder::Made;
+    if (errno == EEXIST) return NewFolder::Exists;
+    reason = std::strerror(errno);
+    return NewFolder::Failed;
+}
+
+std::string OpenInBrowser(const std::string&) { return "opening a browser is done only on Windows"; }
 
 // The module reads TESSARY_STARTUP_MMX and TESSARY_STARTUP_SSE in place of its
 // two registry values; every Host loads the module afresh, so they apply to

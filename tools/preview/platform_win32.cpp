@@ -1,11 +1,15 @@
 // The tool's operating-system services on Windows (see platform.h).
 #include <windows.h>
 #include <io.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include "Veilshift/platform/platform.h"
@@ -54,6 +58,54 @@ struct SwitchState {
     HKEY root = nullptr;
     bool overridden = false;
 };
+
+// The tool's narrow strings are in the process's ANSI code page (UTF-8 where
+// the manifest's activeCodePage is honoured).
+std::wstring Wide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+// Empty when `wide` has a character the code page cannot spell: such a path
+// would name some other file.
+std::string Narrow(const std::wstring& wide, UINT codePage = CP_ACP) {
+    if (wide.empty()) return {};
+    if (codePage == CP_ACP && GetACP() == CP_UTF8) codePage = CP_UTF8;
+    BOOL lossy = FALSE;
+    const bool exact = codePage != CP_UTF8;
+    const int length = WideCharToMultiByte(codePage, exact ? WC_NO_BEST_FIT_CHARS : 0, wide.data(),
+                                           static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                           exact ? &lossy : nullptr);
+    if (length <= 0 || lossy) return {};
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, exact ? WC_NO_BEST_FIT_CHARS : 0, wide.data(), static_cast<int>(wide.size()),
+                        narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring ProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring PicturesFolder() {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, KF_FLAG_CREATE, nullptr, &path))) folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
 
 }  // namespace
 
@@ -132,6 +184,66 @@ int TerminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!GetConsoleScreenBufferInfo(ErrorStream(), &info)) return 0;
     return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool OwnsConsole() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+}
+
+void WaitForKey(const char* prompt) {
+    std::fflush(stderr);
+    std::printf("\n%s\n", prompt);
+    std::fflush(stdout);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD record;
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) && read == 1)
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+}
+
+std::vector<std::string> GalleryParents() {
+    std::vector<std::string> parents;
+    for (const std::wstring& folder : {ProgramFolder(), PicturesFolder()})
+        if (std::string narrow = Narrow(folder); !narrow.empty()) parents.push_back(narrow);
+    return parents;
+}
+
+NewFolder MakeNewFolder(const std::string& folder, std::string& reason) {
+    if (CreateDirectoryW(Wide(folder).c_str(), nullptr)) return NewFolder::Made;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return NewFolder::Exists;
+    reason = SystemMessage(error);
+    return NewFolder::Failed;
+}
+
+std::string OpenInBrowser(const std::string& file) {
+    const std::wstring relative = Wide(file);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0) return SystemMessage(GetLastError());
+    full.resize(length);
+    if (const char* record = std::getenv("VEILSHIFT_PREVIEW_OPEN_RECORD"); record != nullptr && *record != '\0') {
+        std::FILE* out = std::fopen(record, "ab");
+        if (out == nullptr) return std::string("cannot write ") + record;
+        const std::string line = "open " + Narrow(full, CP_UTF8) + "\n";
+        const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+        return std::fclose(out) == 0 && written ? std::string() : std::string("cannot write ") + record;
+    }
+    // The shell may hand the request to a handler that uses COM on this thread.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", full.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (result > 32) return {};
+    return result == SE_ERR_NOASSOC ? "no program is set to open .html files" : SystemMessage(GetLastError());
 }
 
 // The module opens HKEY_CURRENT_USER\Software\Quillmoor\Tessary\Startup. For
