@@ -32,6 +32,7 @@ std::string ExecutableDirectory() {
     const std::string full(path, length);
     return full.substr(0, full.find_last_of("\\/"));
 }
+constexpr char kFolderSeparator = '\\';
 // By full path from the executable's folder, where the build puts every module,
 // so that no copy elsewhere on the search path is taken instead.
 void* OpenModule(const std::string& name) {
@@ -111,10 +112,13 @@ std::string ExecutableDirectory() {
     std::string full(path, static_cast<size_t>(length));
     return full.substr(0, full.find_last_of('/'));
 }
+constexpr char kFolderSeparator = '/';
 // By full path, local, resolved at once: the module later finds a component
 // by its SONAME (dlopen with RTLD_NOLOAD), which only sees what is already loaded.
 void* OpenModule(const std::string& name) {
-    return dlopen((ExecutableDirectory() + "/lib" + name + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    const size_t folder = name.find_last_of(kFolderSeparator) + 1;  // 0 without a folder
+    const std::string path = ExecutableDirectory() + "/" + name.substr(0, folder) + "lib" + name.substr(folder) + ".so";
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 void CloseModule(void* module) { dlclose(module); }
 bool StillLoaded(const std::string& name) {
@@ -185,7 +189,7 @@ Host::Host(const HostOptions& options)
                     throw std::runtime_error(std::string(kComponentNames[i]) + " is still loaded");
                 continue;
             }
-            components_[i] = LoadComponent(kComponentNames[i]);
+            components_[i] = LoadComponent(kComponentNames[i], options.withoutFactory == static_cast<Component>(i));
             controls_[i] = As<GetComponentControlFn>(Symbol(components_[i], kControlExport))();
             *controls_[i] = ComponentControl{};
             controls_[i]->log = &log_;
@@ -234,8 +238,8 @@ void Host::UnloadModule() {
     plugin_ = nullptr;
 }
 
-void* Host::LoadComponent(const char* name) {
-    void* module = OpenModule(name);
+void* Host::LoadComponent(const char* name, bool withoutFactory) {
+    void* module = OpenModule(withoutFactory ? std::string("without-factory") + kFolderSeparator + name : std::string(name));
     if (module == nullptr) throw std::runtime_error(std::string(name) + ": " + LoadFailure());
     return module;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ struct HostOptions {
     // False: no call is logged (the counters and violations still are), for
     // long runs that would otherwise grow the log.
     bool logCalls = true;
+    // A component loaded without its factory export (a module of the same
+    // name that exports only its control block): the module finds the
+    // component but not the factory.
+    std::optional<Component> withoutFactory{};
 };
 
 class Host {
@@ -87,7 +92,7 @@ private:
     class TableImpl;
     class UpdaterImpl;
 
-    void* LoadComponent(const char* name);
+    void* LoadComponent(const char* name, bool withoutFactory);
     void* Symbol(void* module, const char* name) const;
 
     std::vector<HostCall> calls_;

@@ -4,24 +4,28 @@
 
 namespace veilshift {
 
-CpuIdReport ReadCpuIdReport() {
+CpuIdReport ReadCpuIdReport(const CpuIdSource& source) {
     CpuIdReport report;
-    report.hasCpuId = platform::HasCpuId();
+    report.hasCpuId = source.hasCpuId();
     if (!report.hasCpuId) return report;
     uint32_t regs[4];
-    platform::CpuId(0, regs);
+    source.cpuId(0, regs);
     report.highestLeaf = regs[0];
     if (report.highestLeaf < 1) return report;
-    platform::CpuId(1, regs);
+    source.cpuId(1, regs);
     report.leaf1Ecx = regs[2];
     report.leaf1Edx = regs[3];
     // XGETBV faults unless the OS has enabled it, which OSXSAVE reports.
-    if ((report.leaf1Ecx & kCpuIdOsxsaveBit) != 0) report.xcr0 = platform::ReadXcr0();
+    if ((report.leaf1Ecx & kCpuIdOsxsaveBit) != 0) report.xcr0 = source.readXcr0();
     if (report.highestLeaf >= 7) {
-        platform::CpuId(7, regs);
+        source.cpuId(7, regs);
         report.leaf7Ebx = regs[1];
     }
     return report;
+}
+
+CpuIdReport ReadCpuIdReport() {
+    return ReadCpuIdReport(CpuIdSource{platform::HasCpuId, platform::CpuId, platform::ReadXcr0});
 }
 
 ProcessorFeatures DetectProcessorFeatures() { return DecodeProcessorFeatures(ReadCpuIdReport()); }

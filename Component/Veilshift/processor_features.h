@@ -52,6 +52,15 @@ constexpr ProcessorFeatures DecodeProcessorFeatures(const CpuIdReport& r) {
     return features;
 }
 
+// Where CPUID's answers come from: the processor (ReadCpuIdReport()), or
+// answers recorded from one. Leaves above the highest one offered, and XCR0
+// without OSXSAVE, are never asked for.
+struct CpuIdSource {
+    bool (*hasCpuId)();
+    void (*cpuId)(uint32_t leaf, uint32_t regs[4]);  // eax, ebx, ecx, edx
+    uint64_t (*readXcr0)();
+};
+CpuIdReport ReadCpuIdReport(const CpuIdSource& source);
 CpuIdReport ReadCpuIdReport();
 ProcessorFeatures DetectProcessorFeatures();
 bool DetectMMX();

@@ -40,10 +40,12 @@ System systemApi;
 }  // namespace
 }  // namespace refhost
 
+#if !defined(REFHOST_WITHOUT_FACTORY)  // the fault of a component without its factory export
 REFHOST_COMPONENT_EXPORT void* VS_CDECL GetInterface(const Guid* id) {
     using namespace refhost;
     return AnswerFactory(control, id, kCorvaneGuid, static_cast<SystemApi*>(&systemApi));
 }
+#endif
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
 REFHOST_LINKED_COMPONENT(Corvane, GetInterface)

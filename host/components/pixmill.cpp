@@ -163,10 +163,12 @@ Pixmill pixmill;
 }  // namespace
 }  // namespace refhost
 
+#if !defined(REFHOST_WITHOUT_FACTORY)  // the fault of a component without its factory export
 REFHOST_COMPONENT_EXPORT void* VS_CDECL CreateInterface(const Guid* id) {
     using namespace refhost;
     return AnswerFactory(control, id, kPixmillGuid, static_cast<PixmillApi*>(&pixmill));
 }
+#endif
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
 REFHOST_LINKED_COMPONENT(Pixmill, CreateInterface)

@@ -47,10 +47,12 @@ Platewright platewright;
 }  // namespace
 }  // namespace refhost
 
+#if !defined(REFHOST_WITHOUT_FACTORY)  // the fault of a component without its factory export
 REFHOST_COMPONENT_EXPORT void* VS_CDECL CreateInterface(const Guid* id) {
     using namespace refhost;
     return AnswerFactory(control, id, kPlatewrightGuid, static_cast<PlatewrightApi*>(&platewright));
 }
+#endif
 
 REFHOST_COMPONENT_EXPORT refhost::ComponentControl* VS_CDECL GetComponentControl() { return &refhost::control; }
 REFHOST_LINKED_COMPONENT(Platewright, CreateInterface)

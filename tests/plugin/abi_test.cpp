@@ -53,10 +53,46 @@ TEST(BinaryInterface, PluginOperationsAndObjectLayout) {
     EXPECT_EQ(sizeof(TransitionParams), 48u);
 }
 
+// A GUID's 16 bytes from its registry form: the three fields little-endian,
+// then the eight bytes in order.
+std::vector<uint8_t> GuidBytes(const char* text) {
+    unsigned f1, f2, f3, b[8];
+    EXPECT_EQ(std::sscanf(text, "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &f1, &f2, &f3, &b[0], &b[1], &b[2], &b[3],
+                          &b[4], &b[5], &b[6], &b[7]),
+              11)
+        << text;
+    std::vector<uint8_t> bytes = {uint8_t(f1), uint8_t(f1 >> 8), uint8_t(f1 >> 16), uint8_t(f1 >> 24),
+                                  uint8_t(f2), uint8_t(f2 >> 8), uint8_t(f3),       uint8_t(f3 >> 8)};
+    bytes.insert(bytes.end(), b, b + 8);
+    return bytes;
+}
+std::vector<uint8_t> BytesOf(const Guid& guid) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&guid);
+    return {p, p + 16};
+}
+
+// Every GUID as the engine writes it. The reference host's components share
+// these constants with the module, so only this catches one that is wrong.
 TEST(BinaryInterface, GuidsAreTheStandardByteSequence) {
     const uint8_t expected[16] = {0x5C, 0xAB, 0xD5, 0x21, 0xBB, 0xB8, 0xB3, 0x4C,
                                   0xA2, 0x38, 0x53, 0xBE, 0x3E, 0xC7, 0x68, 0x4D};
     EXPECT_EQ(std::memcmp(&kPluginGuid, expected, 16), 0);
+    const std::pair<const Guid*, const char*> guids[] = {
+        {&kPluginGuid, "{21D5AB5C-B8BB-4CB3-A238-53BE3EC7684D}"},
+        {&kScreenUpdaterId, "{1C225D59-DA0D-438B-8481-0DA06A4D89E6}"},
+        {&kSurfaceTableId, "{631954D8-253C-4CD6-88B2-3AAB75923B64}"},
+        {&kCorvaneGuid, "{B995A758-BFB0-4F7A-9F17-D23A0FB48A08}"},
+        {&kPlatewrightGuid, "{D6433348-4DB3-11D4-BEB2-00C0F6B0E9BE}"},
+        {&kPixmillGuid, "{46F1EC26-82CD-4A69-A0BF-8F7D6975ABDA}"},
+        {&kTimerApiId, "{114CE6BD-E8CE-4C55-919F-E382308DC8AF}"},
+    };
+    for (const auto& [guid, text] : guids) EXPECT_EQ(BytesOf(*guid), GuidBytes(text)) << text;
+    EXPECT_STREQ(kCorvaneModule, "Corvane");
+    EXPECT_STREQ(kCorvaneFactory, "GetInterface");
+    EXPECT_STREQ(kPlatewrightModule, "Platewright");
+    EXPECT_STREQ(kPlatewrightFactory, "CreateInterface");
+    EXPECT_STREQ(kPixmillModule, "Pixmill");
+    EXPECT_STREQ(kPixmillFactory, "CreateInterface");
 }
 
 #if defined(_WIN32)

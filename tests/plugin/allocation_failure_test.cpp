@@ -159,6 +159,26 @@ TEST_F(AllocationFailureTest, RippleBeginsAndDrawsWithoutItsScratch) {
     EXPECT_EQ(module->Outstanding(), 0);
 }
 
+// The shatter makes room at Begin for everything its frames need, the pieces
+// that the near plane cuts included (around the middle of a transition of 30
+// frames pieces fly through it): no frame allocates, so none can run out of
+// storage half drawn.
+TEST_F(AllocationFailureTest, NoShatterFrameAllocates) {
+    effect_ = 34;
+    Load();
+    ASSERT_TRUE(Begin());
+    constexpr int32_t kTotal = 30;
+    for (int32_t progress = 0; progress <= kTotal; ++progress) {
+        veilshift::FailAllocationsFrom(0);
+        module->Plugin().Draw(progress, kTotal);
+        EXPECT_EQ(veilshift::AllocationCount(), 0) << "frame " << progress << " of " << kTotal;
+    }
+    module->Plugin().End();
+    module->Unload();
+    EXPECT_EQ(module->Outstanding(), 0);
+    EXPECT_EQ(host->Violations(), 0);
+}
+
 class AllocationFailure : public AllocationFailureTest, public ::testing::WithParamInterface<int32_t> {};
 
 TEST_P(AllocationFailure, EveryAllocationOfBeginAndDrawMayFail) { WalkFailures(GetParam()); }

@@ -110,6 +110,26 @@ TEST_F(Connection, RefusedFactoriesAreRetriedOnTheNextBegin) {
     }
 }
 
+// A component that the host has loaded from a module without the factory
+// export: Begin fails, calls nothing of it, and tries again next time, the
+// steps before it redone; a later host with the whole component connects.
+TEST_F(Connection, ComponentWithoutItsFactoryExportFailsBegin) {
+    for (Component missing : {Component::Platewright, Component::Pixmill, Component::Corvane}) {
+        SCOPED_TRACE(testing::Message() << "without the factory of component " << static_cast<int>(missing));
+        Start({.withoutFactory = missing});
+        EXPECT_FALSE(TryBegin());
+        EXPECT_FALSE(TryBegin(42));
+        EXPECT_EQ(FactoryCalls(missing), 0);
+        EXPECT_EQ(FactoryCalls(Component::Platewright), missing == Component::Platewright ? 0 : 2);
+        EXPECT_EQ(FactoryCalls(Component::Pixmill), missing == Component::Corvane ? 2 : 0);
+        EXPECT_EQ(FactoryCalls(Component::Corvane), 0);
+        EXPECT_EQ(Count(HostOp::GetSurface), 0);
+        ExpectClean();
+    }
+    Start();
+    BEGIN_OR_SKIP({.width = 16, .height = 8});
+}
+
 TEST_F(Connection, PixmillNotReadyGetsNoFlagUntilReady) {
     Start();
     Control(Component::Pixmill).isReady = false;

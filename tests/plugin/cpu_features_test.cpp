@@ -36,24 +36,96 @@ TEST(ProcessorFeatures, DecodedFromCpuIdAndXcr0) {
         r.hasCpuId = hasCpuId, r.highestLeaf = highestLeaf, r.leaf1Ecx = ecx1, r.leaf1Edx = edx1;
         r.leaf7Ebx = ebx7, r.xcr0 = xcr0;
         const ProcessorFeatures f = DecodeProcessorFeatures(r);
-        EXPECT_EQ(f.mmx, DecodeFeature(hasCpuId, highestLeaf, edx1, kCpuIdMmxBit));
-        EXPECT_EQ(f.sse, DecodeFeature(hasCpuId, highestLeaf, edx1, kCpuIdSseBit));
-        return std::string(f.sse2 ? "sse2" : "-") + (f.avx2 ? " avx2" : " -");
+        return std::string(f.mmx ? "mmx" : "-") + (f.sse ? " sse" : " -") + (f.sse2 ? " sse2" : " -") +
+               (f.avx2 ? " avx2" : " -");
     };
     // A Zen 3 server processor as a guest, and a Haswell desktop.
-    EXPECT_EQ(decode(true, 0x10, 0xFED83203, 0x178BFBFF, 0x219C97A9, 0x207), "sse2 avx2");
-    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 avx2");
+    EXPECT_EQ(decode(true, 0x10, 0xFED83203, 0x178BFBFF, 0x219C97A9, 0x207), "mmx sse sse2 avx2");
+    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 avx2");
     // Sandy Bridge: AVX without AVX2.
-    EXPECT_EQ(decode(true, 0xD, 0x1FBAE3FF, 0xBFEBFBFF, 0x00000000, 0x7), "sse2 -");
+    EXPECT_EQ(decode(true, 0xD, 0x1FBAE3FF, 0xBFEBFBFF, 0x00000000, 0x7), "mmx sse sse2 -");
     // An operating system that saves only the XMM registers, or has not enabled XGETBV.
-    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x3), "sse2 -");
-    EXPECT_EQ(decode(true, 0xD, 0x77FAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
-    // Leaf 7 not offered: its register counts for nothing.
-    EXPECT_EQ(decode(true, 0x6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "sse2 -");
-    // A Pentium III: SSE only; no CPUID; a highest leaf of 0.
-    EXPECT_EQ(decode(true, 0x2, 0x00000000, 0x0387FBFF, 0, 0), "- -");
-    EXPECT_EQ(decode(false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
-    EXPECT_EQ(decode(true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- -");
+    EXPECT_EQ(decode(true, 0xD, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x3), "mmx sse sse2 -");
+    EXPECT_EQ(decode(true, 0xD, 0x77FAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 -");
+    // Leaf 7 not offered: its register counts for nothing. Offered as the highest: it counts.
+    EXPECT_EQ(decode(true, 0x6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 -");
+    EXPECT_EQ(decode(true, 0x7, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 avx2");
+    // A Pentium III: MMX and SSE; a Pentium MMX; no CPUID; a highest leaf of 0.
+    EXPECT_EQ(decode(true, 0x2, 0x00000000, 0x0387FBFF, 0, 0), "mmx sse - -");
+    EXPECT_EQ(decode(true, 0x1, 0x00000000, 0x008001BF, 0, 0), "mmx - - -");
+    EXPECT_EQ(decode(false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- - - -");
+    EXPECT_EQ(decode(true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- - - -");
+}
+
+// CPUID answers recorded leaf by leaf. A leaf above the highest answers what
+// the highest does, as Intel's processors do: reading one would find an AVX2
+// bit that is not there.
+struct RecordedCpu {
+    bool hasCpuId = true;
+    uint32_t highestLeaf = 0;
+    uint32_t leaf1Ecx = 0, leaf1Edx = 0, leaf7Ebx = 0, highestLeafEbx = 0;
+    uint64_t xcr0 = 0;
+    std::string asked{};  // "0 1 x 7 ": the leaves asked for, x for XGETBV
+};
+RecordedCpu* recorded = nullptr;
+
+CpuIdReport ReadRecorded(RecordedCpu& cpu) {
+    recorded = &cpu;
+    const CpuIdSource source{
+        [] { return recorded->hasCpuId; },
+        [](uint32_t leaf, uint32_t regs[4]) {
+            recorded->asked += std::to_string(leaf) + " ";
+            regs[0] = regs[1] = regs[2] = regs[3] = 0;
+            if (leaf == 0) regs[0] = recorded->highestLeaf;
+            if (leaf == 1) regs[2] = recorded->leaf1Ecx, regs[3] = recorded->leaf1Edx;
+            if (leaf == 7 && recorded->highestLeaf >= 7) regs[1] = recorded->leaf7Ebx;
+            if (leaf > recorded->highestLeaf) regs[1] = recorded->highestLeafEbx;
+        },
+        [] {
+            recorded->asked += "x ";
+            return recorded->xcr0;
+        }};
+    const CpuIdReport report = ReadCpuIdReport(source);
+    recorded = nullptr;
+    return report;
+}
+
+// Which leaves are read, and AVX2 decided from what was read: a processor (or
+// a hypervisor's view of one) whose highest leaf is exactly 7, one whose is 6,
+// one without OSXSAVE (XGETBV would fault), one without leaf 1, none at all.
+TEST(ProcessorFeatures, ReadsTheLeavesOfferedAndNoOthers) {
+    RecordedCpu leaf7{true, 7, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0, 0x7};
+    CpuIdReport r = ReadRecorded(leaf7);
+    EXPECT_EQ(leaf7.asked, "0 1 x 7 ");
+    EXPECT_EQ(r.highestLeaf, 7u);
+    EXPECT_EQ(r.leaf7Ebx, 0x000027ABu);
+    EXPECT_EQ(r.xcr0, 0x7u);
+    EXPECT_TRUE(DecodeProcessorFeatures(r).avx2);
+
+    RecordedCpu leaf6{true, 6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x000027AB, 0x7};
+    r = ReadRecorded(leaf6);
+    EXPECT_EQ(leaf6.asked, "0 1 x ");
+    EXPECT_EQ(r.leaf7Ebx, 0u);
+    EXPECT_FALSE(DecodeProcessorFeatures(r).avx2);
+    EXPECT_TRUE(DecodeProcessorFeatures(r).sse2);
+
+    RecordedCpu noOsxsave{true, 0xD, 0x77FAFBFF, 0xBFEBFBFF, 0x000027AB, 0, 0x7};
+    r = ReadRecorded(noOsxsave);
+    EXPECT_EQ(noOsxsave.asked, "0 1 7 ");
+    EXPECT_EQ(r.xcr0, 0u);
+    EXPECT_FALSE(DecodeProcessorFeatures(r).avx2);
+
+    RecordedCpu leaf0{true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}};
+    r = ReadRecorded(leaf0);
+    EXPECT_EQ(leaf0.asked, "0 ");
+    EXPECT_EQ(r.leaf1Edx, 0u);
+    EXPECT_FALSE(DecodeProcessorFeatures(r).mmx);
+
+    RecordedCpu none{false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}};
+    r = ReadRecorded(none);
+    EXPECT_EQ(none.asked, "");
+    EXPECT_FALSE(r.hasCpuId);
+    EXPECT_EQ(r.highestLeaf, 0u);
 }
 
 #if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)

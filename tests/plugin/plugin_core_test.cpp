@@ -129,17 +129,26 @@ TEST(ModuleStorage, GrowableArrayKeepsItemsAndReportsFailure) {
 }
 
 TEST(ModuleStorage, NameBufferGrowsAndNeverShrinks) {
-    NameBuffer name;
-    EXPECT_STREQ(name.CStr(), "");
-    ASSERT_TRUE(name.Assign("Platewright"));
-    EXPECT_EQ(name.Capacity(), 12u);
-    ASSERT_TRUE(name.Assign("Pix"));
-    EXPECT_STREQ(name.CStr(), "Pix");
-    EXPECT_EQ(name.Capacity(), 12u);
-    FailAllocationsFrom(1);
-    EXPECT_FALSE(name.Assign("A much longer component name"));
-    FailAllocationsFrom(0);
-    EXPECT_STREQ(name.CStr(), "Pix");
+    const int64_t outstanding = OutstandingAllocations();
+    {
+        NameBuffer name;
+        EXPECT_STREQ(name.CStr(), "");
+        ASSERT_TRUE(name.Assign("Platewright"));
+        EXPECT_EQ(name.Capacity(), 12u);
+        ASSERT_TRUE(name.Assign("Pix"));
+        EXPECT_STREQ(name.CStr(), "Pix");
+        EXPECT_EQ(name.Capacity(), 12u);
+        FailAllocationsFrom(1);
+        EXPECT_FALSE(name.Assign("A much longer component name"));
+        FailAllocationsFrom(0);
+        EXPECT_STREQ(name.CStr(), "Pix");
+        // Holding a name and reused for a longer one: the old block goes back.
+        ASSERT_TRUE(name.Assign("A much longer component name"));
+        EXPECT_STREQ(name.CStr(), "A much longer component name");
+        EXPECT_EQ(name.Capacity(), 29u);
+        EXPECT_EQ(OutstandingAllocations(), outstanding + 1);
+    }
+    EXPECT_EQ(OutstandingAllocations(), outstanding);
 }
 
 }  // namespace

@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <optional>
 
+#include "Veilshift/form_rules.h"
 #include "Veilshift/platform/platform.h"
+#include "host/in_process_module.h"
 #include "host/startup_switches.h"
+#include "processor_forms.h"
 #include "session_fixture.h"
 
 #if defined(_WIN32)
@@ -128,6 +131,44 @@ TEST_F(StartupSettings, SwitchesChooseTheForm) {
         {"SSE 0", {.sse = 0}, processor},
     };
     for (const Case& c : cases) EXPECT_EQ(FormOfFreshSession(c.switches), c.expected) << c.what;
+}
+
+// The MMX and SSE forms give the same bytes: which one runs shows only in its
+// name. The test process's own module is connected under the switches by its
+// first Begin, on a processor without SSE2 (the vector features masked), and
+// the crossfade form it decides on is named.
+TEST_F(StartupSettings, OnlyExactlyOneSwitchesTheSseFormOn) {
+    if (!ProcessorHasMmx()) GTEST_SKIP() << "no MMX: no grouped form";
+    struct Case {
+        const char* what;
+        Switches switches;
+        const char* form;
+    };
+    const Case cases[] = {
+        {"SSE 1", {.sse = 1}, "grouped-sse"},
+        {"MMX 1, SSE 1", {.mmx = 1, .sse = 1}, "grouped-sse"},
+        {"SSE 2", {.sse = 2}, "grouped-mmx"},
+        {"MMX 1, SSE 2", {.mmx = 1, .sse = 2}, "grouped-mmx"},
+        {"SSE 0x101", {.sse = 0x101}, "grouped-mmx"},
+        {"MMX 2, SSE 1", {.mmx = 2, .sse = 1}, "exact-scalar"},
+    };
+    for (const Case& c : cases) {
+        StartHost({.giveScreenUpdater = false, .giveSurfaceTable = false, .loadModule = false});
+        host->AddSurface(kDst, 8, 2).FillRandom(1);
+        host->AddSurface(kSrcA, 8, 2).FillRandom(2);
+        host->AddSurface(kSrcB, 8, 2).FillRandom(3);
+        const refhost::StartupSwitches scope(veilshift::ProcessorFeatures{true, true, true, true});
+        refhost::InProcessModule module;
+        module.Plugin().SetInterface(&veilshift::kScreenUpdaterId, host->Updater());
+        module.Plugin().SetInterface(&veilshift::kSurfaceTableId, host->Table());
+        veilshift::MaskProcessorFeatures({true, true, false, false});
+        {
+            const refhost::StartupSwitches scoped(c.switches.Values());
+            EXPECT_TRUE(module.Plugin().Begin(kDst, 0, 0, kSrcA, 0, 0, kSrcB, 0, 0, 8, 2, 1)) << c.what;
+        }
+        EXPECT_STREQ(veilshift::EffectFormName(1, 8, veilshift::CurrentFormSettings()), c.form) << c.what;
+        module.Plugin().End();
+    }
 }
 
 TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {

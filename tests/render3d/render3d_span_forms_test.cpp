@@ -14,6 +14,7 @@
 #include "Veilshift/render3d/span_fill.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
+#include "Veilshift/transition_forms.h"
 #include "fenced_buffer.h"
 #include "bit_pins.h"
 
@@ -326,6 +327,18 @@ TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, false, Vector(true, false)), FillSpans_Scalar);
     // Texels among the pixels being drawn: the scalar form's order.
     EXPECT_EQ(ChooseSpanFill(usual, true, Vector(true, true)), FillSpans_Scalar);
+    // A shatter transition takes the renderer's forms at Begin: the spans filled
+    // alike, the rows walked and the matrices multiplied in SSE2 code where the
+    // processor has it.
+    for (const ProcessorFeatures& features : {Vector(false, false), Vector(true, false), Vector(true, true)}) {
+        FormSettings settings;
+        settings.features = features;
+        const RendererForms forms = ChooseTransitionForms(settings, 34, 1920, 1080).renderer;
+        EXPECT_EQ(SelectSpanFill(forms.fill, usual, false), ChooseSpanFill(usual, false, features));
+        EXPECT_EQ(forms.rows.walk, features.sse2 ? WalkSpanRows_Sse2 : WalkSpanRows_Scalar);
+        EXPECT_EQ(forms.rows.step, features.sse2 ? StepSpanRows_Sse2 : StepSpanRows_Scalar);
+        EXPECT_EQ(forms.matrix.multiply, features.sse2 ? MultiplyMatrix_Sse2 : detail::MultiplyMatrixUnguarded);
+    }
 }
 #endif  // VEILSHIFT_WIDE_FORMS
 

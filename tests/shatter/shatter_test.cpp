@@ -191,7 +191,7 @@ TEST(ShatterSessions, FirstFrameIsSourceAAtEverySize) {
         int32_t width, height;
     };
     for (const Size s : {Size{333, 211}, Size{320, 241}, Size{321, 240}, Size{641, 480}, Size{97, 61}, Size{16, 9},
-                         Size{160, 120}, Size{640, 480}, Size{2, 2}}) {
+                         Size{160, 120}, Size{640, 480}, Size{2, 2}, Size{40, 1}}) {
         refhost::Host host;
         refhost::TestSurface& dst = host.AddSurface(1, s.width, s.height);
         refhost::TestSurface& a = host.AddSurface(2, s.width, s.height);

@@ -15,6 +15,10 @@
 #include "call_recorder.h"
 #include "processor_forms.h"
 
+namespace refhost {
+class Host;
+}
+
 namespace effects2d {
 
 using refhost::CallLog;
@@ -104,6 +108,14 @@ inline ::testing::AssertionResult SamePicture(const TestSurface& surface, const 
                    << int{now[i]} << " instead of " << int{expected[i]};
     return ::testing::AssertionSuccess();
 }
+
+// A session's frame as each effect's tests model it: the destination (surface
+// 1) after frame `progress` of `total` into rectangle r, from sources A and B
+// (surfaces 2 and 3) as the host holds them now.
+using SessionFrameModel = std::vector<uint8_t> (*)(refhost::Host& host, const Rect& r, int32_t progress,
+                                                   int32_t total);
+std::vector<uint8_t> MosaicSessionFrame(refhost::Host& host, const Rect& r, int32_t progress, int32_t total);
+std::vector<uint8_t> RippleSessionFrame(refhost::Host& host, const Rect& r, int32_t progress, int32_t total);
 
 inline std::vector<int32_t> CallArgs(const HostCall& call) { return {call.args, call.args + call.argCount}; }
 

@@ -60,6 +60,16 @@ protected:
         host->AddSurface(kSrcB, width, height, -(width * 3 + 8)).FillRandom(3);
     }
 
+    // Surfaces of different sizes around a rectangle of at most width x height
+    // at the destination's corner: the destination with one byte of padding, A
+    // larger and padded, B taller, bottom-up and padded; pictures from seed,
+    // seed + 1 and seed + 2.
+    void AddUnevenStage(int32_t width, int32_t height, uint32_t seed) {
+        host->AddSurface(kDst, width, height, width * 3 + 1).FillRandom(seed);
+        host->AddSurface(kSrcA, width + 6, height + 3, (width + 6) * 3 + 20).FillRandom(seed + 1);
+        host->AddSurface(kSrcB, width + 2, height + 9, -((width + 2) * 3 + 8)).FillRandom(seed + 2);
+    }
+
     TestSurface& Dst() { return *host->Surface(kDst); }
     TestSurface& SrcA() { return *host->Surface(kSrcA); }
     TestSurface& SrcB() { return *host->Surface(kSrcB); }

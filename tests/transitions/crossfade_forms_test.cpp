@@ -385,6 +385,18 @@ TEST_P(CrossfadeForm, BlendsInPlaceOverEitherSource) {
         }
 }
 
+// A rectangle without pixels, a side of 0 or below, writes nothing whatever
+// the other side is.
+TEST_P(CrossfadeForm, EmptyRectanglesWriteNothing) {
+    const size_t bytes = 4 * 64 * 3;
+    std::vector<uint8_t> a(bytes, 10), b(bytes, 200), out(bytes, 0x5A);
+    for (auto [width, height] : {std::pair{0, 4}, std::pair{-5, 4}, std::pair{INT32_MIN, 4}, std::pair{64, 0},
+                                 std::pair{64, -2}, std::pair{-5, -2}}) {
+        CallForm(GetParam(), out.data(), 64 * 3, a.data(), 64 * 3, b.data(), 64 * 3, width, height, 100);
+        ASSERT_EQ(out, std::vector<uint8_t>(bytes, 0x5A)) << width << " x " << height;
+    }
+}
+
 // The vector forms' lane arithmetic holds for weights of 0 to 255 only; the
 // callers never pass others, but the forms must still give their model's bytes.
 TEST_P(CrossfadeForm, WeightsOutsideTheRangeStillFollowTheModel) {
