@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/processor_features.h"
 #include "Veilshift/host_interfaces.h"
 #include "Veilshift/startup_settings.h"
 #include "host/in_process_module.h"
@@ -28,22 +29,29 @@
 namespace benchsupport {
 
 // What selects a form: the start-up switches "MMX" and "SSE", and the vector
-// features allowed (the others masked off).
+// features allowed (the others masked off), gathers included.
 struct FormRequest {
     bool mmx, sse, sse2, avx2;
+    bool fastGather = true;
 };
 
 // Selects a processor form as connection and the dispatch would: the start-up
 // switches, and the processor's features with those not wanted masked off.
-// Everything back to "not connected" at the end.
+// The gathers count as fast unless masked off, so that both the forms with
+// gathers and those without can be measured on any processor with AVX2;
+// `asConnected` records the features as connection does instead (the forms
+// the module chooses here). Everything back to "not connected" at the end.
 class FormSelection {
 public:
-    FormSelection(bool mmx, bool sse, bool sse2, bool avx2) {
+    FormSelection(bool mmx, bool sse, bool sse2, bool avx2, bool fastGather = true, bool asConnected = false) {
         veilshift::UseMMX = mmx, veilshift::UseSSE = sse;
-        veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
-        veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
+        veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
+        if (!asConnected) features.fastGather = true;
+        veilshift::RecordProcessorFeatures(features);
+        veilshift::MaskProcessorFeatures({true, true, sse2, avx2, fastGather});
     }
-    explicit FormSelection(const FormRequest& r) : FormSelection(r.mmx, r.sse, r.sse2, r.avx2) {}
+    explicit FormSelection(const FormRequest& r, bool asConnected = false)
+        : FormSelection(r.mmx, r.sse, r.sse2, r.avx2, r.fastGather, asConnected) {}
     ~FormSelection() {
         veilshift::UseMMX = veilshift::UseSSE = false;
         veilshift::RecordProcessorFeatures({});
@@ -64,6 +72,11 @@ inline std::string CrossfadeFormName(int32_t width) {
 inline std::string VectorFormName() {
     return veilshift::InstructionSetName(veilshift::DecideVectorSet(veilshift::CurrentFormSettings().features));
 }
+// The same for kernels with forms without gathers: "avx2-loads" where AVX2
+// code runs without them.
+inline std::string GatherFormName() {
+    return VectorFormName() + (veilshift::DecideLoadsForGathers(veilshift::CurrentFormSettings().features) ? "-loads" : "");
+}
 
 // Every crossfade form, narrowest first within each arithmetic.
 inline const std::vector<FormRequest> kCrossfadeRequests = {
@@ -71,22 +84,57 @@ inline const std::vector<FormRequest> kCrossfadeRequests = {
     {true, false, false, false},  {true, true, false, false},  {true, false, true, false},
     {true, false, true, true},  // grouped: mmx, sse, sse2, avx2
 };
-// Every form of the kernels the processor alone decides: scalar, sse2, avx2.
+// Every form of the kernels the processor alone decides: scalar, sse2, avx2;
+// and for kernels with forms without gathers, those too.
 inline const std::vector<FormRequest> kVectorRequests = {
     {false, false, false, false}, {false, false, true, false}, {false, false, true, true}};
+inline const std::vector<FormRequest> kGatherRequests = {
+    {false, false, false, false}, {false, false, true, false}, {false, false, true, true},
+    {false, false, true, true, false}};
 
 struct NamedForm {
     std::string name;
     FormRequest request;
 };
 
+// The processor, for the run's context: "AMD family 0x1a model 0x02
+// stepping 1", and its caches as the module decodes them.
+inline std::string ProcessorName(const veilshift::ProcessorIdentity& id) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s family 0x%02x model 0x%02x stepping %u", veilshift::VendorName(id.vendor),
+                  id.family, id.model, id.stepping);
+    return text;
+}
+inline std::string CacheNames(const veilshift::CacheSizes& caches) {
+    char text[96];
+    std::snprintf(text, sizeof text, "L1d %llu KiB, L2 %llu KiB, L3 %llu KiB",
+                  static_cast<unsigned long long>(caches.l1Data >> 10), static_cast<unsigned long long>(caches.l2 >> 10),
+                  static_cast<unsigned long long>(caches.l3 >> 10));
+    return text;
+}
+
+// The form the module chooses for a kernel on this processor, for the run's
+// context (chosen_form:<key>), beside the others a report compares it with;
+// several (one per arithmetic) are listed with spaces between them.
+inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& settings,
+                               const std::function<std::string()>& name) {
+    std::string chosen;
+    for (const FormRequest& setting : settings) {
+        const FormSelection selection(setting, true);
+        chosen.append(chosen.empty() ? "" : " ").append(name());
+    }
+    benchmark::AddCustomContext(std::string("chosen_form:") + key, chosen);
+}
+
 // The forms this processor runs among `requests`, each named by `name` (called
 // with the request selected) and measured once: a request whose feature the
 // processor lacks runs a form already listed, or needs a switch connection
 // would not set ("MMX" without MMX, "SSE" without SSE). `what` names the
-// kernel in the note on standard error.
+// kernel in the note on standard error; with `key` the form the module
+// chooses (every feature allowed) goes into the run's context.
 inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<FormRequest>& requests,
-                                            const std::function<std::string()>& name) {
+                                            const std::function<std::string()>& name, const char* key = nullptr) {
+    if (key != nullptr) PublishChosenForms(key, {{false, false, true, true}}, name);
     const veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
     std::vector<NamedForm> forms;
     for (const FormRequest& request : requests) {

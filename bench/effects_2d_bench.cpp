@@ -76,19 +76,20 @@ void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
     CountPerPixel(state, size);
 }
 
-// The ripple's form (its two passes): the instruction set the module decides, unless the
-// ripple has no form in it and runs its scalar form there.
+// The ripple's form (its two passes): the instruction set the module decides
+// (avx2-loads for the AVX2 passes without gathers), unless the ripple has no
+// form in it and runs its scalar form there.
 std::string RippleFormName() {
     const veilshift::ProcessorFeatures features = veilshift::CurrentFormSettings().features;
     if (veilshift::ChooseRipplePasses(features) == veilshift::ChooseRipplePasses({})) return "scalar";
-    return benchsupport::VectorFormName();
+    return benchsupport::GatherFormName();
 }
 
 const bool registered = [] {
     const std::vector<NamedForm> mosaicForms =
-        benchsupport::DistinctForms("mosaic", benchsupport::kVectorRequests, benchsupport::VectorFormName);
+        benchsupport::DistinctForms("mosaic", benchsupport::kVectorRequests, benchsupport::VectorFormName, "Effect6");
     const std::vector<NamedForm> rippleForms =
-        benchsupport::DistinctForms("ripple", benchsupport::kVectorRequests, RippleFormName);
+        benchsupport::DistinctForms("ripple", benchsupport::kGatherRequests, RippleFormName, "Effect31");
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
         for (const NamedForm& form : mosaicForms)

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Veilshift/transitions/crossfade.h"
-#include "Veilshift/transitions/mosaic_forms.h"
+#include "Veilshift/form_rules.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -16,8 +15,7 @@ namespace robustness {
 namespace {
 void DefaultSettings() {
     veilshift::MaskProcessorFeatures({true, true, true, true});
-    veilshift::CrossfadeStreamingBytes = veilshift::kCrossfadeStreamingBytes;
-    veilshift::MosaicStreamingBytes = veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = veilshift::kStreamingByCaches;
 }
 }  // namespace
 
@@ -62,11 +60,10 @@ bool InProcessTarget::Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, i
 void InProcessTarget::Tune(const Tuning& tuning) {
     const bool sse2 = tuning.vectors != Tuning::kScalar, avx2 = tuning.vectors == Tuning::kAllVectors;
     veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
-    size_t from = 0;  // the module's own thresholds
+    uint64_t from = veilshift::kStreamingByCaches;  // the module's own choice
     if (tuning.streaming == Tuning::kStreamAll) from = 1;
     if (tuning.streaming == Tuning::kStreamFrom4K) from = 4096;
-    veilshift::CrossfadeStreamingBytes = from != 0 ? from : veilshift::kCrossfadeStreamingBytes;
-    veilshift::MosaicStreamingBytes = from != 0 ? from : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = from;
 }
 
 void InProcessTarget::Unload() {

@@ -47,8 +47,11 @@ namespace veilshift {
 
 namespace {
 ProcessorFeatures recordedFeatures;  // at connection
+CacheSizes recordedCaches;
 ProcessorFeatures allowedFeatures{true, true, true, true};
 }  // namespace
+
+uint64_t StreamingBytesOverride = kStreamingByCaches;
 
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     const CrossfadeChoice choice = DecideCrossfade(width, settings);
@@ -87,7 +90,7 @@ RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSo
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return RipplePasses_Avx2;
+        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RipplePasses_Avx2Loads : RipplePasses_Avx2;
         case InstructionSet::Sse2: return RipplePasses_Sse2;
 #endif
         default: return RipplePasses_Scalar;
@@ -131,10 +134,18 @@ FormSettings CurrentFormSettings() {
     settings.features.sse = recordedFeatures.sse && allowedFeatures.sse;
     settings.features.sse2 = recordedFeatures.sse2 && allowedFeatures.sse2;
     settings.features.avx2 = recordedFeatures.avx2 && allowedFeatures.avx2;
+    settings.features.fastGather = recordedFeatures.fastGather && allowedFeatures.fastGather;
+    settings.caches = recordedCaches;
     return settings;
 }
 
+bool StreamFrame(uint64_t destinationBytes, DestinationUse use) {
+    if (StreamingBytesOverride != kStreamingByCaches) return destinationBytes >= StreamingBytesOverride;
+    return DecideStreaming(destinationBytes, recordedCaches, use);
+}
+
 void RecordProcessorFeatures(const ProcessorFeatures& features) { recordedFeatures = features; }
+void RecordProcessorCaches(const CacheSizes& caches) { recordedCaches = caches; }
 void MaskProcessorFeatures(const ProcessorFeatures& allowed) { allowedFeatures = allowed; }
 
 }  // namespace veilshift

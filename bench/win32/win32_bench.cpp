@@ -70,7 +70,10 @@ bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || ef
 std::string FormName(int32_t effect, int32_t width, const Setting& setting,
                      const veilshift::ProcessorFeatures& features) {
     const veilshift::FormSettings settings = SettingsFor(setting, features);
-    if (!UsesTheCrossfade(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(features));
+    if (!UsesTheCrossfade(effect)) {
+        const std::string set = veilshift::InstructionSetName(veilshift::DecideVectorSet(features));
+        return effect == 31 && veilshift::DecideLoadsForGathers(features) ? set + "-loads" : set;
+    }
     const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
     return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
         .append(veilshift::InstructionSetName(choice.set));
@@ -409,8 +412,17 @@ std::string FeatureList(const veilshift::ProcessorFeatures& features) {
     return list;
 }
 
-void PrintJson(const std::vector<Result>& results, const char* executable,
-               const veilshift::ProcessorFeatures& features) {
+void PrintJson(const std::vector<Result>& results, const char* executable, const veilshift::ProcessorReport& processor) {
+    const veilshift::ProcessorFeatures& features = processor.features;
+    const veilshift::ProcessorIdentity& id = processor.identity;
+    char identity[96];
+    std::snprintf(identity, sizeof identity, "%s family 0x%02x model 0x%02x stepping %u",
+                  veilshift::VendorName(id.vendor), id.family, id.model, id.stepping);
+    char caches[96];
+    std::snprintf(caches, sizeof caches, "L1d %llu KiB, L2 %llu KiB, L3 %llu KiB",
+                  static_cast<unsigned long long>(processor.caches.l1Data >> 10),
+                  static_cast<unsigned long long>(processor.caches.l2 >> 10),
+                  static_cast<unsigned long long>(processor.caches.l3 >> 10));
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
@@ -418,10 +430,11 @@ void PrintJson(const std::vector<Result>& results, const char* executable,
     GetNativeSystemInfo(&info);
     std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
                 "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\",\n"
-                "    \"processor_features\": \"%s\"\n  },\n"
+                "    \"processor_features\": \"%s\",\n    \"processor\": \"%s\",\n"
+                "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"\n  },\n"
                 "  \"benchmarks\": [\n",
                 date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
-                FeatureList(features).c_str());
+                FeatureList(features).c_str(), identity, caches, features.fastGather ? "fast" : "slow");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
@@ -476,7 +489,8 @@ int main(int argc, char** argv) {
                          argv[0]);
             return 2;
         }
-        const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
+        const veilshift::ProcessorReport processor = veilshift::DetectProcessorReport();
+        const veilshift::ProcessorFeatures& features = processor.features;
         std::vector<Group> all, groups;
         AddEffects(features, all);
         AddFloors(features, all);
@@ -489,7 +503,7 @@ int main(int argc, char** argv) {
         }
         const std::vector<Result> results = Measure(options, groups);
         if (options.json)
-            PrintJson(results, argv[0], features);
+            PrintJson(results, argv[0], processor);
         else
             PrintTable(results);
     } catch (const std::exception& e) {

@@ -41,7 +41,7 @@ using veilshift::DrawFn;
 using veilshift::EndFn;
 using veilshift::Guid;
 using veilshift::PluginInterface;
-using veilshift::test::AvailableForms;
+using veilshift::test::AvailableFormsAndGathers;
 using veilshift::test::FormScope;
 using veilshift::test::ProcessorForm;
 
@@ -395,7 +395,7 @@ TEST_P(MisalignedForms, WholeTransitionsDrawTheAlignedFrames) {
     EXPECT_TRUE(SameRecording(aligned, misaligned));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, MisalignedForms, ::testing::ValuesIn(AvailableForms()),
+INSTANTIATE_TEST_SUITE_P(Forms, MisalignedForms, ::testing::ValuesIn(AvailableFormsAndGathers()),
                          [](const ::testing::TestParamInfo<ProcessorForm>& info) {
                              return std::string(info.param.name);
                          });

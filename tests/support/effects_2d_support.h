@@ -22,6 +22,7 @@ using refhost::HostOp;
 using refhost::Rgb;
 using refhost::TestSurface;
 using veilshift::test::AvailableForms;
+using veilshift::test::AvailableFormsAndGathers;
 using veilshift::test::FormScope;
 using veilshift::test::ProcessorForm;
 

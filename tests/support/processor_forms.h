@@ -15,6 +15,7 @@ namespace veilshift::test {
 struct ProcessorForm {
     const char* name;
     bool sse2, avx2;
+    bool fastGather = true;
 };
 
 inline std::vector<ProcessorForm> AvailableForms() {
@@ -27,6 +28,15 @@ inline std::vector<ProcessorForm> AvailableForms() {
     return forms;
 }
 
+// The same, and for kernels with forms without gathers the AVX2 forms taken
+// where gathers are slow ("avx2_loads"): on a processor whose gathers are slow
+// "avx2" (fast gathers allowed) still runs the gather forms.
+inline std::vector<ProcessorForm> AvailableFormsAndGathers() {
+    std::vector<ProcessorForm> forms = AvailableForms();
+    if (forms.back().avx2) forms.push_back({"avx2_loads", true, true, false});
+    return forms;
+}
+
 class FormScope {
 public:
     // Only saves: whatever the scope's code sets is undone at its end. The
@@ -36,7 +46,10 @@ public:
         MaskProcessorFeatures({true, true, true, true});
     }
     // Allows the vector features of one form; the MMX and SSE switches stay.
-    explicit FormScope(const ProcessorForm& form) : FormScope() { MaskProcessorFeatures({true, true, form.sse2, form.avx2}); }
+    explicit FormScope(const ProcessorForm& form) : FormScope() {
+        RecordProcessorFeatures(WithFastGathers(DetectProcessorFeatures()));
+        MaskProcessorFeatures({true, true, form.sse2, form.avx2, form.fastGather});
+    }
     // Sets the switches and allows the given vector features.
     FormScope(bool mmx, bool sse, bool sse2 = false, bool avx2 = false) : FormScope() {
         UseMMX = mmx;
@@ -53,6 +66,12 @@ public:
     FormScope& operator=(const FormScope&) = delete;
 
 private:
+    // As recorded, but with gathers taken as fast: the mask then decides
+    // between the forms with gathers and those without.
+    static ProcessorFeatures WithFastGathers(ProcessorFeatures features) {
+        features.fastGather = true;
+        return features;
+    }
     bool mmx_, sse_;
     FormSettings settings_;
     ProcessorFeatures recorded_ = settings_.features;

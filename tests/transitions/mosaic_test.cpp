@@ -229,14 +229,14 @@ TEST_F(Mosaic, OutOfRangeArgumentsAreHeldToUsableValues) {
 class MosaicForms : public ::testing::TestWithParam<std::tuple<ProcessorForm, bool>> {
 protected:
     void SetUp() override { ASSERT_TRUE(table.Built()); }
-    void TearDown() override { veilshift::MosaicStreamingBytes = veilshift::kMosaicStreamingBytes; }
+    void TearDown() override { veilshift::StreamingBytesOverride = veilshift::kStreamingByCaches; }
     MulTableScope table;
 };
 
 TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
     const auto& [form, streamed] = GetParam();
     FormScope scope(form);
-    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
     struct Case {
         Rect rect;
         int32_t blockSize, alpha;
@@ -255,7 +255,7 @@ TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
 
 TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {
     const auto& [form, streamed] = GetParam();
-    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
     const Rect r{3, 2, 5, 1, 2, 4, 40, 23};
     for (int32_t blockSize : {1, 7}) {
         std::vector<std::vector<int32_t>> calls[2];

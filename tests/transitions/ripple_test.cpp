@@ -409,7 +409,7 @@ TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
                 return shared->Snapshot();
             };
             std::vector<uint8_t> walked;
-            for (const ProcessorForm& form : AvailableForms()) {
+            for (const ProcessorForm& form : AvailableFormsAndGathers()) {
                 FormScope scope(form);
                 EXPECT_EQ(draw(true), expected) << form.name;
                 const std::vector<uint8_t> direct = draw(false);
@@ -487,7 +487,7 @@ TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {
     EXPECT_EQ(veilshift::OutstandingAllocations(), outstanding);
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, RippleForms, ::testing::ValuesIn(AvailableForms()),
+INSTANTIATE_TEST_SUITE_P(Forms, RippleForms, ::testing::ValuesIn(AvailableFormsAndGathers()),
                          [](const ::testing::TestParamInfo<ProcessorForm>& info) {
                              return std::string(info.param.name);
                          });

@@ -18,8 +18,9 @@ void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis a
     const TransitionParams& p = plugin.params;
     // The whole work surface is the rectangle: blended at (0, 0) in both effects.
     // Unblended, it would show an old frame: the host is not asked to move it.
+    // The host reads it at once: stored through the cache where it fits.
     if (!CrossfadeRect(plugin.tempSurface, 0, 0, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width,
-                       p.height, FrameAlpha(progress, total)))
+                       p.height, FrameAlpha(progress, total), DestinationUse::AtOnce))
         return;
     if (axis == Axis::X) {
         ThePixmillApi->CopyAxisX(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,

@@ -7,10 +7,9 @@
 
 namespace veilshift {
 
-size_t CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
-
 bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
-                   HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha) {
+                   HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha,
+                   DestinationUse use) {
     // An empty rectangle has no pixel whose address could be asked for.
     if (width < 1 || height < 1) return true;
     // The host is asked once per call, in this order: three addresses, then three pitches.
@@ -22,9 +21,7 @@ bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, 
     const ptrdiff_t aPitch = srcA->Pitch();
     const ptrdiff_t bPitch = srcB->Pitch();
     const CrossfadeFn form = ChooseCrossfade(width, CurrentFormSettings());
-    // A frame this large evicts the cache whole anyway, and stores around it
-    // save reading each destination line before it is overwritten.
-    const bool stream = static_cast<size_t>(width) * 3u * static_cast<size_t>(height) >= CrossfadeStreamingBytes;
+    const bool stream = StreamFrame(uint64_t{static_cast<uint32_t>(width)} * 3u * static_cast<uint32_t>(height), use);
     form(dstStart, dstPitch, aStart, aPitch, bStart, bPitch, width, height, alpha, stream);
     return true;
 }

@@ -50,21 +50,16 @@ void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, p
 // The form for rows of `width` pixels (form_dispatch.cpp).
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings);
 
-// From this many destination bytes on (width * 3 * height), CrossfadeRect has
-// the SSE2 and AVX2 forms store around the cache: with both sources such a frame moves
-// 12 MiB or more, which pushes most of a last-level cache out anyway, and plain
-// stores would first read every destination line. (Measured on a 32 MiB L3:
-// streaming wins from 1280x720 on and loses a little at 640x480.) Module-wide
-// so that tests can move it.
-inline constexpr size_t kCrossfadeStreamingBytes = size_t{4} << 20;
-extern size_t CrossfadeStreamingBytes;
 
 // Blends the width x height rectangles of srcA at (ax, ay) and srcB at (bx, by)
 // into dst at (dx, dy) with weight `alpha` (0 to 255) for source B. Requires
 // all three rectangles inside their surfaces; an empty rectangle asks and
 // draws nothing. False when a surface answered no address: nothing was drawn.
+// `use` says who reads dst next, which decides with the processor's caches
+// whether the vector forms store around the cache (StreamFrame).
 bool CrossfadeRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
-                   HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha);
+                   HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t alpha,
+                   DestinationUse use = DestinationUse::Later);
 
 // Effect 1.
 void DrawCrossfadeFrame(EffectPlugin& plugin, int32_t progress, int32_t total);

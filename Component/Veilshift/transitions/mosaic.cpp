@@ -68,8 +68,6 @@ void FillBlockRow(uint8_t* dstRow, ptrdiff_t dstPitch, int32_t rows, const uint8
 
 }  // namespace
 
-size_t MosaicStreamingBytes = kMosaicStreamingBytes;
-
 void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                           int32_t from, int32_t to, const MixWeights& weights) {
     for (int32_t x0 = BlockStart(columns, from); x0 < to;) {
@@ -103,7 +101,8 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
     const MosaicForms forms = ChooseMosaicForms(CurrentFormSettings().features);
     const size_t rowBytes = static_cast<size_t>(width) * 3;
-    const bool stream = forms.canStream && rowBytes * static_cast<size_t>(height) >= MosaicStreamingBytes;
+    const bool stream = forms.canStream && StreamFrame(uint64_t{rowBytes} * static_cast<uint64_t>(height),
+                                                       DestinationUse::Later);
 
     if (blockSize == 1) {  // every block one pixel: a blend row by row
         for (int32_t y = 0;;) {

@@ -62,17 +62,10 @@ struct MosaicForms {
     MosaicPatternFn pattern;
     CopyRowFn copyRow;
     void (*finishStreaming)();  // after the last streamed row of a frame
-    bool canStream;             // whether `stream` changes anything
+    bool canStream;             // whether `stream` changes anything (StreamFrame decides it)
 };
 
 // The forms for the processor's features (form_dispatch.cpp).
 MosaicForms ChooseMosaicForms(const ProcessorFeatures& features);
-
-// From this many destination bytes on (width * 3 * height), the vector forms
-// store a frame around the cache: it pushes everything out anyway, and plain
-// stores would first read every destination line. Module-wide so that tests
-// can move it.
-inline constexpr size_t kMosaicStreamingBytes = size_t{12} << 20;
-extern size_t MosaicStreamingBytes;
 
 }  // namespace veilshift

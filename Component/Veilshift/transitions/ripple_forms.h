@@ -104,9 +104,13 @@ void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buff
 #if VEILSHIFT_WIDE_FORMS
 void RipplePasses_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+// The same passes with a load of its own for each pixel where the other reads
+// eight with a gather: for processors that run gathers slowly.
+void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
 #endif
 
-// The form for the processor's features (form_dispatch.cpp).
+// The form for the processor's features (form_dispatch.cpp): the gathers only
+// where they are fast.
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
 
 }  // namespace veilshift
