@@ -175,9 +175,19 @@ struct GatheredWords {
 };
 struct LoadedWords {
     static __m256i Pass1(const PassFrame& f, const int* moves, int32_t i, __m256i) {
-        int32_t offsets[8];
-        for (int k = 0; k < 8; ++k) offsets[k] = (i + k) * 3 + moves[-f.columnShifts[i + k]];
-        return LoadWords(f.mixed, offsets);
+        // Column k's word lies 3 k bytes from column i's position, moved.
+        const uint8_t* const base = f.mixed + ptrdiff_t{i} * 3;
+        const int32_t* const rows = f.negatedShifts + i;  // moves[rows[k]]: column k's move
+        auto word = [&](int k) { return static_cast<int>(LoadPixelWord(base + 3 * k + ptrdiff_t{moves[rows[k]]})); };
+        __m128i low = _mm_cvtsi32_si128(word(0));
+        low = _mm_insert_epi32(low, word(1), 1);
+        low = _mm_insert_epi32(low, word(2), 2);
+        low = _mm_insert_epi32(low, word(3), 3);
+        __m128i high = _mm_cvtsi32_si128(word(4));
+        high = _mm_insert_epi32(high, word(5), 1);
+        high = _mm_insert_epi32(high, word(6), 2);
+        high = _mm_insert_epi32(high, word(7), 3);
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
     }
     static __m256i Pass2(const uint8_t* row, const PassTile& t, int32_t g, __m256i) {
         return LoadWords(row, t.terms + g * 8);

@@ -87,6 +87,7 @@ struct RipplePassBuffers {
     ptrdiff_t stripStride;   // height strip rows and 4 bytes more, an odd number of cache lines
     uint8_t* mixedRow;       // the mix of one source row, with width pixels of margin on either side
     int32_t* columnShifts;   // width entries, bounded to -height..height
+    int32_t* negatedShifts;  // width entries: each column's bounded shift negated
     int32_t* rowMoves;       // 3 * height entries: each row's bounded shift in bytes, between height zeros either side
 };
 
