@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "Veilshift/form_rules.h"
-#include "Veilshift/processor_features.h"
 #include "Veilshift/host_interfaces.h"
+#include "Veilshift/processor_features.h"
 #include "Veilshift/startup_settings.h"
 #include "host/in_process_module.h"
 #include "host/reference_host.h"
@@ -65,17 +65,10 @@ public:
 // the crossfade's "exact-<set>" or "grouped-<set>" for rows of `width` pixels,
 // and the instruction set of every other kernel.
 inline std::string CrossfadeFormName(int32_t width) {
-    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, veilshift::CurrentFormSettings());
-    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
-        .append(veilshift::InstructionSetName(choice.set));
+    return veilshift::EffectFormName(1, width, veilshift::CurrentFormSettings());
 }
 inline std::string VectorFormName() {
     return veilshift::InstructionSetName(veilshift::DecideVectorSet(veilshift::CurrentFormSettings().features));
-}
-// The same for kernels with forms without gathers: "avx2-loads" where AVX2
-// code runs without them.
-inline std::string GatherFormName() {
-    return VectorFormName() + (veilshift::DecideLoadsForGathers(veilshift::CurrentFormSettings().features) ? "-loads" : "");
 }
 
 // Every crossfade form, narrowest first within each arithmetic.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Veilshift/effect_plugin.h"
+#include "Veilshift/effects/effects.h"
 #include "Veilshift/frame_math.h"
 #include "Veilshift/transitions/crossfade.h"
 #include "bench_support.h"
@@ -47,6 +48,7 @@ void Effect1(benchmark::State& state, FormRequest form, FrameSize size) {
     plugin.params = {};
     plugin.params.effect = 1;
     plugin.params.width = size.width, plugin.params.height = size.height;
+    plugin.forms = veilshift::ChooseTransitionForms(1, size.width, size.height);
     int32_t progress = 0;
     for (auto _ : state) {
         veilshift::DrawCrossfadeFrame(plugin, progress, kTotal);
@@ -62,10 +64,11 @@ void Effect1(benchmark::State& state, FormRequest form, FrameSize size) {
 void AxisBlend(benchmark::State& state, FormRequest form, FrameSize size) {
     FrameSet& f = Frames(size);
     const FormSelection selection(form);
+    const veilshift::CrossfadeForm blend = veilshift::ChooseTransitionForms(40, size.width, size.height).crossfade;
     int32_t progress = 0;
     for (auto _ : state) {
         veilshift::CrossfadeRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height,
-                                 veilshift::FrameAlpha(progress, kTotal));
+                                 veilshift::FrameAlpha(progress, kTotal), blend);
         progress = NextProgress(progress);
         benchmark::ClobberMemory();
     }

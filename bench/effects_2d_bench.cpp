@@ -21,6 +21,7 @@
 #include "Veilshift/frame_math.h"
 #include "Veilshift/mul_table.h"
 #include "Veilshift/transitions/mosaic.h"
+#include "Veilshift/transition_forms.h"
 #include "Veilshift/transitions/ripple.h"
 #include "Veilshift/transitions/ripple_forms.h"
 #include "bench_support.h"
@@ -54,8 +55,10 @@ void Mosaic(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
     if (!selection.Ready()) return state.SkipWithError("no MulTable");
     const int32_t blockSize = veilshift::MosaicBlockSize(progress, kTotal);
     const int32_t alpha = veilshift::FrameAlpha(progress, kTotal);
+    const veilshift::MosaicForms forms = veilshift::ChooseTransitionForms(6, size.width, size.height).mosaic;
     for (auto _ : state) {
-        veilshift::MosaicRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, blockSize, alpha);
+        veilshift::MosaicRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, blockSize, alpha,
+                              forms);
         benchmark::ClobberMemory();
     }
     CountPerPixel(state, size);
@@ -67,9 +70,10 @@ void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
     if (!selection.Ready()) return state.SkipWithError("no MulTable");
     veilshift::RippleScratch scratch;
     if (withScratch) veilshift::MakeRippleScratch(scratch, size.width, size.height);
+    const veilshift::RippleForms forms = veilshift::ChooseTransitionForms(31, size.width, size.height).ripple;
     for (auto _ : state) {
         veilshift::RippleRect(&f.dst, 0, 0, &f.a, 0, 0, &f.b, 0, 0, size.width, size.height, progress, kTotal,
-                              withScratch ? &scratch : nullptr);
+                              forms, withScratch ? &scratch : nullptr);
         benchmark::ClobberMemory();
     }
     veilshift::ReleaseRippleScratch(scratch);
@@ -82,7 +86,7 @@ void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
 std::string RippleFormName() {
     const veilshift::ProcessorFeatures features = veilshift::CurrentFormSettings().features;
     if (veilshift::ChooseRipplePasses(features) == veilshift::ChooseRipplePasses({})) return "scalar";
-    return benchsupport::GatherFormName();
+    return veilshift::EffectFormName(31, 0, veilshift::CurrentFormSettings());
 }
 
 const bool registered = [] {

@@ -40,7 +40,6 @@ EFFECT_NAMES = {
     40: "axis X",
     41: "axis Y",
 }
-CROSSFADE_EFFECTS = (1, 40, 41)
 SIZES = ["640x480", "1920x1080", "3840x2160"]
 
 # Targets. The crossfade's widest grouped form (and the axis effects' blend)
@@ -151,6 +150,11 @@ class Run:
         self.peers = {r.size: r for r in self.rows if r.kind == "Peer"}
         self.by_key = {(r.effect, r.form, r.size, r.param): r for r in self.effects}
 
+    def crossfade_effects(self):
+        """The effects the benchmarks name with the crossfade's arithmetic ("exact-", "grouped-"):
+        the module's catalog says which, through the benchmarks' form names."""
+        return sorted({r.effect for r in self.effects if r.form.startswith(("exact-", "grouped-"))})
+
     def forms(self, effect, size=None, param=None):
         return sorted({r.form for r in self.effects if r.effect == effect
                        and (size is None or r.size == size) and (param is None or r.param == param)},
@@ -215,7 +219,7 @@ def targets(runs):
     for size in SIZES:
         first = len(out)
         limit = CROSSFADE_LIMITS[size]
-        for effect in CROSSFADE_EFFECTS:
+        for effect in sorted({e for run in runs for e in run.crossfade_effects()}):
             t = Target("effect %d, widest grouped form ≤ %.2f× stream" % (effect, limit), size, limit)
             for run in runs:
                 if not run.native and effect != 1:

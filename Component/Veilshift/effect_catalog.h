@@ -10,15 +10,16 @@ namespace veilshift {
 struct EffectCatalogEntry {
     int32_t number;
     const char* name;
+    bool crossfade;  // blends with the crossfade, whose arithmetic "MMX" and "SSE" choose
 };
 
 inline constexpr EffectCatalogEntry kEffectCatalog[] = {
-    {1, "crossfade"},
-    {6, "mosaic crossfade"},
-    {31, "ripple crossfade"},
-    {34, "shatter"},
-    {40, "axis crossfade, horizontal"},
-    {41, "axis crossfade, vertical"},
+    {1, "crossfade", true},
+    {6, "mosaic crossfade", false},
+    {31, "ripple crossfade", false},
+    {34, "shatter", false},
+    {40, "axis crossfade, horizontal", true},
+    {41, "axis crossfade, vertical", true},
 };
 
 // The display name of an effect number, or null for a number not listed.
@@ -26,6 +27,13 @@ constexpr const char* EffectDisplayName(int32_t effect) {
     for (const EffectCatalogEntry& entry : kEffectCatalog)
         if (entry.number == effect) return entry.name;
     return nullptr;
+}
+
+// Whether the effect blends with the crossfade (false for a number not listed).
+constexpr bool EffectUsesCrossfade(int32_t effect) {
+    for (const EffectCatalogEntry& entry : kEffectCatalog)
+        if (entry.number == effect) return entry.crossfade;
+    return false;
 }
 
 }  // namespace veilshift

@@ -111,7 +111,10 @@ bool EffectPlugin::Begin(int32_t dstNumber, int32_t dx, int32_t dy, int32_t srcA
     return true;
 }
 
+// The transition's forms first: the start-up switches and the processor's
+// features were settled at connection, and its frames read neither again.
 bool EffectPlugin::PrepareEffect() {
+    forms = ChooseTransitionForms(params.effect, params.width, params.height);
     const EffectDescription* effect = FindEffect(params.effect);
     return effect == nullptr || effect->prepare == nullptr || effect->prepare(*this);
 }

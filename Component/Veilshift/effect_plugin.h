@@ -9,6 +9,7 @@
 #include "memory.h"
 #include "render3d/soft_renderer.h"
 #include "shatter/shatter_mesh.h"
+#include "transition_forms.h"
 #include "transitions/ripple.h"
 
 namespace veilshift {
@@ -84,6 +85,8 @@ public:
     GrowableArray<ShatterPiece> pieces;
     Vec3 pictureCorner{};
     RippleScratch ripple;
+    // The processor forms of the transition's frames, chosen as it begins.
+    TransitionForms forms{};
 };
 
 // One frame of one effect. EffectPlugin::Draw is the only caller, and calls it
@@ -93,7 +96,7 @@ public:
 // rectangle in Begin (ClipTransitionRect).
 using EffectHandler = void (*)(EffectPlugin& plugin, int32_t progress, int32_t total);
 
-// Everything the plug-in knows of one effect (effect_table.cpp).
+// Everything the plug-in knows of one effect (effects/effect_table.cpp).
 struct EffectDescription {
     const char* name;                       // display name, from effect_catalog.h
     EffectHandler draw;

@@ -5,8 +5,10 @@
 // form_dispatch.cpp, whose opening comment states the policy.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "effect_catalog.h"
 #include "processor_features.h"
 
 namespace veilshift {
@@ -30,12 +32,10 @@ struct CrossfadeChoice {
 };
 
 // The decisions, pure functions of what decides them. Inline, so that a tool
-// can tell what the module runs by the module's own rules.
-#if VEILSHIFT_WIDE_FORMS
-inline constexpr bool kX86Forms = true;
-#else
-inline constexpr bool kX86Forms = false;  // a build for another processor has no vector form
-#endif
+// can tell what the module runs by the module's own rules. The build says
+// whether it has the x86 forms (VEILSHIFT_WIDE_FORMS, 1 or 0): a build for
+// another processor has the portable forms only.
+inline constexpr bool kX86Forms = VEILSHIFT_WIDE_FORMS != 0;
 
 // The mosaic's, the ripple's and the span filler's code; the crossfade's too.
 constexpr InstructionSet DecideVectorSet(const ProcessorFeatures& features) {
@@ -55,7 +55,8 @@ constexpr CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& set
     const InstructionSet vector = DecideVectorSet(settings.features);
     // Rows without a whole group of 4 pixels, and both switches off: the exact bytes.
     if (width < 4 || (!settings.useMmx && !settings.useSse)) return {CrossfadeArithmetic::Exact, vector};
-    if (vector != InstructionSet::Scalar) return {CrossfadeArithmetic::Grouped, vector};
+    // Off x86 the grouped arithmetic runs in portable code.
+    if (vector != InstructionSet::Scalar || !kX86Forms) return {CrossfadeArithmetic::Grouped, vector};
     return {CrossfadeArithmetic::Grouped, settings.useSse ? InstructionSet::Sse : InstructionSet::Mmx};
 }
 
@@ -104,6 +105,21 @@ constexpr const char* InstructionSetName(InstructionSet set) {
     return "scalar";
 }
 
+// The name of the form a frame of `effect` over rows of `width` pixels runs:
+// for the effects that use the crossfade's arithmetic "exact-" or "grouped-"
+// and the instruction set ("grouped-mmx"), for the others the instruction set
+// of their kernels ("avx2"), and "avx2-loads" for the ripple's AVX2 passes
+// without gathers.
+constexpr const char* EffectFormName(int32_t effect, int32_t width, const FormSettings& settings) {
+    constexpr const char* kExact[] = {"exact-scalar", "exact-mmx", "exact-sse", "exact-sse2", "exact-avx2"};
+    constexpr const char* kGrouped[] = {"grouped-scalar", "grouped-mmx", "grouped-sse", "grouped-sse2",
+                                        "grouped-avx2"};
+    if (effect == 31 && DecideLoadsForGathers(settings.features)) return "avx2-loads";
+    if (!EffectUsesCrossfade(effect)) return InstructionSetName(DecideVectorSet(settings.features));
+    const CrossfadeChoice choice = DecideCrossfade(width, settings);
+    const auto set = static_cast<size_t>(choice.set);
+    return choice.arithmetic == CrossfadeArithmetic::Exact ? kExact[set] : kGrouped[set];
+}
 
 // The module's settings now: the switches and the features recorded at
 // connection (none before it), less any the test hook masks.
@@ -112,12 +128,9 @@ FormSettings CurrentFormSettings();
 void RecordProcessorFeatures(const ProcessorFeatures& features);
 void RecordProcessorCaches(const CacheSizes& caches);
 
-// Whether a frame of the current settings writing `destinationBytes` stores
-// around the cache: DecideStreaming, unless the test hook below says otherwise.
-bool StreamFrame(uint64_t destinationBytes, DestinationUse use);
-// Test hook: from this many destination bytes on every frame streams, whatever
-// the caches say (0: every frame); kStreamingByCaches (at load) leaves it to
-// the caches.
+// Test hook: from this many destination bytes on every transition begun
+// streams, whatever the caches say (0: every one); kStreamingByCaches (at
+// load) leaves it to DecideStreaming.
 inline constexpr uint64_t kStreamingByCaches = ~uint64_t{0};
 extern uint64_t StreamingBytesOverride;
 

@@ -38,12 +38,12 @@
 #include <vector>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
 #include "../stream_floor.h"
 
 namespace {
 
-constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
 // The test suite sets the same values around its own Begins under this name.
 constexpr char kSwitchesMutex[] = "VeilshiftTestsStartupSwitches";
 
@@ -53,30 +53,12 @@ struct Setting {
 };
 const Setting kSettings[] = {{0, 0}, {1, 0}, {1, 1}};
 
-// The switches connection derives from the values (only exactly 1 switches a
-// form on, MMX only where the processor has it, SSE only with MMX and where
-// the processor has it), with the features it records.
-veilshift::FormSettings SettingsFor(const Setting& setting, const veilshift::ProcessorFeatures& features) {
-    veilshift::FormSettings settings;
-    settings.useMmx = setting.mmx == 1 && features.mmx;
-    settings.useSse = setting.sse == 1 && settings.useMmx && features.sse;
-    settings.features = features;
-    return settings;
-}
-
-bool UsesTheCrossfade(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
-
-// The form the module runs for this effect, rectangle width and setting.
+// The form the module runs for this effect, rectangle width and setting, by
+// the module's own start-up rule.
 std::string FormName(int32_t effect, int32_t width, const Setting& setting,
                      const veilshift::ProcessorFeatures& features) {
-    const veilshift::FormSettings settings = SettingsFor(setting, features);
-    if (!UsesTheCrossfade(effect)) {
-        const std::string set = veilshift::InstructionSetName(veilshift::DecideVectorSet(features));
-        return effect == 31 && veilshift::DecideLoadsForGathers(features) ? set + "-loads" : set;
-    }
-    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
-    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact-" : "grouped-")
-        .append(veilshift::InstructionSetName(choice.set));
+    const veilshift::StartupValues values{{true, setting.mmx}, {true, setting.sse}};
+    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(values, features));
 }
 
 struct Size {
@@ -91,7 +73,7 @@ class StartupValues {
 public:
     StartupValues(DWORD mmx, DWORD sse) : mutex_(CreateMutexA(nullptr, FALSE, kSwitchesMutex)) {
         WaitForSingleObject(mutex_, INFINITE);
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, veilshift::platform::kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
                             nullptr) != ERROR_SUCCESS) {
             key_ = nullptr;
             return;

@@ -113,6 +113,49 @@ TEST(FormDispatch, StartupSwitchesNeedTheProcessorsFeature) {
 #endif
 }
 
+// The start-up rule as a table: the values (absent, or their number) and the
+// processor's MMX and SSE bits to the two switches. A processor that cannot
+// be asked (another kind than x86) counts as having both, so the values choose
+// the same arithmetic there.
+TEST(FormDispatch, StartupRuleFromValuesAndProcessor) {
+    constexpr StartupValue kAbsent{}, kZero{true, 0}, kOne{true, 1}, kTwo{true, 2};
+    struct Row {
+        StartupValue mmx, sse;
+        bool cpuMmx, cpuSse, asked;
+        bool useMmx, useSse;
+    };
+    for (const Row& r : {Row{kAbsent, kAbsent, true, true, true, true, false},
+                         Row{kAbsent, kOne, true, true, true, true, true},
+                         Row{kOne, kOne, true, false, true, true, false},  // no SSE on the processor
+                         Row{kOne, kAbsent, false, true, true, false, false},
+                         Row{kZero, kOne, true, true, true, false, false},  // "MMX" = 0 wins over "SSE" = 1
+                         Row{kTwo, kAbsent, true, true, true, false, false},
+                         Row{kOne, kTwo, true, true, true, true, false},  // only exactly 1 counts
+                         Row{kAbsent, kAbsent, false, false, false, true, false},
+                         Row{kAbsent, kOne, false, false, false, true, true},
+                         Row{kZero, kAbsent, false, false, false, false, false}}) {
+        const FormSettings s =
+            DecideFormSettings({r.mmx, r.sse}, ProcessorFeatures{r.cpuMmx, r.cpuSse, true, false}, r.asked);
+        EXPECT_EQ(s.useMmx, r.useMmx) << r.mmx.value << ' ' << r.sse.value << ' ' << r.asked;
+        EXPECT_EQ(s.useSse, r.useSse) << r.mmx.value << ' ' << r.sse.value << ' ' << r.asked;
+    }
+}
+
+// One name for the form each effect runs: the crossfade's effects by
+// arithmetic and instruction set, the others by instruction set.
+TEST(FormDispatch, EffectFormNames) {
+    FormSettings grouped;
+    grouped.useMmx = true;
+    grouped.features = {true, true, false, false};
+    const bool x86 = kX86Forms;
+    EXPECT_STREQ(EffectFormName(1, 640, grouped), x86 ? "grouped-mmx" : "grouped-scalar");
+    EXPECT_STREQ(EffectFormName(41, 3, grouped), "exact-scalar");
+    EXPECT_STREQ(EffectFormName(6, 640, grouped), "scalar");
+    grouped.features.sse2 = true;
+    EXPECT_STREQ(EffectFormName(40, 640, grouped), x86 ? "grouped-sse2" : "grouped-scalar");
+    EXPECT_STREQ(EffectFormName(34, 640, grouped), x86 ? "sse2" : "scalar");
+}
+
 // The test hook masks features the processor has; it never adds one.
 TEST(FormDispatch, MaskOnlyRemovesFeatures) {
     const test::FormScope saved;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "Veilshift/platform/platform.h"
 #include "session_fixture.h"
 
 #if defined(_WIN32)
@@ -20,11 +21,11 @@ namespace sessiontest {
 namespace {
 
 #if defined(_WIN32)
-constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
+using veilshift::platform::kStartupKeyPath;
 
 void SetValue(const char* name, DWORD type, const void* data, DWORD size) {
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
     RegCloseKey(key);
@@ -34,13 +35,13 @@ void SetNumber(const char* name, uint32_t value) { SetValue(name, REG_DWORD, &va
 void SetNotANumber(const char* name) { SetValue(name, REG_SZ, "1", 2); }
 void Remove(const char* name) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
     RegDeleteValueA(key, name);
     RegCloseKey(key);
 }
 bool KeyExists() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
@@ -183,7 +184,7 @@ TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {
 TEST_F(StartupSettings, MissingKeyIsCreatedOnlyWhenPixmillIsReady) {
     StartStage();
     SwitchesLock lock;
-    RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKey);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKeyPath);
     ASSERT_FALSE(KeyExists());
     Control(Component::Pixmill).isReady = false;
     EXPECT_FALSE(BeginStage());

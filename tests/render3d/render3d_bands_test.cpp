@@ -91,6 +91,7 @@ struct Frame {
 Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room) {
     Frame frame;
     ExitRecorder r;
+    r.forms = test::RendererFormsNow();
     if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight + 1, kWidth + 2)) return frame;
     GuardedSurface destination(kWidth + kLeft + 4, kHeight + kTop + 3, 7);
     GuardedSurface textureA(23, 19, 2), textureB(11, 29, 0, true), textureC(23, 19, 2);

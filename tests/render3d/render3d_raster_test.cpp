@@ -547,6 +547,7 @@ TEST_F(Render3dRaster, UnmaskedHostExceptionsDoNotTrap) {
 uint32_t RenderReferenceScene() {
     constexpr int32_t kWidth = 97, kHeight = 61;
     SoftRenderer r;
+    r.forms = test::RendererFormsNow();
     if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight, kWidth)) return 0;
     depthBuffer.Clear(0.0f);
     GuardedSurface texture(40, 30, 3);
@@ -595,6 +596,7 @@ std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
     const test::FormScope flags(test::ProcessorForm{"", useSse2, useAvx2});
     constexpr int32_t kSize = 48;
     SoftRenderer r;
+    r.forms = test::RendererFormsNow();
     std::vector<uint8_t> result;
     GuardedSurface surface(kSize + 8, kSize + 6, 4);
     if (r.Setup(kSize, kSize) && depthBuffer.Allocate(kSize, kSize)) {

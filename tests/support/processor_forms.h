@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/render3d/renderer_forms.h"
 #include "Veilshift/startup_settings.h"
 
 namespace veilshift::test {
@@ -76,5 +77,9 @@ private:
     FormSettings settings_;
     ProcessorFeatures recorded_ = settings_.features;
 };
+
+// The renderer's forms by the settings in force (a FormScope's): a renderer
+// a test makes runs the forms it is handed, the scalar ones by default.
+inline RendererForms RendererFormsNow() { return ChooseRendererForms(CurrentFormSettings().features); }
 
 }  // namespace veilshift::test

@@ -97,7 +97,7 @@ TEST_F(PreviewTool, EveryOutputDecodesBackWithSourcesAtBothEnds) {
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(WithoutShortfall(o.err), "") << "quiet when standard error is not a terminal";
     EXPECT_NE(o.out.find("effect 1 (crossfade): 5 frames of 48x36,"), std::string::npos) << o.out;
-    EXPECT_TRUE(std::regex_search(o.out, std::regex(R"([0-9]+\.[0-9]{3} ms per frame.*form ((exact|grouped) )?(scalar|mmx|sse|sse2|avx2) \()")))
+    EXPECT_TRUE(std::regex_search(o.out, std::regex(R"([0-9]+\.[0-9]{3} ms per frame.*form ((exact|grouped)-)?(scalar|mmx|sse|sse2|avx2) \()")))
         << o.out;
     EXPECT_EQ(Files(out_), (std::vector<std::string>{Anim("anim"), "frames", "frames/frame-0000.png",
                                                      "frames/frame-0001.png", "frames/frame-0002.png",
@@ -213,18 +213,18 @@ TEST_F(PreviewTool, ProcessorFormGoesThroughTheModuleSettings) {
     // The arithmetic follows the setting, the code the processor.
     const std::string widest = veilshift::InstructionSetName(veilshift::DecideVectorSet(veilshift::DetectProcessorFeatures()));
     const std::string grouped = widest == "scalar" ? "mmx" : widest;
-    EXPECT_NE(scalar.out.find("form exact " + widest + " (scalar asked"), std::string::npos) << scalar.out;
-    EXPECT_NE(mmx.out.find("form grouped " + grouped + " (mmx asked"), std::string::npos) << mmx.out;
+    EXPECT_NE(scalar.out.find("form exact-" + widest + " (scalar asked"), std::string::npos) << scalar.out;
+    EXPECT_NE(mmx.out.find("form grouped-" + grouped + " (mmx asked"), std::string::npos) << mmx.out;
     EXPECT_EQ(LoadPicture(out_ / "scalar/frame-0001.png").rgb[0], 126);
     EXPECT_EQ(LoadPicture(out_ / "mmx/frame-0001.png").rgb[0], 125);
     if (HasProcessorFeature(bit_SSE)) {
         const Outcome sse = Run({"-n", "3", "--form", "sse", "black.png", "white.png"});
-        EXPECT_NE(sse.out.find("form grouped " + (widest == "scalar" ? std::string("sse") : widest) + " (sse asked"),
+        EXPECT_NE(sse.out.find("form grouped-" + (widest == "scalar" ? std::string("sse") : widest) + " (sse asked"),
                   std::string::npos)
             << sse.out;
     }
     const Outcome narrow = Run({"-n", "3", "--form", "sse", "--rect", "3x4", "black.png", "white.png"});
-    EXPECT_NE(narrow.out.find("form exact " + widest + " (sse asked, rectangle narrower than 4 pixels)"),
+    EXPECT_NE(narrow.out.find("form exact-" + widest + " (sse asked, rectangle narrower than 4 pixels)"),
               std::string::npos)
         << narrow.out;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Veilshift/effect_plugin.h"
+#include "Veilshift/effects/effects.h"
 #include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/blend.h"
 #include "Veilshift/transitions/crossfade.h"
@@ -39,9 +40,10 @@ void PrintTo(const Form& form, std::ostream* os) { *os << form.name; }
 
 const Form kForms[] = {
     {"ExactScalar", CrossfadeExact_Scalar, false},
+    {"GroupedScalar", CrossfadeGrouped_Scalar, true},
+#if VEILSHIFT_WIDE_FORMS
     {"GroupedMmx", CrossfadeGrouped_Mmx, true},
     {"GroupedSse", CrossfadeGrouped_Sse, true},
-#if VEILSHIFT_WIDE_FORMS
     // The vector forms, each also with non-temporal stores, which take another
     // path through every row (pieces up to an aligned address).
     {"ExactSse2", CrossfadeExact_Sse2, false, HasSse2},
@@ -452,7 +454,8 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
         FormScope flags(c.mmx, c.sse, c.sse2, c.avx2);
         dst.Fill(7, 7, 7);
         log.clear();
-        CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127);
+        CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127,
+                      veilshift::ChooseTransitionForms(1, c.width, 3).crossfade);
         EXPECT_EQ(log, (std::vector<SurfaceCall>{{&dst, 'A', 3, 1}, {&a, 'A', 2, 2}, {&b, 'A', 1, 0},
                                                  {&dst, 'P', 0, 0}, {&a, 'P', 0, 0}, {&b, 'P', 0, 0}}));
         for (int32_t y = 0; y < dst.height(); ++y)
@@ -465,8 +468,9 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 
     // An empty rectangle asks the host for nothing.
     log.clear();
-    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 0, 3, 127);
-    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 3, 0, 127);
+    const veilshift::CrossfadeForm form = veilshift::ChooseTransitionForms(1, 3, 3).crossfade;
+    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 0, 3, 127, form);
+    CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 3, 0, 127, form);
     EXPECT_TRUE(log.empty());
 }
 
@@ -484,6 +488,7 @@ TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
     plugin.params.ax = 1, plugin.params.ay = 2;
     plugin.params.bx = 0, plugin.params.by = 1;
     plugin.params.width = 1, plugin.params.height = 1;
+    plugin.forms = veilshift::ChooseTransitionForms(1, 1, 1);
 
     // a = 255, b = 0: the blended byte is 255 - alpha.
     auto alphaOf = [&](int32_t progress, int32_t total) {

@@ -11,6 +11,7 @@
 #include "Veilshift/frame_math.h"
 #include "Veilshift/transitions/mosaic.h"
 #include "Veilshift/transitions/mosaic_forms.h"
+#include "Veilshift/transition_forms.h"
 #include "effects_2d_support.h"
 #include "session_fixture.h"
 
@@ -41,7 +42,7 @@ PixelModel MosaicModel(const Stage& s, int32_t blockSize, int32_t alpha) {
 void Draw(Stage& s, int32_t blockSize, int32_t alpha) {
     const Rect& r = s.rect;
     MosaicRect(s.dst.get(), r.dx, r.dy, s.srcA.get(), r.ax, r.ay, s.srcB.get(), r.bx, r.by, r.width, r.height,
-               blockSize, alpha);
+               blockSize, alpha, veilshift::ChooseTransitionForms(6, r.width, r.height).mosaic);
 }
 
 // One frame on a fresh stage, checked against the per-pixel model: the
@@ -218,8 +219,9 @@ TEST_F(Mosaic, OutOfRangeArgumentsAreHeldToUsableValues) {
     CallRecorder recorder;
     Stage s(r, 8, recorder.Log());
     const std::vector<uint8_t> before = s.dst->Snapshot();
-    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 0, 13, 5, 9);
-    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, -1, 5, 9);
+    const veilshift::MosaicForms forms = veilshift::ChooseTransitionForms(6, 17, 13).mosaic;
+    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 0, 13, 5, 9, forms);
+    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, -1, 5, 9, forms);
     EXPECT_TRUE(recorder.Calls().empty());
     EXPECT_EQ(s.dst->Snapshot(), before);
 }

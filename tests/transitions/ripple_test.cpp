@@ -16,6 +16,7 @@
 #include "Veilshift/frame_math.h"
 #include "Veilshift/memory.h"
 #include "Veilshift/platform/fpu_precision.h"
+#include "Veilshift/transition_forms.h"
 #include "Veilshift/transitions/ripple.h"
 #include "effects_2d_support.h"
 #include "session_fixture.h"
@@ -214,7 +215,7 @@ PixelModel RippleModel(const Stage& s, int32_t progress, int32_t total, int32_t*
 void Draw(Stage& s, int32_t progress, int32_t total, const veilshift::RippleScratch* scratch = nullptr) {
     const Rect& r = s.rect;
     RippleRect(s.dst.get(), r.dx, r.dy, s.srcA.get(), r.ax, r.ay, s.srcB.get(), r.bx, r.by, r.width, r.height,
-               progress, total, scratch);
+               progress, total, veilshift::ChooseTransitionForms(31, r.width, r.height).ripple, scratch);
 }
 
 // A transition's scratch for the rectangle, as much as storage gives.
@@ -321,10 +322,11 @@ TEST_F(Ripple, NothingIsAskedOrDrawnForAnEmptyRectangleOrWithoutTheTable) {
     CallRecorder recorder;
     Stage s({1, 1, 2, 2, 3, 3, 17, 13}, 50, recorder.Log());
     const std::vector<uint8_t> before = s.dst->Snapshot();
+    const veilshift::RippleForms forms = veilshift::ChooseTransitionForms(31, 17, 13).ripple;
     for (auto [width, height] : {std::pair{0, 13}, std::pair{17, -2}})
-        RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, width, height, 1, 5);
+        RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, width, height, 1, 5, forms);
     veilshift::ReleaseMulTable();
-    RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, 13, 1, 5);
+    RippleRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, 13, 1, 5, forms);
     EXPECT_TRUE(recorder.Calls().empty());
     EXPECT_EQ(s.dst->Snapshot(), before);
 }
@@ -404,6 +406,7 @@ TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
                 TestSurface* b = layout.bShared ? shared.get() : other.get();
                 ScratchScope scope(withScratch ? r.width : 0, r.height);
                 RippleRect(shared.get(), r.dx, r.dy, a, r.ax, r.ay, b, r.bx, r.by, r.width, r.height, progress, total,
+                           veilshift::ChooseTransitionForms(31, r.width, r.height).ripple,
                            withScratch ? &scope.scratch : nullptr);
                 EXPECT_TRUE(shared->GuardsIntact());
                 return shared->Snapshot();

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "Veilshift/platform/platform.h"
 #include "platform.h"
 
 namespace preview::platform {
@@ -45,7 +46,7 @@ std::string SystemMessage(DWORD code) {
 HANDLE ErrorStream() { return GetStdHandle(STD_ERROR_HANDLE); }
 
 // The module's registry key, and where the tool keeps its private copy of it.
-constexpr char kStartupKey[] = "Software\\Quillmoor\\Tessary\\Startup";
+using veilshift::platform::kStartupKeyPath;
 constexpr char kPrivateParent[] = "Software\\Veilshift preview tool";
 
 struct SwitchState {
@@ -147,7 +148,7 @@ StartupSwitches::StartupSwitches(const std::string& form) {
         return;
     }
     HKEY startup = nullptr;
-    if (RegCreateKeyExA(state->root, kStartupKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+    if (RegCreateKeyExA(state->root, kStartupKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                         &startup, nullptr) == ERROR_SUCCESS) {
         auto set = [startup](const char* name, DWORD value) {
             RegSetValueExA(startup, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/startup_settings.h"
 #include "host/message_capture.h"
 #include "host/reference_host.h"
 #include "platform.h"
@@ -218,28 +219,19 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
 
 veilshift::ProcessorFeatures DetectProcessor() { return veilshift::DetectProcessorFeatures(); }
 
-bool FormApplies(int32_t effect) { return effect == 1 || effect == 40 || effect == 41; }
+bool FormApplies(int32_t effect) { return veilshift::EffectUsesCrossfade(effect); }
 
-namespace {
-
-// The module's start-up rule: MMX unless switched off and the processor has
-// it; SSE only when asked for, with MMX on, and the processor has it.
-veilshift::FormSettings SettingsFor(const std::string& form, const veilshift::ProcessorFeatures& cpu) {
-    veilshift::FormSettings settings;
-    settings.useMmx = form != "scalar" && cpu.mmx;
-    settings.useSse = form == "sse" && settings.useMmx && cpu.sse;
-    settings.features = cpu;
-    return settings;
+veilshift::StartupValues StartupValuesFor(const std::string& form) {
+    veilshift::StartupValues values;  // "auto": both absent
+    if (form == "scalar") values = {{true, 0}, {true, 0}};
+    if (form == "mmx") values = {{true, 1}, {true, 0}};
+    if (form == "sse") values = {{true, 1}, {true, 1}};
+    return values;
 }
-}  // namespace
 
 std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
                     int32_t width) {
-    const veilshift::FormSettings settings = SettingsFor(form, cpu);
-    if (!FormApplies(effect)) return veilshift::InstructionSetName(veilshift::DecideVectorSet(cpu));
-    const veilshift::CrossfadeChoice choice = veilshift::DecideCrossfade(width, settings);
-    return std::string(choice.arithmetic == veilshift::CrossfadeArithmetic::Exact ? "exact " : "grouped ") +
-           veilshift::InstructionSetName(choice.set);
+    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(StartupValuesFor(form), cpu));
 }
 
 std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,

@@ -12,6 +12,7 @@
 
 #include "image.h"
 #include "Veilshift/processor_features.h"
+#include "Veilshift/startup_settings.h"
 
 namespace preview {
 
@@ -90,12 +91,14 @@ veilshift::ProcessorFeatures DetectProcessor();
 // Whether the start-up switches (--form) reach `effect`: the crossfade and the
 // two effects drawn with it.
 bool FormApplies(int32_t effect);
-// What the module runs for `effect` with the settings `form` sets, on a
+// The start-up values "MMX" and "SSE" that --form sets ("auto": both absent).
+veilshift::StartupValues StartupValuesFor(const std::string& form);
+// What the module runs for `effect` with the values `form` sets, on a
 // processor with `cpu` and a rectangle `width` pixels wide, decided by the
-// module's own rules (Veilshift/form_rules.h): the crossfade's arithmetic
-// and code ("grouped avx2"), or the code of the other effects' kernels
-// ("avx2"). DescribeForm adds the reason: "grouped avx2 (auto; processor has
-// mmx, sse, sse2, avx2)".
+// module's own rules (Veilshift/startup_settings.h, Veilshift/form_rules.h):
+// the crossfade's arithmetic and code ("grouped-avx2"), or the code of the
+// other effects' kernels ("avx2"). DescribeForm adds the reason:
+// "grouped-avx2 (auto; processor has mmx, sse, sse2, avx2)".
 std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect, int32_t width);
 std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
                          int32_t width);

@@ -64,13 +64,20 @@ inline void WriteFpuControlWord(uint16_t word) {
 // 11: 64 bits), rounding control bits 10-11 (00: to nearest, ties to even).
 // Bits 0-5 mask the exceptions: wild vertices make infinities and NaNs on
 // purpose, which must not trap even if the host unmasked a trap for itself.
+//
+// A guard inside another that already set the same word (a public entry point
+// called from guarded code) only reads the word: loading the control word
+// stalls the x87 unit, reading it does not.
 template <uint16_t kPrecisionBits>
 class FpuPrecision {
 public:
     FpuPrecision() : saved_(ReadFpuControlWord()) {
-        WriteFpuControlWord(static_cast<uint16_t>((saved_ & ~0x0F00u) | kPrecisionBits | 0x003Fu));
+        const uint16_t wanted = static_cast<uint16_t>((saved_ & ~0x0F00u) | kPrecisionBits | 0x003Fu);
+        changed_ = wanted != saved_;
+        if (changed_) WriteFpuControlWord(wanted);
     }
     ~FpuPrecision() {
+        if (!changed_) return;
         // A flag raised under our masks would trap at the host's next x87
         // instruction once its unmasked word is back. Clearing drops every
         // flag, so it is done only for a host that unmasked an exception.
@@ -82,6 +89,7 @@ public:
 
 private:
     uint16_t saved_;
+    bool changed_;
 };
 
 using FpuSinglePrecision = FpuPrecision<0x0000>;

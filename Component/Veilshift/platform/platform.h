@@ -15,8 +15,14 @@ void* FindLoadedModule(const char* name);
 // A factory exported by such a module, or null.
 ComponentFactoryFn FindFactory(void* module, const char* exportName);
 
-// The engine family's start-up key (HKCU\Software\Quillmoor\Tessary\Startup),
-// opened (and created, empty, when missing) for the holder's lifetime.
+// The engine family's start-up key under HKEY_CURRENT_USER, and its POSIX
+// stand-in: the environment variable kStartupVariablePrefix + the value's name
+// (unset = absent; a decimal integer = that 32-bit value; any other text =
+// present, but not 1).
+inline constexpr char kStartupKeyPath[] = "Software\\Quillmoor\\Tessary\\Startup";
+inline constexpr char kStartupVariablePrefix[] = "TESSARY_STARTUP_";
+
+// The start-up key, opened (and created, empty, when missing) for the holder's lifetime.
 class StartupKey {
 public:
     StartupKey();

@@ -33,11 +33,10 @@ StartupKey::StartupKey() : open_(true) {}  // the environment always "opens"
 StartupKey::~StartupKey() = default;
 
 namespace {
-// TESSARY_STARTUP_<NAME>: unset = absent; a decimal integer = that 32-bit value;
-// any other text = present, but not 1.
+// kStartupVariablePrefix + the name, read as platform.h says.
 bool ReadEnvironmentValue(const char* name, uint32_t& value) {
     char variable[64];
-    if (std::snprintf(variable, sizeof variable, "TESSARY_STARTUP_%s", name) >= static_cast<int>(sizeof variable))
+    if (std::snprintf(variable, sizeof variable, "%s%s", kStartupVariablePrefix, name) >= static_cast<int>(sizeof variable))
         return false;
     const char* text = std::getenv(variable);
     if (text == nullptr) return false;

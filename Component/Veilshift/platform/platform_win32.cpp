@@ -17,7 +17,7 @@ ComponentFactoryFn FindFactory(void* module, const char* exportName) {
 StartupKey::StartupKey() {
     HKEY key = nullptr;
     DWORD disposition = 0;  // received, not used
-    open_ = RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Quillmoor\\Tessary\\Startup", 0, nullptr,
+    open_ = RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, &disposition) == ERROR_SUCCESS;
     handle_ = open_ ? key : nullptr;
 }

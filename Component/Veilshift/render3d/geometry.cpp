@@ -1,6 +1,4 @@
-#include "../form_rules.h"
 #include "../platform/fpu_precision.h"
-#include "matrix_forms.h"
 #include "soft_renderer.h"
 
 namespace veilshift {
@@ -68,7 +66,7 @@ VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
     const float halfWidth = width / 2.0f;
     const float halfHeight = height / 2.0f;
     const size_t vertexCount = r.vertices.Size();
-    const MatrixForms forms = ChooseMatrixForms(CurrentFormSettings().features);
+    const MatrixForms forms = r.forms.matrix;
     for (ScreenTriangle& t : r.triangles) {
         bool valid = true;
         for (int32_t index : t.index) valid = valid && index >= 0 && static_cast<size_t>(index) < vertexCount;
@@ -108,5 +106,10 @@ void ProjectTriangles(SoftRenderer& renderer) {
     platform::FpuSinglePrecision guard;
     ProjectTrianglesSingle(renderer);
 }
+
+namespace single_precision {
+void BuildScreenTriangles(SoftRenderer& renderer) { BuildScreenTrianglesSingle(renderer); }
+void ProjectTriangles(SoftRenderer& renderer) { ProjectTrianglesSingle(renderer); }
+}  // namespace single_precision
 
 }  // namespace veilshift

@@ -3,7 +3,6 @@
 // of the scalar form.
 #include "matrix_forms.h"
 
-#if VEILSHIFT_WIDE_FORMS
 #include <emmintrin.h>
 
 namespace veilshift {
@@ -47,4 +46,3 @@ Vec3& TransformPoint_Sse2(Vec3& point, const Matrix4& m) {
 
 }  // namespace veilshift
 
-#endif  // VEILSHIFT_WIDE_FORMS

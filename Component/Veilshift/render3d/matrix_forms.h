@@ -15,10 +15,8 @@ struct MatrixForms {
     Vec3& (*transformPoint)(Vec3& point, const Matrix4& m);  // as detail::TransformPointUnguarded
 };
 
-#if VEILSHIFT_WIDE_FORMS
 void MultiplyMatrix_Sse2(Matrix4& a, const Matrix4& b);
 Vec3& TransformPoint_Sse2(Vec3& point, const Matrix4& m);
-#endif
 
 // The forms for the processor (form_dispatch.cpp).
 MatrixForms ChooseMatrixForms(const ProcessorFeatures& features);

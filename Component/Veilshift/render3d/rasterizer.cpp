@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "../platform/fpu_precision.h"
-#include "../form_rules.h"
 #include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"
@@ -80,10 +79,9 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
                               texturePitch, slot.width - 1, slot.height - 1};
     const bool texelsMeetPixels =
         TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth, r.viewportHeight);
-    const ProcessorFeatures features = CurrentFormSettings().features;
-    const SpanRowForms rowForms = ChooseSpanRows(features);
+    const SpanRowForms rowForms = r.forms.rows;
     KeptSpanPart part{r.span, firstRow, endRow < r.viewportHeight ? endRow : r.viewportHeight, rowForms.walk,
-                      ChooseSpanFill(texture, texelsMeetPixels, features)};
+                      SelectSpanFill(r.forms.fill, texture, texelsMeetPixels)};
     SpanState& s = part.state;
     // Rows above the viewport are stepped over in one go.
     const int32_t top = endRow < 0 ? endRow : 0;
@@ -118,6 +116,91 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
     r.span.leftVz = s.leftVz;
 }
 
+// A triangle's corners in screen space with 1/z, u/z and v/z, from its
+// vertices; false for a corner that is no position on the screen (no area to fill).
+bool CornersOf(const SoftRenderer& r, const ScreenTriangle& t, Corner (&c)[3]) {
+    const TextureSlot& slot = r.textureSlots[t.textureSlot];
+    const float uScale = IntToFloat(slot.width - 1);
+    const float vScale = IntToFloat(slot.height - 1);
+    bool finite = true;
+    for (int k = 0; k < 3; ++k) {
+        const ScreenVertex& v = r.vertices[static_cast<size_t>(t.index[k])];
+        c[k].x = v.screenX + 0.5f;
+        c[k].y = v.screenY + 0.5f;
+        c[k].iz = 1.0f / v.viewPosition.z;
+        c[k].uz = (uScale * v.u) * c[k].iz;
+        c[k].vz = (vScale * v.v) * c[k].iz;
+        finite = finite && std::isfinite(c[k].x) && std::isfinite(c[k].y);
+    }
+    return finite;
+}
+
+// The gradients of the planes through the three corners (sorted top to
+// bottom) in screen space, one each for iz, uz and vz; false for a triangle
+// with no area.
+bool SetGradients(SpanState& s, const Corner (&c)[3]) {
+    const float dx10 = c[1].x - c[0].x, dy10 = c[1].y - c[0].y;
+    const float dx20 = c[2].x - c[0].x, dy20 = c[2].y - c[0].y;
+    const float det = dx20 * dy10 - dx10 * dy20;
+    if (det == 0.0f) return false;
+    const float rdet = 1.0f / det;
+    s.dIzDx = ((c[2].iz - c[0].iz) * dy10 - (c[1].iz - c[0].iz) * dy20) * rdet;
+    s.dUzDx = ((c[2].uz - c[0].uz) * dy10 - (c[1].uz - c[0].uz) * dy20) * rdet;
+    s.dVzDx = ((c[2].vz - c[0].vz) * dy10 - (c[1].vz - c[0].vz) * dy20) * rdet;
+    s.dIzDy = ((c[1].iz - c[0].iz) * dx20 - (c[2].iz - c[0].iz) * dx10) * rdet;
+    s.dUzDy = ((c[1].uz - c[0].uz) * dx20 - (c[2].uz - c[0].uz) * dx10) * rdet;
+    s.dVzDy = ((c[1].vz - c[0].vz) * dx20 - (c[2].vz - c[0].vz) * dx10) * rdet;
+    return true;
+}
+
+// The two parts of a triangle whose corners are sorted top to bottom: the
+// edges of each set up, then its rows handed to DrawSpans.
+void DrawParts(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y, int32_t slot, const Corner (&c)[3],
+               int32_t y0, int32_t y1, int32_t y2) {
+    const float dx10 = c[1].x - c[0].x, dy10 = c[1].y - c[0].y;
+    const float dx20 = c[2].x - c[0].x, dy20 = c[2].y - c[0].y;
+    // Each slope only where its edge has height; the row tests below use no other.
+    const float s01 = c[1].y > c[0].y ? dx10 / dy10 : 0.0f;
+    const float s02 = c[2].y > c[0].y ? dx20 / dy20 : 0.0f;
+    const float s12 = c[2].y > c[1].y ? (c[2].x - c[1].x) / (c[2].y - c[1].y) : 0.0f;
+
+    bool middleOnLeft;
+    if (c[1].y == c[2].y) {
+        middleOnLeft = c[1].x < c[2].x;
+    } else if (c[0].y == c[1].y) {
+        middleOnLeft = c[1].x < c[0].x;
+    } else {
+        middleOnLeft = s02 > s01;
+    }
+
+    // From each top vertex down to the centre line of its first row.
+    const float p0 = 1.0f - (c[0].y - IntToFloat(y0));
+    const float p1 = 1.0f - (c[1].y - IntToFloat(y1));
+
+    SpanState& s = r.span;
+    if (middleOnLeft) {
+        SetRightEdge(s, c[0], s02, p0);
+        if (y0 < y1) {
+            SetLeftEdge(s, c[0], s01, p0);
+            r.DrawSpans(destination, x, y, slot, y0, y1);
+        }
+        if (y1 < y2) {
+            SetLeftEdge(r.span, c[1], s12, p1);
+            r.DrawSpans(destination, x, y, slot, y1, y2);
+        }
+    } else {
+        SetLeftEdge(s, c[0], s02, p0);
+        if (y0 < y1) {
+            SetRightEdge(s, c[0], s01, p0);
+            r.DrawSpans(destination, x, y, slot, y0, y1);
+        }
+        if (y1 < y2) {
+            SetRightEdge(r.span, c[1], s12, p1);
+            r.DrawSpans(destination, x, y, slot, y1, y2);
+        }
+    }
+}
+
 VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y) {
     if (!CanDraw(r, destination)) return;
     for (size_t i = 0; i < r.triangles.Size(); ++i) {
@@ -127,23 +210,8 @@ VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* des
         for (int32_t index : t.index) indexed = indexed && index >= 0 && static_cast<size_t>(index) < r.vertices.Size();
         if (!indexed) continue;
 
-        const TextureSlot& slot = r.textureSlots[t.textureSlot];
-        const float uScale = IntToFloat(slot.width - 1);
-        const float vScale = IntToFloat(slot.height - 1);
         Corner c[3];
-        bool finite = true;
-        for (int k = 0; k < 3; ++k) {
-            const ScreenVertex& v = r.vertices[static_cast<size_t>(t.index[k])];
-            c[k].x = v.screenX + 0.5f;
-            c[k].y = v.screenY + 0.5f;
-            c[k].iz = 1.0f / v.viewPosition.z;
-            c[k].uz = (uScale * v.u) * c[k].iz;
-            c[k].vz = (vScale * v.v) * c[k].iz;
-            finite = finite && std::isfinite(c[k].x) && std::isfinite(c[k].y);
-        }
-        // A corner that is no position on the screen gives no area to fill.
-        if (!finite) continue;
-
+        if (!CornersOf(r, t, c)) continue;
         SwapIfBelow(c[0], c[1]);
         SwapIfBelow(c[0], c[2]);
         SwapIfBelow(c[1], c[2]);
@@ -154,61 +222,8 @@ VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* des
         if (y0 == y1 && y1 == y2) continue;
         const int32_t x0 = TruncateToInt32(c[0].x);
         if (x0 == TruncateToInt32(c[1].x) && x0 == TruncateToInt32(c[2].x)) continue;
-
-        const float dx10 = c[1].x - c[0].x, dy10 = c[1].y - c[0].y;
-        const float dx20 = c[2].x - c[0].x, dy20 = c[2].y - c[0].y;
-        const float det = dx20 * dy10 - dx10 * dy20;
-        if (det == 0.0f) continue;
-        const float rdet = 1.0f / det;
-
-        SpanState& s = r.span;
-        // A plane through the three corners in screen space, for each of iz, uz, vz.
-        s.dIzDx = ((c[2].iz - c[0].iz) * dy10 - (c[1].iz - c[0].iz) * dy20) * rdet;
-        s.dUzDx = ((c[2].uz - c[0].uz) * dy10 - (c[1].uz - c[0].uz) * dy20) * rdet;
-        s.dVzDx = ((c[2].vz - c[0].vz) * dy10 - (c[1].vz - c[0].vz) * dy20) * rdet;
-        s.dIzDy = ((c[1].iz - c[0].iz) * dx20 - (c[2].iz - c[0].iz) * dx10) * rdet;
-        s.dUzDy = ((c[1].uz - c[0].uz) * dx20 - (c[2].uz - c[0].uz) * dx10) * rdet;
-        s.dVzDy = ((c[1].vz - c[0].vz) * dx20 - (c[2].vz - c[0].vz) * dx10) * rdet;
-
-        // Each slope only where its edge has height; the row tests below use no other.
-        const float s01 = c[1].y > c[0].y ? dx10 / dy10 : 0.0f;
-        const float s02 = c[2].y > c[0].y ? dx20 / dy20 : 0.0f;
-        const float s12 = c[2].y > c[1].y ? (c[2].x - c[1].x) / (c[2].y - c[1].y) : 0.0f;
-
-        bool middleOnLeft;
-        if (c[1].y == c[2].y) {
-            middleOnLeft = c[1].x < c[2].x;
-        } else if (c[0].y == c[1].y) {
-            middleOnLeft = c[1].x < c[0].x;
-        } else {
-            middleOnLeft = s02 > s01;
-        }
-
-        // From each top vertex down to the centre line of its first row.
-        const float p0 = 1.0f - (c[0].y - IntToFloat(y0));
-        const float p1 = 1.0f - (c[1].y - IntToFloat(y1));
-
-        if (middleOnLeft) {
-            SetRightEdge(s, c[0], s02, p0);
-            if (y0 < y1) {
-                SetLeftEdge(s, c[0], s01, p0);
-                r.DrawSpans(destination, x, y, t.textureSlot, y0, y1);
-            }
-            if (y1 < y2) {
-                SetLeftEdge(r.span, c[1], s12, p1);
-                r.DrawSpans(destination, x, y, t.textureSlot, y1, y2);
-            }
-        } else {
-            SetLeftEdge(s, c[0], s02, p0);
-            if (y0 < y1) {
-                SetRightEdge(s, c[0], s01, p0);
-                r.DrawSpans(destination, x, y, t.textureSlot, y0, y1);
-            }
-            if (y1 < y2) {
-                SetRightEdge(r.span, c[1], s12, p1);
-                r.DrawSpans(destination, x, y, t.textureSlot, y1, y2);
-            }
-        }
+        if (!SetGradients(r.span, c)) continue;
+        DrawParts(r, destination, x, y, t.textureSlot, c, y0, y1, y2);
     }
 }
 
@@ -256,5 +271,12 @@ void SoftRenderer::DrawTriangles(HostSurface* destination, int32_t x, int32_t y)
     platform::FpuSinglePrecision guard;
     DrawTrianglesSingle(*this, destination, x, y);
 }
+
+namespace single_precision {
+void DrawTriangles(SoftRenderer& renderer, HostSurface* destination, int32_t x, int32_t y) {
+    DrawTrianglesSingle(renderer, destination, x, y);
+}
+void EndBands(SoftRenderer& renderer) { EndBandsSingle(renderer); }
+}  // namespace single_precision
 
 }  // namespace veilshift

@@ -1,15 +1,13 @@
 #include "soft_renderer.h"
 
-#include "../form_rules.h"
 #include "../platform/fpu_precision.h"
-#include "matrix_forms.h"
 
 namespace veilshift {
 
-namespace {
+namespace single_precision {
 
-VS_PRECISION_BOUNDARY void TransformSceneSingle(SoftRenderer& r) {
-    const MatrixForms forms = ChooseMatrixForms(CurrentFormSettings().features);
+VS_PRECISION_BOUNDARY void TransformScene(SoftRenderer& r) {
+    const MatrixForms forms = r.forms.matrix;
     // Object: turn about its own origin (Y, then X), move into place; camera:
     // turn the world (Y, then X), then take the camera's position away.
     Matrix4 m = MakeIdentity();
@@ -27,13 +25,13 @@ VS_PRECISION_BOUNDARY void TransformSceneSingle(SoftRenderer& r) {
     }
 }
 
-}  // namespace
+}  // namespace single_precision
 
 SoftRenderer::~SoftRenderer() { Release(); }
 
 void SoftRenderer::TransformScene() {
     platform::FpuSinglePrecision guard;
-    TransformSceneSingle(*this);
+    single_precision::TransformScene(*this);
 }
 
 bool SoftRenderer::Setup(int32_t width, int32_t height) {

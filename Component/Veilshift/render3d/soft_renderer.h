@@ -15,6 +15,7 @@
 #include "../host_interfaces.h"
 #include "../memory.h"
 #include "math3d.h"
+#include "renderer_forms.h"
 #include "span_bands.h"
 #include "span_state.h"
 
@@ -121,6 +122,8 @@ public:
     Matrix4 inverseProjection{};
     SpanState span{};
     SpanBands bands;
+    // The processor forms the stages run; the scalar ones until a transition hands its own.
+    RendererForms forms{};
 };
 
 // Cuts every scene triangle at the near limit and appends the remaining
@@ -141,5 +144,17 @@ void ProjectTriangles(SoftRenderer& renderer);
 // ones to the nearest integer, negative ones doubled, like the range above);
 // NaN gives 0.
 int32_t NearestInteger(float value);
+
+// The stages for code that already holds a single-precision guard (a frame
+// that draws many scenes sets the precision once): the same work as the
+// public operations above without a guard of their own. Everywhere else call
+// those.
+namespace single_precision {
+void TransformScene(SoftRenderer& renderer);
+void BuildScreenTriangles(SoftRenderer& renderer);
+void ProjectTriangles(SoftRenderer& renderer);
+void DrawTriangles(SoftRenderer& renderer, HostSurface* destination, int32_t x, int32_t y);
+void EndBands(SoftRenderer& renderer);
+}  // namespace single_precision
 
 }  // namespace veilshift

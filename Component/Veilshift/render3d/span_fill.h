@@ -58,11 +58,9 @@ void FillSpans_Scalar(const Span* spans, int32_t spanCount, const SpanGradient& 
 // Pixels `first` to the end of one span, with the counts of their places in
 // the whole span: the vector forms' way out where no whole group fits.
 void FillSpanFrom_Scalar(const Span& span, const SpanGradient& d, const SpanTexture& texture, int32_t first);
-#if VEILSHIFT_WIDE_FORMS
 void FillSpans_Sse2(const Span* spans, int32_t spanCount, const SpanGradient& d, const SpanTexture& texture);
 // Needs a processor with AVX2 (the caller's flag says so).
 void FillSpans_Avx2(const Span* spans, int32_t spanCount, const SpanGradient& d, const SpanTexture& texture);
-#endif
 
 // The largest texel offset a 32-bit vector lane holds, and the largest last
 // texel index whose float is exact: beyond them (slots no host gives) the
@@ -85,7 +83,18 @@ bool TexelsMeetPixels(const SpanTexture& texture, const uint8_t* destination, pt
 bool SpanSlotFitsSse2(const SpanTexture& texture);
 bool SpanSlotFitsAvx2(const SpanTexture& texture);
 
-// The form for one DrawSpans call (form_dispatch.cpp).
+// The vector forms the processor may run (null where it may not), chosen once
+// for a transition; each DrawSpans call then picks among them by its slot.
+struct SpanFillForms {
+    SpanFillFn avx2 = nullptr;
+    SpanFillFn sse2 = nullptr;
+};
+
+// Both in form_dispatch.cpp: the forms for the processor, and the form for one
+// DrawSpans call among them (the scalar form where no vector form fits).
+SpanFillForms ChooseSpanFillForms(const ProcessorFeatures& features);
+SpanFillFn SelectSpanFill(const SpanFillForms& forms, const SpanTexture& texture, bool texelsMeetPixels);
+// The two in one, for the processor's features.
 SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features);
 
 // The rasterizer's rounding: add 2^23 and take the float's bits less those of

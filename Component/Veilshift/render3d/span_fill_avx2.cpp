@@ -1,8 +1,7 @@
 // The AVX2 span form: the span walk of span_fill_wide.h eight pixels a step.
 // It keeps each group's texel offsets, and its second pass copies the texels
 // with plain loads and stores, a run of texels side by side in one move. The
-// form's own functions carry the AVX2 target themselves as well as the file's
-// flags; the caller only picks this form when the processor has AVX2.
+// caller only picks this form when the processor has AVX2.
 #include "span_fill.h"
 
 #include <immintrin.h>
@@ -10,8 +9,6 @@
 #include <cstring>
 
 #include "span_fill_wide.h"
-
-#define VEILSHIFT_AVX2 __attribute__((target("avx2")))
 
 namespace veilshift {
 
@@ -58,7 +55,7 @@ struct Avx2Texels {
 };
 
 template <bool kFlat>
-VEILSHIFT_AVX2 inline Avx2Texels Locate(const Avx2Constants& c, const SpanStart<SpanLanes256>& s, __m256 k,
+inline Avx2Texels Locate(const Avx2Constants& c, const SpanStart<SpanLanes256>& s, __m256 k,
                                         __m256 iz) {
     const TexelIndices<SpanLanes256> t = TexelIndicesOf<SpanLanes256, kFlat>(c, s, k, iz);
     // Row bias: offsets count from the slot row lowest in memory, so they are
@@ -69,14 +66,14 @@ VEILSHIFT_AVX2 inline Avx2Texels Locate(const Avx2Constants& c, const SpanStart<
 
 // Lanes whose texel follows lane 0's in memory as in a packed row: eight such
 // texels are 24 bytes of the slot in a row.
-VEILSHIFT_AVX2 inline uint32_t SideBySide(__m256i offset) {
+inline uint32_t SideBySide(__m256i offset) {
     const __m256i packed = _mm256_add_epi32(_mm256_broadcastd_epi32(_mm256_castsi256_si128(offset)),
                                             _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21));
     return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, packed))));
 }
 
 // Group g of the chunk: the offsets and kind of its texels, `drawn` the lanes drawn.
-VEILSHIFT_AVX2 inline void RecordTexels(const Avx2Constants& c, const Avx2Texels& t, uint32_t drawn,
+inline void RecordTexels(const Avx2Constants& c, const Avx2Texels& t, uint32_t drawn,
                                         Avx2Chunk& chunk, int32_t g) {
     _mm256_store_si256(reinterpret_cast<__m256i*>(chunk.offset + g * 8), t.offset);
     // The copies come at the end of the chunk: lane 0's texel line is asked for now.
@@ -90,7 +87,7 @@ VEILSHIFT_AVX2 inline void RecordTexels(const Avx2Constants& c, const Avx2Texels
 // becomes four-byte moves in the 32-bit build.
 
 // Eight packed texels.
-VEILSHIFT_AVX2 inline void Copy24(uint8_t* dst, const uint8_t* src) {
+inline void Copy24(uint8_t* dst, const uint8_t* src) {
     const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 16));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), head);
@@ -99,7 +96,7 @@ VEILSHIFT_AVX2 inline void Copy24(uint8_t* dst, const uint8_t* src) {
 
 // `bytes` (3 to 24) bytes from src to dst in a few moves that overlap rather
 // than go past either end.
-VEILSHIFT_AVX2 inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
+inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
     if (bytes >= 16) {
         const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
         const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + bytes - 16));
@@ -163,7 +160,7 @@ struct Avx2Form {
     using Chunk = Avx2Chunk;
 
     template <bool kFlat>
-    VEILSHIFT_AVX2 static bool Record(const Constants& c, const SpanStart<Lanes>& s, __m256 k, __m256 iz,
+    static bool Record(const Constants& c, const SpanStart<Lanes>& s, __m256 k, __m256 iz,
                                       uint32_t drawn, uint8_t* pixels, Chunk& chunk, int32_t g) {
         const Avx2Texels t = Locate<kFlat>(c, s, k, iz);
         if (kFlat && (drawn & SideBySide(t.offset)) == drawn) {
@@ -233,7 +230,7 @@ struct Avx2Form {
 
 }  // namespace
 
-VEILSHIFT_AVX2 void FillSpans_Avx2(const Span* spans, int32_t spanCount, const SpanGradient& d,
+void FillSpans_Avx2(const Span* spans, int32_t spanCount, const SpanGradient& d,
                                    const SpanTexture& texture) {
     const int32_t pitch = static_cast<int32_t>(texture.pitch);
     const int32_t lowestRow = pitch < 0 ? texture.lastV : 0;

@@ -49,11 +49,9 @@ struct SpanRowForms {
 int32_t WalkSpanRows_Scalar(SpanState& s, int32_t& row, int32_t endRow, const SpanRowTarget& target, Span* out,
                             int32_t room);
 void StepSpanRows_Scalar(SpanState& s, int32_t rows);
-#if VEILSHIFT_WIDE_FORMS
 int32_t WalkSpanRows_Sse2(SpanState& s, int32_t& row, int32_t endRow, const SpanRowTarget& target, Span* out,
                           int32_t room);
 void StepSpanRows_Sse2(SpanState& s, int32_t rows);
-#endif
 
 // The form for the processor (form_dispatch.cpp).
 SpanRowForms ChooseSpanRows(const ProcessorFeatures& features);

@@ -3,7 +3,6 @@
 // float passes through the x87 unit.
 #include "span_rows.h"
 
-#if VEILSHIFT_WIDE_FORMS
 #include "span_rows_walk.h"
 
 namespace veilshift {
@@ -17,4 +16,3 @@ void StepSpanRows_Sse2(SpanState& s, int32_t rows) { StepRows(s, rows); }
 
 }  // namespace veilshift
 
-#endif  // VEILSHIFT_WIDE_FORMS

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "blend.h"
+#include "pixel_words.h"
 
 namespace veilshift {
 namespace {
@@ -21,12 +22,6 @@ struct CrossfadeRow {
 inline CrossfadeRow MeasureRow(int32_t width) {
     const size_t bytes = static_cast<size_t>(width) * 3u;
     return {bytes, bytes / 32u};
-}
-
-inline uint32_t LoadWord(const uint8_t* p) {
-    uint32_t word;
-    std::memcpy(&word, p, sizeof word);  // rows need not be 4-byte aligned
-    return word;
 }
 
 // Pulls both source rows towards the cache before they are blended: one 32-bit

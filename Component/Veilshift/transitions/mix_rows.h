@@ -29,6 +29,22 @@ namespace {
 
 constexpr uint32_t MixMultiplier(int32_t weight) { return (65536u * static_cast<uint32_t>(weight) + 254u) / 255u; }
 
+// One pixel's MulTable mix, rowA[a] + rowB[b], a byte at a time: each byte is
+// stored before the next is read, so a destination that shares bytes with a
+// source reads what the pixel's earlier bytes left there.
+inline void MixPixel(uint8_t* d, const uint8_t* pa, const uint8_t* pb, const uint8_t* rowA, const uint8_t* rowB) {
+    d[0] = static_cast<uint8_t>(rowA[pa[0]] + rowB[pb[0]]);
+    d[1] = static_cast<uint8_t>(rowA[pa[1]] + rowB[pb[1]]);
+    d[2] = static_cast<uint8_t>(rowA[pa[2]] + rowB[pb[2]]);
+}
+
+// The same mix packed as c0 | c1 << 8 | c2 << 16.
+inline uint32_t MixPixelPacked(const uint8_t* pa, const uint8_t* pb, const MixWeights& weights) {
+    uint8_t c[3];
+    MixPixel(c, pa, pb, weights.rowA, weights.rowB);
+    return c[0] | uint32_t{c[1]} << 8 | uint32_t{c[2]} << 16;
+}
+
 }  // namespace
 
 // dst[k] = rowA[a[k]] + rowB[b[k]] for k < bytes. With `stream` the stores may
@@ -45,7 +61,6 @@ void MixRow_Scalar(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t byte
 void CopyRow_Scalar(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 void FinishStreaming_Scalar();  // nothing to finish: the scalar forms never stream
 
-#if VEILSHIFT_WIDE_FORMS
 void MixRow_Sse2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
                  bool stream);
 void MixRow_Avx2(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t bytes, const MixWeights& weights,
@@ -54,6 +69,5 @@ void CopyRow_Sse2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 void CopyRow_Avx2(uint8_t* dst, const uint8_t* src, size_t bytes, bool stream);
 // Streamed stores are weakly ordered: after the last streamed row of a frame.
 void FinishStreaming_Sse2();
-#endif
 
 }  // namespace veilshift

@@ -5,11 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "../effect_plugin.h"
 #include "../frame_math.h"
 #include "../mul_table.h"
-#include "../form_rules.h"
-#include "mosaic_forms.h"
 
 namespace veilshift {
 namespace {
@@ -18,33 +15,6 @@ namespace {
 // copied into each of its destination rows: the destination is only written,
 // never read back (it may be slow to read), and nothing is allocated.
 constexpr int32_t kPatternPixels = 2048;
-
-// Eight pixels of one colour as three 64-bit words (the bytes c0 c1 c2
-// repeating; x86 stores the low byte first). p holds c0 | c1 << 8 | c2 << 16.
-struct ColourChunk {
-    explicit ColourChunk(uint64_t p)
-        : w0(p | p << 24 | p << 48), w1(p >> 16 | p << 8 | p << 32 | p << 56), w2(p >> 8 | p << 16 | p << 40) {}
-
-    // `pixels` pixels from `out` on, in whole chunks of 8: up to 7 pixels past
-    // the run are written too, into what the next run (or the slack) overwrites.
-    void Put(uint8_t* out, int32_t pixels) const {
-        for (int32_t n = 0; n < pixels; n += 8, out += 24) {
-            std::memcpy(out, &w0, 8);
-            std::memcpy(out + 8, &w1, 8);
-            std::memcpy(out + 16, &w2, 8);
-        }
-    }
-
-    uint64_t w0, w1, w2;
-};
-
-// MulTable[255 - alpha][a] + MulTable[alpha][b] per byte, packed as above.
-inline uint64_t MixPixel(const MixWeights& w, const uint8_t* pa, const uint8_t* pb) {
-    const uint32_t c0 = static_cast<uint8_t>(w.rowA[pa[0]] + w.rowB[pb[0]]);
-    const uint32_t c1 = static_cast<uint8_t>(w.rowA[pa[1]] + w.rowB[pb[1]]);
-    const uint32_t c2 = static_cast<uint8_t>(w.rowA[pa[2]] + w.rowB[pb[2]]);
-    return c0 | c1 << 8 | c2 << 16;
-}
 
 // One block row: `rows` destination rows from dstRow on, the block colours
 // sampled from the source rows a and b (the block row's top row), a pattern
@@ -68,19 +38,6 @@ void FillBlockRow(uint8_t* dstRow, ptrdiff_t dstPitch, int32_t rows, const uint8
 
 }  // namespace
 
-void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
-                          int32_t from, int32_t to, const MixWeights& weights) {
-    for (int32_t x0 = BlockStart(columns, from); x0 < to;) {
-        const int32_t end = BlockEnd(columns, x0);
-        const int32_t runStart = x0 > from ? x0 : from;
-        const int32_t runEnd = end < to ? end : to;
-        const size_t sample = static_cast<size_t>(x0) * 3;
-        ColourChunk(MixPixel(weights, a + sample, b + sample))
-            .Put(pattern + static_cast<size_t>(runStart - from) * 3, runEnd - runStart);
-        x0 = end;
-    }
-}
-
 int32_t MosaicBlockSize(int32_t progress, int32_t total) {
     // At most 2 * 96 (odd totals peak one step past halfTotal), so it fits.
     return static_cast<int32_t>(ScaleRiseFall(96, FrameRiseFall(progress, total))) | 1;
@@ -88,7 +45,7 @@ int32_t MosaicBlockSize(int32_t progress, int32_t total) {
 
 void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t blockSize,
-                int32_t alpha) {
+                int32_t alpha, const MosaicForms& forms) {
     if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
     if (blockSize < 1) blockSize = 1;
     alpha = std::clamp(alpha, 0, 255);
@@ -99,10 +56,8 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     if (dstRow == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
     const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
-    const MosaicForms forms = ChooseMosaicForms(CurrentFormSettings().features);
     const size_t rowBytes = static_cast<size_t>(width) * 3;
-    const bool stream = forms.canStream && StreamFrame(uint64_t{rowBytes} * static_cast<uint64_t>(height),
-                                                       DestinationUse::Later);
+    const bool stream = forms.stream;
 
     if (blockSize == 1) {  // every block one pixel: a blend row by row
         for (int32_t y = 0;;) {
@@ -128,12 +83,6 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
         }
     }
     if (stream) forms.finishStreaming();
-}
-
-void DrawMosaicFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
-    const TransitionParams& p = plugin.params;
-    MosaicRect(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, plugin.srcB, p.bx, p.by, p.width, p.height,
-               MosaicBlockSize(progress, total), FrameAlpha(progress, total));
 }
 
 }  // namespace veilshift

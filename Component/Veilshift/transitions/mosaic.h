@@ -5,10 +5,9 @@
 #include <cstdint>
 
 #include "../host_interfaces.h"
+#include "mosaic_forms.h"
 
 namespace veilshift {
-
-class EffectPlugin;
 
 // Side of a full block in the frame: (96 * q) / halfTotal with its lowest bit
 // set, so always odd, 1 at the start and 97 at mid-transition (even totals).
@@ -25,10 +24,9 @@ int32_t MosaicBlockSize(int32_t progress, int32_t total);
 // to 0..255. Reads no other source pixel and never reads the destination. A
 // null address from the host ends the frame where it is asked for (see
 // host_interfaces.h).
+// The frame is drawn in the given forms.
 void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t blockSize,
-                int32_t alpha);
-
-void DrawMosaicFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
+                int32_t alpha, const MosaicForms& forms);
 
 }  // namespace veilshift

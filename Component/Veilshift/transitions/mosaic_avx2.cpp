@@ -20,17 +20,13 @@ void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, co
                                             0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0);
     const __m256i phase1 = _mm256_setr_epi8(1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1,  //
                                             2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2);
-    const uint8_t* const rowA = weights.rowA;
-    const uint8_t* const rowB = weights.rowB;
     for (int32_t x0 = BlockStart(columns, from); x0 < to;) {
         const int32_t end = BlockEnd(columns, x0);
         const int32_t runStart = x0 > from ? x0 : from;
         const int32_t runEnd = end < to ? end : to;
         const uint8_t* const pa = a + static_cast<size_t>(x0) * 3;
         const uint8_t* const pb = b + static_cast<size_t>(x0) * 3;
-        const uint32_t colour = static_cast<uint8_t>(rowA[pa[0]] + rowB[pb[0]]) |
-                                static_cast<uint32_t>(static_cast<uint8_t>(rowA[pa[1]] + rowB[pb[1]])) << 8 |
-                                static_cast<uint32_t>(static_cast<uint8_t>(rowA[pa[2]] + rowB[pb[2]])) << 16;
+        const uint32_t colour = MixPixelPacked(pa, pb, weights);
         // pshufb picks within each 128-bit half, so both halves hold the colour.
         const __m256i source = _mm256_set1_epi32(static_cast<int32_t>(colour));
         const __m256i chunks[3] = {_mm256_shuffle_epi8(source, phase0), _mm256_shuffle_epi8(source, phase2),

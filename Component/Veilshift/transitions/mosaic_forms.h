@@ -52,20 +52,19 @@ inline constexpr size_t kMosaicPatternSlack = 32;
 void MosaicPattern_Scalar(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                           int32_t from, int32_t to, const MixWeights& weights);
 
-#if VEILSHIFT_WIDE_FORMS
 void MosaicPattern_Avx2(uint8_t* pattern, const uint8_t* a, const uint8_t* b, const MosaicColumns& columns,
                         int32_t from, int32_t to, const MixWeights& weights);
-#endif
 
 struct MosaicForms {
     MixRowFn mixRow;
     MosaicPatternFn pattern;
     CopyRowFn copyRow;
     void (*finishStreaming)();  // after the last streamed row of a frame
-    bool canStream;             // whether `stream` changes anything (StreamFrame decides it)
+    bool stream;                // whether a frame's stores go around the cache
 };
 
-// The forms for the processor's features (form_dispatch.cpp).
-MosaicForms ChooseMosaicForms(const ProcessorFeatures& features);
+// The forms for the processor's features, their frames' stores around the
+// cache where `stream` and the forms can (form_dispatch.cpp).
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, bool stream = false);
 
 }  // namespace veilshift

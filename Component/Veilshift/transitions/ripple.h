@@ -9,8 +9,6 @@
 
 namespace veilshift {
 
-class EffectPlugin;
-
 // Amplitude (pixels) and number of waves across the width of one frame:
 // amp = ((width / 16) * q) / halfTotal, waves = (16 * q) / halfTotal + 1 (a
 // real division). A one-frame transition gives amp 0 and one wave: nothing
@@ -60,19 +58,21 @@ struct RippleScratch {
 // by pixel in the scalar form's order, each pixel reading what the surface
 // holds at that moment (ripple_forms.h). Where no byte is shared both ways
 // give the same picture.
+//
+// The frame runs in the given forms.
 void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
-                int32_t total, const RippleScratch* scratch = nullptr);
+                int32_t total, const RippleForms& forms, const RippleScratch* scratch = nullptr);
+
+// The traversal of a frame whose shift tables are filled: the two passes when
+// `passes` is given and the frame moves columns more than 16 rows apart or its
+// destination may share bytes with a source; else the direct walk, in the
+// scalar form where bytes may be shared.
+void TraverseRipple(const RippleFrame& frame, const RipplePassBuffers* passes, const RippleForms& forms);
 
 // The scratch for a width x height rectangle, as much of it as storage allows;
 // ReleaseRippleScratch gives it back (also a part, or nothing).
 void MakeRippleScratch(RippleScratch& scratch, int32_t width, int32_t height);
 void ReleaseRippleScratch(RippleScratch& scratch);
-
-// The effect's description (effect_table.cpp): the scratch at Begin, which
-// never fails it (frames without scratch are drawn all the same), and back at the end.
-bool PrepareRipple(EffectPlugin& plugin);
-void ReleaseRipple(EffectPlugin& plugin);
-void DrawRippleFrame(EffectPlugin& plugin, int32_t progress, int32_t total);
 
 }  // namespace veilshift

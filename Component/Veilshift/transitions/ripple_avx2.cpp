@@ -8,7 +8,9 @@
 // pixel code.
 //
 // The two passes: the source rows mixed 32 bytes at a time, then eight pixels
-// at a time gathered (their row shifts too) and packed into 24 bytes.
+// at a time gathered (their row shifts too) and packed into 24 bytes; in the
+// form for processors whose gathers are slow, the eight read one load each,
+// as the direct walk reads its pixels.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -25,10 +27,10 @@
 namespace veilshift {
 namespace {
 
-// Eight source pixels, one per 32-bit lane (the fourth byte is the next
-// pixel's first, unused).
-inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
-    auto word = [&](int k) { return static_cast<int>(LoadPixelWord(SourcePixel(start, rowTerm, columnTerms[k]))); };
+// Eight 32-bit words into the lanes, word(k) into lane k, one load and one
+// insert each.
+template <typename Word>
+inline __m256i WordsIntoLanes(const Word& word) {
     __m128i low = _mm_cvtsi32_si128(word(0));
     low = _mm_insert_epi32(low, word(1), 1);
     low = _mm_insert_epi32(low, word(2), 2);
@@ -38,6 +40,12 @@ inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* 
     high = _mm_insert_epi32(high, word(6), 2);
     high = _mm_insert_epi32(high, word(7), 3);
     return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+}
+
+// Eight source pixels, one per 32-bit lane (the fourth byte is the next
+// pixel's first, unused).
+inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* columnTerms) {
+    return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(SourcePixel(start, rowTerm, columnTerms[k]))); });
 }
 
 // The three pixel bytes of each lane, packed into the low 24 bytes and stored.
@@ -128,8 +136,8 @@ void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& 
 }
 
 // The two passes eight pixels at a time, each pixel read as a 32-bit word:
-// with the gather instruction, or one load at a time (GatherWords and
-// LoadWords below), for processors that run gathers slowly.
+// with the gather instruction, or one load at a time (WordsIntoLanes) for
+// processors that run gathers slowly.
 //
 // Eight 32-bit words at base + offsets[k] * kScale bytes. The gather writes
 // only the lanes its mask selects and keeps the others, so the register it
@@ -143,20 +151,6 @@ inline __m256i GatherWords(const int* base, __m256i offsets) {
     __m256i mask = _mm256_set1_epi32(-1);
     asm("" : "+x"(kept), "+x"(mask));
     return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, kScale);
-}
-
-// The eight words one load each, into the lanes by inserts.
-inline __m256i LoadWords(const uint8_t* base, const int32_t* offsets) {
-    auto word = [&](int k) { return static_cast<int>(LoadPixelWord(base + offsets[k])); };
-    __m128i low = _mm_cvtsi32_si128(word(0));
-    low = _mm_insert_epi32(low, word(1), 1);
-    low = _mm_insert_epi32(low, word(2), 2);
-    low = _mm_insert_epi32(low, word(3), 3);
-    __m128i high = _mm_cvtsi32_si128(word(4));
-    high = _mm_insert_epi32(high, word(5), 1);
-    high = _mm_insert_epi32(high, word(6), 2);
-    high = _mm_insert_epi32(high, word(7), 3);
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
 }
 
 // How the passes read their words. Pass 1: the words of D's row v at columns
@@ -178,19 +172,11 @@ struct LoadedWords {
         // Column k's word lies 3 k bytes from column i's position, moved.
         const uint8_t* const base = f.mixed + ptrdiff_t{i} * 3;
         const int32_t* const rows = f.negatedShifts + i;  // moves[rows[k]]: column k's move
-        auto word = [&](int k) { return static_cast<int>(LoadPixelWord(base + 3 * k + ptrdiff_t{moves[rows[k]]})); };
-        __m128i low = _mm_cvtsi32_si128(word(0));
-        low = _mm_insert_epi32(low, word(1), 1);
-        low = _mm_insert_epi32(low, word(2), 2);
-        low = _mm_insert_epi32(low, word(3), 3);
-        __m128i high = _mm_cvtsi32_si128(word(4));
-        high = _mm_insert_epi32(high, word(5), 1);
-        high = _mm_insert_epi32(high, word(6), 2);
-        high = _mm_insert_epi32(high, word(7), 3);
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+        return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(base + 3 * k + ptrdiff_t{moves[rows[k]]})); });
     }
     static __m256i Pass2(const uint8_t* row, const PassTile& t, int32_t g, __m256i) {
-        return LoadWords(row, t.terms + g * 8);
+        const int32_t* const terms = t.terms + g * 8;
+        return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(row + terms[k])); });
     }
 };
 

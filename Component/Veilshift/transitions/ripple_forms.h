@@ -44,9 +44,7 @@ struct RippleFrame {
 using RippleFn = void (*)(const RippleFrame& frame);
 
 void Ripple_Scalar(const RippleFrame& frame);
-#if VEILSHIFT_WIDE_FORMS
 void Ripple_Avx2(const RippleFrame& frame);
-#endif
 
 // The form for the processor's features (form_dispatch.cpp); the scalar form
 // for every processor where the destination may share bytes with a source.
@@ -102,16 +100,23 @@ RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t hei
 using RipplePassesFn = void (*)(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
 void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
-#if VEILSHIFT_WIDE_FORMS
 void RipplePasses_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 // The same passes with a load of its own for each pixel where the other reads
 // eight with a gather: for processors that run gathers slowly.
 void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
-#endif
 
 // The form for the processor's features (form_dispatch.cpp): the gathers only
 // where they are fast.
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
+
+// A transition's forms: the passes, the direct walk, and the direct walk
+// where the destination may share bytes with a source.
+struct RippleForms {
+    RipplePassesFn passes;
+    RippleFn direct;
+    RippleFn inPlace;
+};
+RippleForms ChooseRippleForms(const ProcessorFeatures& features);
 
 }  // namespace veilshift

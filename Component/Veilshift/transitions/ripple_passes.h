@@ -62,7 +62,7 @@ inline void GatherColumns(const PassFrame& f, int32_t v, int32_t from, int32_t t
         const int32_t stripEnd = std::min(to, (i / kPassStrip + 1) * kPassStrip);
         uint8_t* out = ImagePixel(f, i, v);
         for (; i < stripEnd; ++i, out += 3)
-            StorePixelWord(out, LoadPixelWord(f.mixed + ptrdiff_t{i} * 3 + moves[-f.columnShifts[i]]));
+            StoreWord(out, LoadWord(f.mixed + ptrdiff_t{i} * 3 + moves[-f.columnShifts[i]]));
     }
 }
 
@@ -104,7 +104,7 @@ inline void MoveColumns(const PassFrame& f, const PassTile& t, int32_t j, int32_
     uint8_t* out = f.dst + j * f.dstPitch + ptrdiff_t{from} * 3;
     if (allInside) {
         int32_t k = from - t.first;
-        for (; k + 1 < to - t.first; ++k, out += 3) StorePixelWord(out, LoadPixelWord(row + t.terms[k]));
+        for (; k + 1 < to - t.first; ++k, out += 3) StoreWord(out, LoadWord(row + t.terms[k]));
         std::memcpy(out, row + t.terms[k], 3);  // the last: the byte after it is not ours to write
         return;
     }

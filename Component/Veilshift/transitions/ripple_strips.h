@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "mix_rows.h"
+#include "pixel_words.h"
 #include "ripple_forms.h"
 
 namespace veilshift {
@@ -67,22 +68,8 @@ inline void FillColumnTerms(const int32_t* columnShift, const RippleStrip& s, pt
             static_cast<size_t>(static_cast<int64_t>(columnShift[i]) * pitch) + static_cast<size_t>(i - s.first) * 3u;
 }
 
-// A pixel as a 32-bit word: its three bytes and the byte after them.
-inline uint32_t LoadPixelWord(const uint8_t* p) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
-inline void StorePixelWord(uint8_t* p, uint32_t word) { std::memcpy(p, &word, 4); }
-
 inline const uint8_t* SourcePixel(const uint8_t* start, size_t rowTerm, size_t columnTerm) {
     return start + static_cast<ptrdiff_t>(rowTerm + columnTerm);
-}
-
-inline void MixPixel(uint8_t* d, const uint8_t* pa, const uint8_t* pb, const uint8_t* rowA, const uint8_t* rowB) {
-    d[0] = static_cast<uint8_t>(rowA[pa[0]] + rowB[pb[0]]);
-    d[1] = static_cast<uint8_t>(rowA[pa[1]] + rowB[pb[1]]);
-    d[2] = static_cast<uint8_t>(rowA[pa[2]] + rowB[pb[2]]);
 }
 
 // The frame's fields as locals: a byte stored through the destination could

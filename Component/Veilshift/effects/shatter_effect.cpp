@@ -1,13 +1,11 @@
-// The shatter's session: the renderer and the pieces made ready at Begin, and
+// Effect 34, the shatter: the renderer and the pieces made ready at Begin, and
 // each frame source B as the background, then every piece through the
 // renderer, each with its own spin and depth for the frame.
-#include "shatter.h"
-
-#include "../effect_plugin.h"
 #include "../host_connection.h"
 #include "../platform/fpu_precision.h"
 #include "../render3d/depth_buffer.h"
 #include "../shatter/shatter_mesh.h"
+#include "effects.h"
 
 namespace veilshift {
 
@@ -27,10 +25,11 @@ VS_PRECISION_BOUNDARY void DrawPieces(EffectPlugin& plugin, int32_t progress, in
         if (!renderer.sceneTriangles.Append(piece.triangle)) return;  // no storage: the frame stays as drawn
         renderer.vertices.Clear();
         renderer.triangles.Clear();
-        renderer.TransformScene();
-        BuildScreenTriangles(renderer);
-        ProjectTriangles(renderer);
-        renderer.DrawTriangles(plugin.dst, p.dx, p.dy);
+        // The frame set single precision once: the stages run without guards of their own.
+        single_precision::TransformScene(renderer);
+        single_precision::BuildScreenTriangles(renderer);
+        single_precision::ProjectTriangles(renderer);
+        single_precision::DrawTriangles(renderer, plugin.dst, p.dx, p.dy);
     }
 }
 }  // namespace
@@ -48,6 +47,7 @@ bool PrepareShatter(EffectPlugin& plugin) {
     // Each piece's two triangles of two parts each, kept for the frame's bands.
     if (!renderer.ReserveBands(static_cast<int32_t>(4 * kShatterPieceCount))) return false;
     renderer.SetTexture(0, plugin.srcA, p.ax, p.ay, p.width, p.height);
+    renderer.forms = plugin.forms.renderer;
     // The far top-left corner of the view, un-projected: its x and y are the
     // picture's half extents, its z the picture plane's depth.
     plugin.pictureCorner = {-1.0f, 1.0f, 1.0f};
@@ -70,7 +70,7 @@ void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     if (!renderer.BeginBands()) depthBuffer.Clear(0.0f);
     platform::FpuSinglePrecision singlePrecision;
     DrawPieces(plugin, progress, total);
-    renderer.EndBands();
+    single_precision::EndBands(renderer);
 }
 
 }  // namespace veilshift

@@ -2,31 +2,11 @@
 // what its sessions make ready at Begin and give back at their end.
 #include <array>
 
-#include "effect_catalog.h"
-#include "effect_plugin.h"
-#include "host_connection.h"
-#include "transitions/axis_crossfade.h"
-#include "transitions/crossfade.h"
-#include "transitions/mosaic.h"
-#include "transitions/ripple.h"
-#include "transitions/shatter.h"
+#include "../effect_catalog.h"
+#include "effects.h"
 
 namespace veilshift {
 namespace {
-
-// Effects 40 and 41 blend into a work surface of the rectangle's size, which
-// the host's drawing component then moves into the destination.
-bool PrepareWorkSurface(EffectPlugin& plugin) {
-    if (ThePlatewrightApi == nullptr) return false;
-    plugin.tempSurface = ThePlatewrightApi->CreateSurface(plugin.params.width, plugin.params.height, 24);
-    return plugin.tempSurface != nullptr;
-}
-
-void ReleaseWorkSurface(EffectPlugin& plugin) {
-    if (plugin.tempSurface == nullptr) return;
-    plugin.tempSurface->Release();
-    plugin.tempSurface = nullptr;
-}
 
 using PrepareFn = bool (*)(EffectPlugin&);
 using ReleaseFn = void (*)(EffectPlugin&);
