@@ -11,6 +11,7 @@
 
 #include "Veilshift/form_rules.h"
 #include "Veilshift/processor_features.h"
+#include "Veilshift/transition_forms.h"
 
 namespace veilshift {
 namespace {
@@ -241,6 +242,29 @@ TEST(ProcessorReport, StreamingFromTheCaches) {
     EXPECT_FALSE(DecideStreaming(4 * MiB - 1, CacheSizes{}, DestinationUse::Later));
     EXPECT_TRUE(DecideStreaming(4 * MiB, CacheSizes{}, DestinationUse::Later));
     EXPECT_EQ(NearCacheBytes(CacheSizes{0, 0, 480 * MiB}), kNearCacheLimit);
+}
+
+// A transition's forms carry the decision: the work surface of effects 40
+// and 41 is read at once; the mosaic streams as the crossfade does, in its
+// vector forms only; the test hook overrides the caches.
+TEST(ProcessorReport, TransitionsStreamByTheirCachesAndEffect) {
+    FormSettings settings;
+    settings.features = {true, true, true, true};
+    settings.caches = DecodeCacheSizes(ReportOf(kZen3));
+    auto streams = [&](int32_t effect, int32_t width, int32_t height) {
+        const TransitionForms forms = ChooseTransitionForms(settings, effect, width, height);
+        EXPECT_EQ(forms.mosaic.stream, forms.crossfade.stream && kX86Forms);
+        return forms.crossfade.stream;
+    };
+    EXPECT_FALSE(streams(1, 1920, 1080));
+    EXPECT_TRUE(streams(1, 3840, 2160));
+    EXPECT_TRUE(streams(6, 3840, 2160));
+    EXPECT_FALSE(streams(40, 3840, 2160));
+    EXPECT_FALSE(streams(41, 3840, 2160));
+    EXPECT_TRUE(streams(41, 4096, 3072));  // 36 MiB: larger than the L3
+    StreamingBytesOverride = 0;
+    EXPECT_TRUE(streams(40, 2, 2));
+    StreamingBytesOverride = kStreamingByCaches;
 }
 
 #if VEILSHIFT_WIDE_FORMS
