@@ -649,7 +649,11 @@ What is measured: every effect in every processor form the machine runs, at
 masking the processor's features) and in the 32-bit DLL under Wine
 (`build/win32/bin/veilshift_win32_bench.exe`, which drives `Veilshift.dll`
 through the reference host and can only set the start-up values "MMX" and
-"SSE", so it measures the widest form of each arithmetic). Each figure is the
+"SSE", so it measures the form of each arithmetic its module chooses on the
+processor). The runs record the processor (vendor, family, model and stepping
+as the module decodes CPUID, its caches, and whether its gathers count as
+fast), and the native run the form the module chooses for each kernel. Each
+figure is the
 median of the repetitions; ratios compare figures of one process, measured
 minutes apart, because the machine is shared and its absolute speed drifts.
 
@@ -658,7 +662,9 @@ by the module's own rules (`Component/Veilshift/form_rules.h`): for the
 crossfade (effects 1, 40, 41) `exact-scalar`, `exact-sse2`, `exact-avx2` (the
 exact arithmetic, chosen with "MMX" and "SSE" off) and `grouped-mmx`,
 `grouped-sse`, `grouped-sse2`, `grouped-avx2` (the grouped arithmetic, as
-"MMX" allows); for the others `scalar`, `sse2`, `avx2`. The arithmetic of each
+"MMX" allows); for the others `scalar`, `sse2`, `avx2`, and `avx2-loads` for
+the ripple's AVX2 passes without gathers (the form chosen where gathers are
+slow; `avx2` is the one with gathers). The arithmetic of each
 form is described in [arithmetic.md](arithmetic.md). The params: the mosaic at
 frames 1, 10 and 50 of 100 (`block1`, `block19`, `block97`: its block size), the
 ripple and the shatter over the whole transition, every tenth frame of 100
@@ -725,8 +731,8 @@ def document(runs, out_path):
         notes.append("The DLL's effects 40 and 41 can only be timed as whole Draws, which include the host's "
                      "`CopyAxisX` / `CopyAxisY`; their blend targets are the native build's, and the whole "
                      "frames are compared in the next table.")
-        notes.append("The DLL runs the widest form of each arithmetic (the start-up values choose the "
-                     "arithmetic, the processor the code), so it has no `exact-scalar` or scalar ripple "
+        notes.append("The DLL runs the form of each arithmetic its module chooses (the start-up values choose "
+                     "the arithmetic, the processor the code), so it has no `exact-scalar` or scalar ripple "
                      "figure on a processor with SSE2; it has no libyuv peer.")
     if notes:
         out += [""] + ["- " + n for n in notes]
@@ -749,7 +755,7 @@ def document(runs, out_path):
     if native and dll:
         lines, counts = beside_table(native, dll)
         out += ["## DLL beside native", "",
-                "Every effect, param and size the DLL measured, in the DLL's (widest) form, beside the native "
+                "Every effect, param and size the DLL measured, in the DLL's (chosen) form, beside the native "
                 "build's same form and frame: the DLL's time over the native one, within %.2f× (the shatter "
                 "%.2f×). Met: %d, not met: %d. The two runs are minutes apart on a shared machine, so the last "
                 "column divides out each process's own floor (the DLL's ×floor over the native ×floor) for "

@@ -90,8 +90,8 @@ constexpr uint64_t NearCacheBytes(const CacheSizes& caches) {
 // only a destination larger than the near cache itself, which would be gone
 // before the read anyway, streams.
 constexpr bool DecideStreaming(uint64_t destinationBytes, const CacheSizes& caches, DestinationUse use) {
-    const uint64_t near = NearCacheBytes(caches);
-    return use == DestinationUse::AtOnce ? destinationBytes > near : destinationBytes >= near / 4;
+    const uint64_t cached = NearCacheBytes(caches);
+    return use == DestinationUse::AtOnce ? destinationBytes > cached : destinationBytes >= cached / 4;
 }
 
 constexpr const char* InstructionSetName(InstructionSet set) {
