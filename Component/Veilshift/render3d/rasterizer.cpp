@@ -177,27 +177,18 @@ void DrawParts(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y, 
     const float p0 = 1.0f - (c[0].y - IntToFloat(y0));
     const float p1 = 1.0f - (c[1].y - IntToFloat(y1));
 
-    SpanState& s = r.span;
-    if (middleOnLeft) {
-        SetRightEdge(s, c[0], s02, p0);
-        if (y0 < y1) {
-            SetLeftEdge(s, c[0], s01, p0);
-            r.DrawSpans(destination, x, y, slot, y0, y1);
-        }
-        if (y1 < y2) {
-            SetLeftEdge(r.span, c[1], s12, p1);
-            r.DrawSpans(destination, x, y, slot, y1, y2);
-        }
-    } else {
-        SetLeftEdge(s, c[0], s02, p0);
-        if (y0 < y1) {
-            SetRightEdge(s, c[0], s01, p0);
-            r.DrawSpans(destination, x, y, slot, y0, y1);
-        }
-        if (y1 < y2) {
-            SetRightEdge(r.span, c[1], s12, p1);
-            r.DrawSpans(destination, x, y, slot, y1, y2);
-        }
+    // The long edge (corner 0 to 2) on one side, the two short ones in turn on the other.
+    using EdgeSetter = void (*)(SpanState&, const Corner&, float, float);
+    const EdgeSetter longSide = middleOnLeft ? SetRightEdge : SetLeftEdge;
+    const EdgeSetter shortSide = middleOnLeft ? SetLeftEdge : SetRightEdge;
+    longSide(r.span, c[0], s02, p0);
+    if (y0 < y1) {
+        shortSide(r.span, c[0], s01, p0);
+        r.DrawSpans(destination, x, y, slot, y0, y1);
+    }
+    if (y1 < y2) {
+        shortSide(r.span, c[1], s12, p1);
+        r.DrawSpans(destination, x, y, slot, y1, y2);
     }
 }
 
