@@ -23,6 +23,7 @@
 #include "Veilshift/host_interfaces.h"
 #include "Veilshift/processor_features.h"
 #include "Veilshift/startup_settings.h"
+#include "processor_names.h"
 #include "host/in_process_module.h"
 #include "host/reference_host.h"
 
@@ -89,22 +90,6 @@ struct NamedForm {
     std::string name;
     FormRequest request;
 };
-
-// The processor, for the run's context: "AMD family 0x1a model 0x02
-// stepping 1", and its caches as the module decodes them.
-inline std::string ProcessorName(const veilshift::ProcessorIdentity& id) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%s family 0x%02x model 0x%02x stepping %u", veilshift::VendorName(id.vendor),
-                  id.family, id.model, id.stepping);
-    return text;
-}
-inline std::string CacheNames(const veilshift::CacheSizes& caches) {
-    char text[96];
-    std::snprintf(text, sizeof text, "L1d %llu KiB, L2 %llu KiB, L3 %llu KiB",
-                  static_cast<unsigned long long>(caches.l1Data >> 10), static_cast<unsigned long long>(caches.l2 >> 10),
-                  static_cast<unsigned long long>(caches.l3 >> 10));
-    return text;
-}
 
 // The form the module chooses for a kernel on this processor, for the run's
 // context (chosen_form:<key>), beside the others a report compares it with;

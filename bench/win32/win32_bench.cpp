@@ -40,6 +40,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
+#include "../processor_names.h"
 #include "../stream_floor.h"
 
 namespace {
@@ -396,15 +397,8 @@ std::string FeatureList(const veilshift::ProcessorFeatures& features) {
 
 void PrintJson(const std::vector<Result>& results, const char* executable, const veilshift::ProcessorReport& processor) {
     const veilshift::ProcessorFeatures& features = processor.features;
-    const veilshift::ProcessorIdentity& id = processor.identity;
-    char identity[96];
-    std::snprintf(identity, sizeof identity, "%s family 0x%02x model 0x%02x stepping %u",
-                  veilshift::VendorName(id.vendor), id.family, id.model, id.stepping);
-    char caches[96];
-    std::snprintf(caches, sizeof caches, "L1d %llu KiB, L2 %llu KiB, L3 %llu KiB",
-                  static_cast<unsigned long long>(processor.caches.l1Data >> 10),
-                  static_cast<unsigned long long>(processor.caches.l2 >> 10),
-                  static_cast<unsigned long long>(processor.caches.l3 >> 10));
+    const std::string identity = benchnames::ProcessorName(processor.identity);
+    const std::string caches = benchnames::CacheNames(processor.caches);
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
@@ -416,7 +410,7 @@ void PrintJson(const std::vector<Result>& results, const char* executable, const
                 "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"\n  },\n"
                 "  \"benchmarks\": [\n",
                 date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
-                FeatureList(features).c_str(), identity, caches, features.fastGather ? "fast" : "slow");
+                FeatureList(features).c_str(), identity.c_str(), caches.c_str(), features.fastGather ? "fast" : "slow");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
@@ -429,7 +423,9 @@ void PrintJson(const std::vector<Result>& results, const char* executable, const
     std::printf("  ]\n}\n");
 }
 
-void PrintTable(const std::vector<Result>& results) {
+void PrintTable(const std::vector<Result>& results, const veilshift::ProcessorReport& processor) {
+    std::printf("processor: %s; %s; gathers %s\n", benchnames::ProcessorName(processor.identity).c_str(),
+                benchnames::CacheNames(processor.caches).c_str(), processor.features.fastGather ? "fast" : "slow");
     std::printf("%-44s %12s %14s\n", "Benchmark", "ms/frame", "ns_per_pixel");
     for (const Result& r : results)
         std::printf("%-44s %12.3f %14.3f\n", r.name.c_str(), r.secondsPerFrame * 1e3, NsPerPixel(r));
@@ -487,7 +483,7 @@ int main(int argc, char** argv) {
         if (options.json)
             PrintJson(results, argv[0], processor);
         else
-            PrintTable(results);
+            PrintTable(results, processor);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
