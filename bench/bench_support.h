@@ -1,6 +1,6 @@
 // What the benchmarks share: the frame sizes, one set of 24-bit frames per
 // size (allocated and filled once, 64-byte aligned, rows packed), the
-// selection of a processor form and its name, whole sessions through the
+// request of a processor form and its name, whole sessions through the
 // reference host, the names and the ns_per_pixel counter.
 #pragma once
 
@@ -21,45 +21,26 @@
 
 #include "Veilshift/form_rules.h"
 #include "Veilshift/host_interfaces.h"
-#include "Veilshift/processor_features.h"
 #include "Veilshift/startup_settings.h"
-#include "processor_names.h"
 #include "host/in_process_module.h"
 #include "host/reference_host.h"
+#include "host/startup_switches.h"
+#include "processor_names.h"
 
 namespace benchsupport {
 
 // What selects a form: the start-up switches "MMX" and "SSE", and the vector
-// features allowed (the others masked off), gathers included.
+// features allowed (the others masked off). A benchmark selects it with the
+// start-up switches' scope, as connection and the dispatch would:
+//   const refhost::StartupSwitches selection(request.Values(), request.Allowed());
+// and everything is back as it was at the scope's end.
+// Kernels with forms with gathers and without (the ripple's passes) take
+// `gathers` too: the one or the other whatever the processor's gathers cost.
 struct FormRequest {
     bool mmx, sse, sse2, avx2;
-    bool fastGather = true;
-};
-
-// Selects a processor form as connection and the dispatch would: the start-up
-// switches, and the processor's features with those not wanted masked off.
-// The gathers count as fast unless masked off, so that both the forms with
-// gathers and those without can be measured on any processor with AVX2;
-// `asConnected` records the features as connection does instead (the forms
-// the module chooses here). Everything back to "not connected" at the end.
-class FormSelection {
-public:
-    FormSelection(bool mmx, bool sse, bool sse2, bool avx2, bool fastGather = true, bool asConnected = false) {
-        veilshift::UseMMX = mmx, veilshift::UseSSE = sse;
-        veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
-        if (!asConnected) features.fastGather = true;
-        veilshift::RecordProcessorFeatures(features);
-        veilshift::MaskProcessorFeatures({true, true, sse2, avx2, fastGather});
-    }
-    explicit FormSelection(const FormRequest& r, bool asConnected = false)
-        : FormSelection(r.mmx, r.sse, r.sse2, r.avx2, r.fastGather, asConnected) {}
-    ~FormSelection() {
-        veilshift::UseMMX = veilshift::UseSSE = false;
-        veilshift::RecordProcessorFeatures({});
-        veilshift::MaskProcessorFeatures({true, true, true, true});
-    }
-    FormSelection(const FormSelection&) = delete;
-    FormSelection& operator=(const FormSelection&) = delete;
+    refhost::Gathers gathers = refhost::Gathers::AsDetected;
+    veilshift::StartupValues Values() const { return refhost::SwitchValues(mmx, sse); }
+    veilshift::ProcessorFeatures Allowed() const { return {true, true, sse2, avx2}; }
 };
 
 // The names of the forms the module runs now, by its own rules (form_rules.h):
@@ -79,12 +60,14 @@ inline const std::vector<FormRequest> kCrossfadeRequests = {
     {true, false, true, true},  // grouped: mmx, sse, sse2, avx2
 };
 // Every form of the kernels the processor alone decides: scalar, sse2, avx2;
-// and for kernels with forms without gathers, those too.
+// and for kernels with forms without gathers, AVX2 with gathers and without.
 inline const std::vector<FormRequest> kVectorRequests = {
     {false, false, false, false}, {false, false, true, false}, {false, false, true, true}};
 inline const std::vector<FormRequest> kGatherRequests = {
-    {false, false, false, false}, {false, false, true, false}, {false, false, true, true},
-    {false, false, true, true, false}};
+    {false, false, false, false},
+    {false, false, true, false},
+    {false, false, true, true, refhost::Gathers::Used},
+    {false, false, true, true, refhost::Gathers::Avoided}};
 
 struct NamedForm {
     std::string name;
@@ -98,7 +81,7 @@ inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& 
                                const std::function<std::string()>& name) {
     std::string chosen;
     for (const FormRequest& setting : settings) {
-        const FormSelection selection(setting, true);
+        const refhost::StartupSwitches selection(setting.Values(), setting.Allowed(), setting.gathers);
         chosen.append(chosen.empty() ? "" : " ").append(name());
     }
     benchmark::AddCustomContext(std::string("chosen_form:") + key, chosen);
@@ -109,7 +92,8 @@ inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& 
 // processor lacks runs a form already listed, or needs a switch connection
 // would not set ("MMX" without MMX, "SSE" without SSE). `what` names the
 // kernel in the note on standard error; with `key` the form the module
-// chooses (every feature allowed) goes into the run's context.
+// chooses (every feature allowed, the gathers as the processor decides) goes
+// into the run's context.
 inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<FormRequest>& requests,
                                             const std::function<std::string()>& name, const char* key = nullptr) {
     if (key != nullptr) PublishChosenForms(key, {{false, false, true, true}}, name);
@@ -119,7 +103,7 @@ inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<
         if ((request.mmx && !present.mmx) || (request.sse && !present.sse)) continue;
         std::string formName;
         {
-            const FormSelection selection(request);
+            const refhost::StartupSwitches selection(request.Values(), request.Allowed(), request.gathers);
             formName = name();
         }
         bool seen = false;
@@ -208,25 +192,19 @@ inline FrameSet& Frames(FrameSize size) {
 
 // A session as the engine runs one: the reference host's components and
 // surfaces (destination 1, sources 2 and 3), the test process's own copy of the
-// module, so that the feature mask reaches it, Begin once and Draw per frame.
-// The start-up switches reach connection as the module reads them natively
-// (TESSARY_STARTUP_MMX / _SSE); they are unset again after Begin. With `logged`
-// the host logs every call, as the DLL's timing program does, and the log is
-// cleared after every frame.
+// module, so that a scope's feature mask reaches it, Begin once and Draw per
+// frame. Made within the start-up switches' scope of the form, whose values
+// the module reads when it connects. With `logged` the host logs every call,
+// as the DLL's timing program does, and the log is cleared after every frame.
 class Session {
 public:
-    Session(FrameSize size, int32_t effect, const FormRequest& request, bool logged = true)
-        : host_(Options(logged)) {
+    Session(FrameSize size, int32_t effect, bool logged = true) : host_(Options(logged)) {
         host_.AddSurface(1, size.width, size.height).FillRandom(1);
         host_.AddSurface(2, size.width, size.height).FillRandom(2);
         host_.AddSurface(3, size.width, size.height).FillRandom(3);
         module_.Plugin().SetInterface(&veilshift::kScreenUpdaterId, host_.Updater());
         module_.Plugin().SetInterface(&veilshift::kSurfaceTableId, host_.Table());
-        setenv("TESSARY_STARTUP_MMX", request.mmx ? "1" : "0", 1);
-        setenv("TESSARY_STARTUP_SSE", request.sse ? "1" : "0", 1);
         begun_ = module_.Plugin().Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
-        unsetenv("TESSARY_STARTUP_MMX");
-        unsetenv("TESSARY_STARTUP_SSE");
     }
     ~Session() {
         if (begun_) module_.Plugin().End();

@@ -41,12 +41,15 @@ constexpr int32_t kTotal = 100;
 // The form, and MulTable as connection builds it (a session of another
 // benchmark, unloading its module, frees the table; without it both effects
 // draw nothing).
-class Selection : public benchsupport::FormSelection {
+class Selection {
 public:
-    explicit Selection(const FormRequest& form) : FormSelection(form) {
+    explicit Selection(const FormRequest& form) : switches_(form.Values(), form.Allowed(), form.gathers) {
         if (veilshift::MulTable.rows == nullptr) veilshift::BuildMulTable();
     }
     bool Ready() const { return veilshift::MulTable.rows != nullptr; }
+
+private:
+    const refhost::StartupSwitches switches_;
 };
 
 void Mosaic(benchmark::State& state, FormRequest form, FrameSize size, int32_t progress) {

@@ -18,27 +18,6 @@ namespace {
 
 using namespace veilshift;
 
-// A plain 24-bit surface.
-class BenchSurface final : public HostSurface {
-public:
-    BenchSurface(int32_t width, int32_t height)
-        : width_(width), height_(height), pitch_(width * 3 + 4),
-          pixels_(static_cast<size_t>(pitch_) * static_cast<size_t>(height)) {
-        for (size_t i = 0; i < pixels_.size(); ++i) pixels_[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
-    }
-    void Release() override {}
-    uint8_t* PixelAddress(int32_t x, int32_t y) override {
-        return pixels_.data() + static_cast<ptrdiff_t>(y) * pitch_ + x * 3;
-    }
-    int32_t Width() override { return width_; }
-    int32_t Height() override { return height_; }
-    int32_t Pitch() override { return pitch_; }
-
-private:
-    int32_t width_, height_, pitch_;
-    std::vector<uint8_t> pixels_;
-};
-
 constexpr int32_t kColumns = 8, kRows = 8;  // 8 x 8 quads, two triangles each: 128
 
 // Corner (i, j) of the grid over the viewport, nudged inwards so the triangles
@@ -68,14 +47,13 @@ bool FillTiledScreen(SoftRenderer& r, int32_t width, int32_t height) {
 
 // The renderer picks its span form from the features recorded at connection; here they are set directly.
 using SpanForm = benchsupport::FormRequest;
-using ScopedSpanForm = benchsupport::FormSelection;
 
 // DrawTriangles alone, with the depth clear it needs every frame.
 void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const ScopedSpanForm scoped(form);
+    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
-    BenchSurface texture(w, h), target(w, h);
+    benchsupport::Frame texture(size, 4), target(size, 5);
     if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w) || !FillTiledScreen(r, w, h)) {
         state.SkipWithError("no memory");
         return;
@@ -93,10 +71,10 @@ void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSi
 // 128 one-triangle scenes through TransformScene, BuildScreenTriangles,
 // ProjectTriangles and DrawTriangles, tilted so the texture is in perspective.
 void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const ScopedSpanForm scoped(form);
+    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
-    BenchSurface texture(w, h), target(w, h);
+    benchsupport::Frame texture(size, 4), target(size, 5);
     if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w)) {
         state.SkipWithError("no memory");
         return;

@@ -1,24 +1,41 @@
 # The Windows release: `cpack` in the win32 build folder makes
-# Veilshift-<version>-win32.zip with the DLL, the host contract, the
-# integration guide, the changelog, the preview tool with the reference
-# components it runs on, and SHA256SUMS of every file.
+# Veilshift-<version>-win32.zip with the DLL, README.txt and README-ja.txt,
+# LICENSE and THIRD-PARTY-NOTICES.txt, the host contract, the integration
+# guide (English and Japanese), the changelog, the preview tool with the
+# reference components it runs on, and SHA256SUMS of every file.
 
-# The changelog's newest heading names the project version.
+# The changelog's newest release heading names the project version; changes
+# not yet released may stand above it, under "## Unreleased".
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog_headings REGEX "^## ")
 list(GET changelog_headings 0 newest)
+if(newest STREQUAL "## Unreleased")
+  list(REMOVE_AT changelog_headings 0)
+  list(GET changelog_headings 0 newest)
+endif()
 if(NOT newest MATCHES "^## ${PROJECT_VERSION} ")
   message(FATAL_ERROR "CHANGELOG.md's newest entry (${newest}) is not version ${PROJECT_VERSION}")
 endif()
 
+# The plain-text files a Windows user opens first, with Windows line ends and
+# the version filled in (README-ja.txt keeps its byte-order mark for Notepad).
+set(release_texts)
+foreach(text dist/README.txt dist/README-ja.txt dist/THIRD-PARTY-NOTICES.txt LICENSE)
+  get_filename_component(name ${text} NAME)
+  configure_file(${PROJECT_SOURCE_DIR}/${text} ${CMAKE_BINARY_DIR}/release-texts/${name} @ONLY NEWLINE_STYLE CRLF)
+  list(APPEND release_texts ${CMAKE_BINARY_DIR}/release-texts/${name})
+endforeach()
+
 install(TARGETS Veilshift RUNTIME DESTINATION .)
+install(FILES ${release_texts} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/Component/Veilshift/host_interfaces.h DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md ${PROJECT_SOURCE_DIR}/docs/integration.ja.md DESTINATION docs)
 install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
 install(TARGETS Corvane Platewright Pixmill RUNTIME DESTINATION preview)
 if(TARGET veilshift-preview)
   install(TARGETS veilshift-preview RUNTIME DESTINATION preview)
   install(TARGETS Veilshift RUNTIME DESTINATION preview)
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/preview/README.md DESTINATION preview)
+  install(FILES ${PROJECT_SOURCE_DIR}/tools/preview/README.md ${PROJECT_SOURCE_DIR}/tools/preview/README.ja.md
+          DESTINATION preview)
 endif()
 # Last: the checksums of everything installed before.
 install(CODE [[
@@ -48,3 +65,24 @@ add_test(NAME release_zip COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
   -DZIP=${CMAKE_BINARY_DIR}/release/${release_name}.zip -DTOP=${release_name}
   -DWINE_RUN=${PROJECT_SOURCE_DIR}/cmake/wine-run.sh -P ${PROJECT_SOURCE_DIR}/cmake/check-release.cmake)
 set_tests_properties(release_zip PROPERTIES RESOURCE_LOCK wine_registry TIMEOUT 300)
+
+# Every shipped binary's link map, for the notices check: which archives and
+# objects the linker took in.
+set(shipped_binaries Veilshift Corvane Platewright Pixmill)
+if(TARGET veilshift-preview)
+  list(APPEND shipped_binaries veilshift-preview)
+endif()
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/linkmaps)
+find_program(VEILSHIFT_OBJDUMP NAMES i686-w64-mingw32-objdump objdump REQUIRED)
+set(shipped_files)
+set(shipped_maps)
+foreach(binary IN LISTS shipped_binaries)
+  target_link_options(${binary} PRIVATE "LINKER:-Map=${CMAKE_BINARY_DIR}/linkmaps/${binary}.map")
+  list(APPEND shipped_files $<TARGET_FILE:${binary}>)
+  list(APPEND shipped_maps ${CMAKE_BINARY_DIR}/linkmaps/${binary}.map)
+endforeach()
+# THIRD-PARTY-NOTICES.txt must name, for every shipped file, exactly the
+# third-party parts the link took in and the system libraries it imports.
+add_test(NAME release_notices COMMAND ${CMAKE_COMMAND} "-DFILES=${shipped_files}" "-DMAPS=${shipped_maps}"
+  -DOBJDUMP=${VEILSHIFT_OBJDUMP} -DNOTICES=${PROJECT_SOURCE_DIR}/dist/THIRD-PARTY-NOTICES.txt
+  -DSOURCE=${PROJECT_SOURCE_DIR} -DBUILD=${CMAKE_BINARY_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/check-notices.cmake)

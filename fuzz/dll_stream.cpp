@@ -1,7 +1,7 @@
 // The shipped DLL on its own binary interface: a stream of generated scenarios
 // (scenario_generator.h) through the reference host's components, with every
 // call into the module made as a host built by an older compiler makes it,
-// the stack pointer 4 mod 16 at entry (test::CallWithStackAt4Mod16): the
+// the stack pointer 4 mod 16 at entry (refhost::CallWithStackAt4Mod16): the
 // exports, and every operation of the plug-in object's table. Each scenario
 // loads the DLL afresh and frees it at its end; the checks after every call
 // are the scenarios' own (guards, pixels outside the rectangle, work surfaces
@@ -25,7 +25,7 @@
 
 #include "fuzz/scenario.h"
 #include "fuzz/scenario_generator.h"
-#include "misaligned_call.h"
+#include "host/misaligned_call.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ uint32_t Word(const void* pointer) { return static_cast<uint32_t>(reinterpret_ca
 template <typename... Args>
 uint32_t Misaligned(const void* fn, const void* self, Args... args) {
     const uint32_t words[] = {Word(args)..., 0};
-    return test::CallWithStackAt4Mod16(fn, const_cast<void*>(self), words, sizeof...(Args));
+    return refhost::CallWithStackAt4Mod16(fn, const_cast<void*>(self), words, sizeof...(Args));
 }
 
 // The operation at `slot` of the object's table (host_interfaces.h fixes the order).
@@ -193,9 +193,9 @@ int main(int argc, char** argv) {
         }
     }
     // The thunk's own record of the last call: the callee entered at 4 mod 16.
-    if ((test::LastMisalignedCallStack - 4) % 16 != 4) {
+    if ((refhost::LastMisalignedCallStack - 4) % 16 != 4) {
         std::printf("FAILED: the last call into the module entered at %u mod 16\n",
-                    static_cast<unsigned>((test::LastMisalignedCallStack - 4) % 16));
+                    static_cast<unsigned>((refhost::LastMisalignedCallStack - 4) % 16));
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -12,16 +12,9 @@
 
 namespace robustness {
 
-namespace {
-void DefaultSettings() {
-    veilshift::MaskProcessorFeatures({true, true, true, true});
-    veilshift::StreamingBytesOverride = veilshift::kStreamingByCaches;
-}
-}  // namespace
-
 InProcessTarget::~InProcessTarget() {
     Reset();
-    DefaultSettings();
+    switches_.reset();
 }
 
 void InProcessTarget::Reset() {
@@ -59,7 +52,8 @@ bool InProcessTarget::Begin(int32_t dst, int32_t dx, int32_t dy, int32_t srcA, i
 
 void InProcessTarget::Tune(const Tuning& tuning) {
     const bool sse2 = tuning.vectors != Tuning::kScalar, avx2 = tuning.vectors == Tuning::kAllVectors;
-    veilshift::MaskProcessorFeatures({true, true, sse2, avx2});
+    switches_.reset();  // what a scenario before this one left unloaded goes back first
+    switches_.emplace(veilshift::ProcessorFeatures{true, true, sse2, avx2});
     uint64_t from = veilshift::kStreamingByCaches;  // the module's own choice
     if (tuning.streaming == Tuning::kStreamAll) from = 1;
     if (tuning.streaming == Tuning::kStreamFrom4K) from = 4096;
@@ -67,7 +61,7 @@ void InProcessTarget::Tune(const Tuning& tuning) {
 }
 
 void InProcessTarget::Unload() {
-    DefaultSettings();
+    switches_.reset();
     if (!module_) return;
     module_->Unload();
     outstanding_ = module_->Outstanding();

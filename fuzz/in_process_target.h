@@ -4,13 +4,15 @@
 // One host serves every scenario that wants the same components (SharedHost).
 // The module itself is loaded and unloaded for every scenario, so each starts
 // unconnected. Its module-wide settings (the vector forms allowed, the streaming
-// thresholds) are the scenario's from Tune until Unload, which puts them back.
+// thresholds) are the scenario's from Tune until Unload: a start-up switches'
+// scope holds them, and puts back what it found.
 #pragma once
 
 #include <optional>
 
 #include "fuzz/scenario.h"
 #include "host/in_process_module.h"
+#include "host/startup_switches.h"
 
 namespace robustness {
 
@@ -39,6 +41,7 @@ public:
 private:
     bool quiet_;
     SharedHost host_;
+    std::optional<refhost::StartupSwitches> switches_;  // from Tune until Unload
     std::optional<refhost::InProcessModule> module_;
     int64_t outstanding_ = -1;
 };

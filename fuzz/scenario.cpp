@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
+
+#include "host/startup_switches.h"
 
 namespace robustness {
 namespace {
@@ -401,7 +404,9 @@ public:
         const uint8_t faults = in_.Byte();
         const uint32_t time = in_.U32();
         const uint8_t tuning = in_.Byte();
-        SetProcessorForm(setup >> 6);
+#if !defined(_WIN32)  // the registry is the test suite's to set
+        switches_.emplace(ProcessorFormValues(setup >> 6));
+#endif
         host_ = &module_.PrepareHost(!(setup & 1), !(setup & 2), !(setup & 4));
         stage_.Attach(*host_);
         const std::string failure = Session(setup, faults, time, tuning);
@@ -463,16 +468,13 @@ private:
     // The scenario has drawn all it may (kMaxFrames, kMaxDrawnPixels).
     bool Spent() const { return frames_ >= kMaxFrames || drawnPixels_ >= kMaxDrawnPixels; }
 
-    static void SetProcessorForm(int form) {
-#if defined(_WIN32)
-        (void)form;  // the registry is the test suite's to set
-#else
-        unsetenv("TESSARY_STARTUP_MMX");
-        unsetenv("TESSARY_STARTUP_SSE");
-        if (form == 1) setenv("TESSARY_STARTUP_MMX", "0", 1);
-        if (form == 3) setenv("TESSARY_STARTUP_SSE", "1", 1);
-        // form 2: MMX follows the processor, SSE stays off
-#endif
+    // The start-up values the module reads when it connects: form 1 "MMX" 0,
+    // form 3 "SSE" 1, else neither (MMX follows the processor, SSE stays off).
+    static veilshift::StartupValues ProcessorFormValues(int form) {
+        veilshift::StartupValues values;
+        if (form == 1) values.mmx = {true, 0};
+        if (form == 3) values.sse = {true, 1};
+        return values;
     }
 
     // VEILSHIFT_SCENARIO_TRACE set: each call on standard output, to read a finding.
@@ -681,6 +683,7 @@ private:
         return Check("unload", kNoSurface, nullptr, true, /*everyByte=*/true);
     }
 
+    std::optional<refhost::StartupSwitches> switches_;  // for the scenario
     ModuleUnderTest& module_;
     Reader& in_;
     ScenarioStats& stats_;

@@ -39,6 +39,8 @@ public:
     // Fault: PixelAddress answers null (the call is still logged), as for a
     // surface the engine cannot reach. Set by the test; not reset by the surface.
     void SetAddressFails(bool fails) { addressFails_ = fails; }
+    // Where the HostSurface operations are logged from now on (null: nowhere).
+    void SetLog(CallLog* log) { log_ = log; }
 
     // HostSurface, logged.
     void VS_THISCALL Release() override;

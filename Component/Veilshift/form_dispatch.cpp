@@ -227,6 +227,8 @@ FormSettings CurrentFormSettings() {
 
 void RecordProcessorFeatures(const ProcessorFeatures& features) { recordedFeatures = features; }
 void RecordProcessorCaches(const CacheSizes& caches) { recordedCaches = caches; }
+ProcessorFeatures RecordedProcessorFeatures() { return recordedFeatures; }
 void MaskProcessorFeatures(const ProcessorFeatures& allowed) { allowedFeatures = allowed; }
+ProcessorFeatures AllowedProcessorFeatures() { return allowedFeatures; }
 
 }  // namespace veilshift

@@ -133,10 +133,12 @@ void RecordProcessorCaches(const CacheSizes& caches);
 // load) leaves it to DecideStreaming.
 inline constexpr uint64_t kStreamingByCaches = ~uint64_t{0};
 extern uint64_t StreamingBytesOverride;
+ProcessorFeatures RecordedProcessorFeatures();
 
 // Test hook, in the manner of a CPU-flag mask: features cleared here are
 // treated as absent, so each form can be run in turn on one machine. Not
 // exported; no host can reach it. All set (nothing masked) at load.
 void MaskProcessorFeatures(const ProcessorFeatures& allowed);
+ProcessorFeatures AllowedProcessorFeatures();
 
 }  // namespace veilshift

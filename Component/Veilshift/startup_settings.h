@@ -45,8 +45,10 @@ constexpr FormSettings DecideFormSettings(const StartupValues& values, const Pro
     return settings;
 }
 
-// Reads "MMX" and "SSE" from the open (or unopenable) start-up key and sets the
-// two switches from them and the processor's features.
+// Sets the two switches from the values and the processor's features by the rule above.
+void ApplyStartupValues(const StartupValues& values, const ProcessorFeatures& features);
+
+// Reads "MMX" and "SSE" from the open (or unopenable) start-up key and applies them.
 void LoadStartupSettings(const platform::StartupKey& key, const ProcessorFeatures& features);
 
 }  // namespace veilshift

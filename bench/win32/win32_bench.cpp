@@ -41,25 +41,20 @@
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
 #include "../processor_names.h"
+#include "host/startup_switches.h"
 #include "../stream_floor.h"
 
 namespace {
 
-// The test suite sets the same values around its own Begins under this name.
-constexpr char kSwitchesMutex[] = "VeilshiftTestsStartupSwitches";
-
-// The start-up values "MMX" and "SSE" a user can set.
-struct Setting {
-    DWORD mmx, sse;
-};
-const Setting kSettings[] = {{0, 0}, {1, 0}, {1, 1}};
+// The start-up values "MMX" and "SSE" a user can set: both off, "MMX", "MMX" and "SSE".
+const veilshift::StartupValues kSettings[] = {refhost::SwitchValues(false, false), refhost::SwitchValues(true, false),
+                                              refhost::SwitchValues(true, true)};
 
 // The form the module runs for this effect, rectangle width and setting, by
 // the module's own start-up rule.
-std::string FormName(int32_t effect, int32_t width, const Setting& setting,
+std::string FormName(int32_t effect, int32_t width, const veilshift::StartupValues& setting,
                      const veilshift::ProcessorFeatures& features) {
-    const veilshift::StartupValues values{{true, setting.mmx}, {true, setting.sse}};
-    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(values, features));
+    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(setting, features));
 }
 
 struct Size {
@@ -68,57 +63,6 @@ struct Size {
 const Size kSizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
 
 std::string SizeName(Size s) { return std::to_string(s.width).append("x").append(std::to_string(s.height)); }
-
-// Sets "MMX" and "SSE" for as long as it lives, then puts back what was there.
-class StartupValues {
-public:
-    StartupValues(DWORD mmx, DWORD sse) : mutex_(CreateMutexA(nullptr, FALSE, kSwitchesMutex)) {
-        WaitForSingleObject(mutex_, INFINITE);
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, veilshift::platform::kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                            nullptr) != ERROR_SUCCESS) {
-            key_ = nullptr;
-            return;
-        }
-        Save("MMX", saved_[0]);
-        Save("SSE", saved_[1]);
-        RegSetValueExA(key_, "MMX", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mmx), sizeof mmx);
-        RegSetValueExA(key_, "SSE", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&sse), sizeof sse);
-    }
-    ~StartupValues() {
-        if (key_ != nullptr) {
-            Restore("MMX", saved_[0]);
-            Restore("SSE", saved_[1]);
-            RegCloseKey(key_);
-        }
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-    StartupValues(const StartupValues&) = delete;
-    StartupValues& operator=(const StartupValues&) = delete;
-
-private:
-    struct Saved {
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
-    void Save(const char* name, Saved& saved) {
-        DWORD size = 0;
-        if (RegQueryValueExA(key_, name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS) return;
-        saved.data.resize(size);
-        saved.present = RegQueryValueExA(key_, name, nullptr, &saved.type, saved.data.data(), &size) == ERROR_SUCCESS;
-    }
-    void Restore(const char* name, const Saved& saved) {
-        if (saved.present)
-            RegSetValueExA(key_, name, 0, saved.type, saved.data.data(), static_cast<DWORD>(saved.data.size()));
-        else
-            RegDeleteValueA(key_, name);
-    }
-
-    HANDLE mutex_;
-    HKEY key_ = nullptr;
-    Saved saved_[2];
-};
 
 struct Options {
     bool json = false;
@@ -178,9 +122,10 @@ struct Stage {
 // of 255 in turn.
 class EffectRunner final : public Runner {
 public:
-    EffectRunner(Size size, int32_t effect, const Setting& setting) {
-        // The module reads the values at its first Begin, when it connects.
-        StartupValues values(setting.mmx, setting.sse);
+    EffectRunner(Size size, int32_t effect, const veilshift::StartupValues& setting) {
+        // The module reads the values at its first Begin, when it connects;
+        // the test suite sets the same key around its own Begins.
+        const refhost::StartupSwitches switches(setting);
         stage_ = std::make_unique<Stage>(size, effect);
     }
     bool Ready() const override { return stage_->begun; }
@@ -234,7 +179,7 @@ void AddEffects(const veilshift::ProcessorFeatures& features, std::vector<Group>
     for (const Effect& effect : kEffects)
         for (const Size size : kSizes) {
             std::set<std::string> measured;
-            for (const Setting& setting : kSettings) {
+            for (const veilshift::StartupValues& setting : kSettings) {
                 const std::string form = FormName(effect.number, size.width, setting, features);
                 if (!measured.insert(form).second) continue;  // this form is already measured
                 std::vector<FixedFrame> frames = effect.frames;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "Veilshift/form_rules.h"
@@ -97,20 +96,20 @@ TEST(FormDispatch, SwitchesChooseTheArithmeticAndFeaturesTheInstructions) {
 // "SSE" switch a form off unless exactly 1, and never on where the processor
 // lacks it.
 TEST(FormDispatch, StartupSwitchesNeedTheProcessorsFeature) {
-    const test::FormScope saved;
-    LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{false, false, true, true});
-    EXPECT_FALSE(UseMMX);
-    EXPECT_FALSE(UseSSE);
-#if !defined(_WIN32)
-    setenv("TESSARY_STARTUP_SSE", "1", 1);
+    const refhost::StartupSwitches saved{refhost::kEveryFeature};
+    {
+        const refhost::StartupSwitches none(StartupValues{});
+        LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{false, false, true, true});
+        EXPECT_FALSE(UseMMX);
+        EXPECT_FALSE(UseSSE);
+    }
+    const refhost::StartupSwitches sseOnly(StartupValues{{}, {true, 1}});
     LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, true, false, false});
     EXPECT_TRUE(UseMMX);
     EXPECT_TRUE(UseSSE);
     LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, false, false, false});
     EXPECT_TRUE(UseMMX);
     EXPECT_FALSE(UseSSE);
-    unsetenv("TESSARY_STARTUP_SSE");
-#endif
 }
 
 // The start-up rule as a table: the values (absent, or their number) and the
@@ -158,7 +157,7 @@ TEST(FormDispatch, EffectFormNames) {
 
 // The test hook masks features the processor has; it never adds one.
 TEST(FormDispatch, MaskOnlyRemovesFeatures) {
-    const test::FormScope saved;
+    const refhost::StartupSwitches saved{refhost::kEveryFeature};
     RecordProcessorFeatures({true, true, true, false});
     MaskProcessorFeatures({true, true, true, true});
     EXPECT_FALSE(CurrentFormSettings().features.avx2);

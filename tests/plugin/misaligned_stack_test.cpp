@@ -21,7 +21,7 @@
 #include "Veilshift/host_interfaces.h"
 #include "host/in_process_module.h"
 #include "host/reference_host.h"
-#include "misaligned_call.h"
+#include "host/misaligned_call.h"
 #include "processor_forms.h"
 
 // The stack pointer at its own entry: the address of its return address.
@@ -42,7 +42,6 @@ using veilshift::EndFn;
 using veilshift::Guid;
 using veilshift::PluginInterface;
 using veilshift::test::AvailableFormsAndGathers;
-using veilshift::test::FormScope;
 using veilshift::test::ProcessorForm;
 
 uint32_t Word(int32_t value) { return static_cast<uint32_t>(value); }
@@ -53,7 +52,7 @@ uint32_t Word(const void* pointer) { return static_cast<uint32_t>(reinterpret_ca
 template <typename... Args>
 uint32_t Misaligned(const void* fn, const void* self, Args... args) {
     const uint32_t words[] = {Word(args)..., 0};
-    return test::CallWithStackAt4Mod16(fn, const_cast<void*>(self), words, sizeof...(Args));
+    return refhost::CallWithStackAt4Mod16(fn, const_cast<void*>(self), words, sizeof...(Args));
 }
 
 template <typename Fn>
@@ -101,9 +100,9 @@ public:
 TEST(MisalignedCall, EntersAt4Mod16WhateverTheArgumentCount) {
     const uint32_t words[13] = {};
     for (uint32_t count = 0; count <= 13; ++count) {
-        const uint32_t entry = test::CallWithStackAt4Mod16(Code(VsStackAtEntry), nullptr, words, count);
+        const uint32_t entry = refhost::CallWithStackAt4Mod16(Code(VsStackAtEntry), nullptr, words, count);
         EXPECT_EQ(EntryOffset(entry), 4u) << count << " arguments";
-        EXPECT_EQ(entry, test::LastMisalignedCallStack - 4) << count << " arguments";
+        EXPECT_EQ(entry, refhost::LastMisalignedCallStack - 4) << count << " arguments";
     }
 }
 
@@ -341,7 +340,7 @@ TEST_F(MisalignedDll, EveryExportAndOperationDrawsTheAlignedFrames) {
     Recording aligned, misaligned;
     ASSERT_NO_FATAL_FAILURE(Record(false, aligned));
     ASSERT_NO_FATAL_FAILURE(Record(true, misaligned));
-    EXPECT_EQ(EntryOffset(test::LastMisalignedCallStack - 4), 4u);
+    EXPECT_EQ(EntryOffset(refhost::LastMisalignedCallStack - 4), 4u);
     EXPECT_TRUE(SameRecording(aligned, misaligned));
 }
 
@@ -378,13 +377,13 @@ protected:
         calls.End();
         host.ClearCalls();
 
-        FormScope form(GetParam());
+        const refhost::StartupSwitches form(GetParam().Allowed(), GetParam().gathers);
         RunEveryEffect(calls, host, {{1, 1}, {37, 23}, {131, 37}}, out);
         module.Unload();
         inProcessPlugin = nullptr;
         EXPECT_EQ(module.Outstanding(), 0);
     }
-    FormScope saved;  // the flags as the other tests expect them
+    const refhost::StartupSwitches saved{refhost::kEveryFeature};  // the switches as the other tests expect them
     FaultReport faults;
 };
 

@@ -6,11 +6,13 @@
 // Natively the switches are the environment variables TESSARY_STARTUP_MMX and
 // TESSARY_STARTUP_SSE; on Windows the values of the real registry key. That key
 // is shared with every test process under the same Wine prefix, so values are
-// set only around the Begin that reads them, under a named mutex.
+// set only around the Begin that reads them, by the switches' scope (which
+// holds a named mutex meanwhile).
 #include <cstdlib>
 #include <optional>
 
 #include "Veilshift/platform/platform.h"
+#include "host/startup_switches.h"
 #include "session_fixture.h"
 
 #if defined(_WIN32)
@@ -23,20 +25,12 @@ namespace {
 #if defined(_WIN32)
 using veilshift::platform::kStartupKeyPath;
 
-void SetValue(const char* name, DWORD type, const void* data, DWORD size) {
+// Read by the module, but not the number 1: the string "1".
+void SetNotANumber(const char* name) {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-void SetNumber(const char* name, uint32_t value) { SetValue(name, REG_DWORD, &value, sizeof value); }
-// Read by the module, but not the number 1: the string "1".
-void SetNotANumber(const char* name) { SetValue(name, REG_SZ, "1", 2); }
-void Remove(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStartupKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, name);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);
     RegCloseKey(key);
 }
 bool KeyExists() {
@@ -45,50 +39,22 @@ bool KeyExists() {
     RegCloseKey(key);
     return true;
 }
-
-class SwitchesLock {
-public:
-    SwitchesLock() : mutex_(CreateMutexA(nullptr, FALSE, "VeilshiftTestsStartupSwitches")) {
-        WaitForSingleObject(mutex_, INFINITE);
-    }
-    ~SwitchesLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-
-private:
-    HANDLE mutex_;
-};
 #else
-std::string Variable(const char* name) { return std::string("TESSARY_STARTUP_") + name; }
-void SetNumber(const char* name, uint32_t value) { setenv(Variable(name).c_str(), std::to_string(value).c_str(), 1); }
-void SetNotANumber(const char* name) { setenv(Variable(name).c_str(), "on", 1); }
-void Remove(const char* name) { unsetenv(Variable(name).c_str()); }
-struct SwitchesLock {};  // the environment is this process's own
+void SetNotANumber(const char* name) {
+    setenv((std::string(veilshift::platform::kStartupVariablePrefix) + name).c_str(), "on", 1);
+}
 #endif
 
 struct Switches {
     std::optional<uint32_t> mmx{}, sse{};
     bool mmxText = false;
-};
 
-// The switches exist exactly as long as this lives.
-class ScopedSwitches {
-public:
-    explicit ScopedSwitches(const Switches& s) {
-        Clear();
-        if (s.mmx) SetNumber("MMX", *s.mmx);
-        if (s.sse) SetNumber("SSE", *s.sse);
-        if (s.mmxText) SetNotANumber("MMX");
+    veilshift::StartupValues Values() const {
+        veilshift::StartupValues values;
+        if (mmx) values.mmx = {true, *mmx};
+        if (sse) values.sse = {true, *sse};
+        return values;
     }
-    ~ScopedSwitches() { Clear(); }
-    static void Clear() {
-        Remove("MMX");
-        Remove("SSE");
-    }
-
-private:
-    SwitchesLock lock_;
 };
 
 bool ProcessorHasMmx() {
@@ -132,7 +98,9 @@ protected:
     Form FormOfFreshSession(const Switches& switches) {
         StartStage();
         {
-            ScopedSwitches scoped(switches);
+            // The scope puts back what it found, a value of text too.
+            const refhost::StartupSwitches scoped(switches.Values());
+            if (switches.mmxText) SetNotANumber("MMX");
             EXPECT_TRUE(BeginStage());
         }
         return DrawnForm();
@@ -166,15 +134,18 @@ TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {
     {
         // An attempt that fails after Pixmill reads the switches; the next one reads them again.
         Control(Component::Corvane).factoryAnswersNull = true;
-        ScopedSwitches off({.mmx = 0});
+        const refhost::StartupSwitches off(Switches{.mmx = 0}.Values());
         EXPECT_FALSE(BeginStage());
     }
     Control(Component::Corvane).factoryAnswersNull = false;
-    ASSERT_TRUE(BeginStage());
+    {
+        const refhost::StartupSwitches none(veilshift::StartupValues{});
+        ASSERT_TRUE(BeginStage());
+    }
     EXPECT_EQ(DrawnForm(), Form::Grouped);
     {
         // Once connected, nothing is read again.
-        ScopedSwitches off({.mmx = 0});
+        const refhost::StartupSwitches off(Switches{.mmx = 0}.Values());
         ASSERT_TRUE(BeginStage());
     }
     EXPECT_EQ(DrawnForm(), Form::Grouped);
@@ -183,7 +154,8 @@ TEST_F(StartupSettings, ReadOnEveryAttemptUntilConnectedThenFixed) {
 #if defined(_WIN32)
 TEST_F(StartupSettings, MissingKeyIsCreatedOnlyWhenPixmillIsReady) {
     StartStage();
-    SwitchesLock lock;
+    // Under the scope the other programs that set the key wait.
+    const refhost::StartupSwitches none(veilshift::StartupValues{});
     RegDeleteKeyA(HKEY_CURRENT_USER, kStartupKeyPath);
     ASSERT_FALSE(KeyExists());
     Control(Component::Pixmill).isReady = false;

@@ -14,13 +14,14 @@
 #include "Veilshift/render3d/depth_buffer.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "processor_forms.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {
 
 using test::FloatBits;
-using test::GuardedSurface;
+using refhost::TestSurface;
+using test::CallRecorder;
 using test::SurfaceCall;
 
 constexpr int32_t kWidth = 45, kHeight = 37;
@@ -93,19 +94,20 @@ Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room)
     ExitRecorder r;
     r.forms = test::RendererFormsNow();
     if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight + 1, kWidth + 2)) return frame;
-    GuardedSurface destination(kWidth + kLeft + 4, kHeight + kTop + 3, 7);
-    GuardedSurface textureA(23, 19, 2), textureB(11, 29, 0, true), textureC(23, 19, 2);
-    for (GuardedSurface* s : {&destination, &textureA, &textureB, &textureC})
-        for (int32_t y = 0; y < s->height(); ++y)
-            for (int32_t x = 0; x < s->width(); ++x)
-                s->SetPixel(x, y, static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 5 ^ x),
-                            static_cast<uint8_t>(s == &destination ? 0x33 : s == &textureA ? 0x5A : s == &textureB ? 0x6B : 0x7C));
+    TestSurface destination(kWidth + kLeft + 4, kHeight + kTop + 3, (kWidth + kLeft + 4) * 3 + 7);
+    TestSurface textureA(23, 19, 23 * 3 + 2), textureB(11, 29, -11 * 3), textureC(23, 19, 23 * 3 + 2);
+    for (TestSurface* s : {&destination, &textureA, &textureB, &textureC})
+        for (int32_t y = 0; y < s->PixelHeight(); ++y)
+            for (int32_t x = 0; x < s->PixelWidth(); ++x)
+                s->SetPixel(x, y, {static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 5 ^ x),
+                                   static_cast<uint8_t>(s == &destination ? 0x33 : s == &textureA ? 0x5A : s == &textureB ? 0x6B : 0x7C)});
     r.SetTexture(0, &textureA, 1, 2, 20, 15);
     r.SetTexture(1, &textureB, 0, 0, 11, 29);
     r.SetTexture(3, &textureC, 1, 2, 20, 15);
     // The destination as its own texture, overlapping the viewport.
     r.SetTexture(2, &destination, 1, 1, kWidth, kHeight);
-    for (GuardedSurface* s : {&destination, &textureA, &textureB, &textureC}) s->log = &frame.calls;
+    CallRecorder calls;
+    for (TestSurface* s : {&destination, &textureA, &textureB, &textureC}) s->SetLog(calls.Log());
 
     if (bandRows == 0) {
         depthBuffer.Clear(0.0f);
@@ -128,7 +130,8 @@ Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room)
     }
     if (bandRows != 0) r.EndBands();
 
-    frame.pixels = destination.Pixels();
+    frame.pixels = destination.Snapshot();
+    frame.calls = calls.SurfaceCalls();
     for (int32_t row = 0; row < depthBuffer.rowCount; ++row)
         frame.depth.insert(frame.depth.end(), depthBuffer.rowPointers[row],
                            depthBuffer.rowPointers[row] + depthBuffer.columnCount);
@@ -172,7 +175,7 @@ void ExpectSameFrame(const Frame& banded, const Frame& direct, const char* what)
 
 TEST(Render3dBands, FramesAreThoseDrawnPartByPart) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         std::mt19937 random(29);
         for (int32_t trial = 0; trial < 150; ++trial) {
             const std::vector<Piece> scene = RandomScene(random, trial % 4 == 3);

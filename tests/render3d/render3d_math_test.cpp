@@ -11,7 +11,7 @@
 #include "Veilshift/platform/fpu_precision.h"
 #include "Veilshift/render3d/math3d.h"
 #include "Veilshift/render3d/matrix_forms.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {

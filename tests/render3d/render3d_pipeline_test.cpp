@@ -8,7 +8,7 @@
 #include "Veilshift/memory.h"
 #include "Veilshift/render3d/depth_buffer.h"
 #include "Veilshift/render3d/soft_renderer.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {
@@ -80,7 +80,7 @@ TEST_F(Render3dPipeline, SetupBuildsProjectionAndSlots) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(product.m[i], i % 5 == 0 ? 1.0f : 0.0f, 2e-6f) << i;
     for (int i = 0; i < 16; ++i) EXPECT_EQ(r.textureSlots[i].surface, nullptr);
 
-    test::GuardedSurface picture(8, 8);
+    refhost::TestSurface picture(8, 8, 8 * 3 + 5);
     r.SetTexture(3, &picture, 1, 2, 5, 6);
     EXPECT_EQ(r.textureSlots[3].surface, &picture);
     EXPECT_EQ(r.textureSlots[3].y, 2);

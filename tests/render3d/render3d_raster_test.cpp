@@ -15,13 +15,14 @@
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {
 
+using refhost::TestSurface;
+using test::CallRecorder;
 using test::FloatBits;
-using test::GuardedSurface;
 using test::SurfaceCall;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -32,11 +33,17 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr uint8_t kOutsideSlot = 0xEE;
 constexpr uint8_t kBackground = 0x33;
 
-void PaintTexture(GuardedSurface& s, int32_t x, int32_t y, int32_t width, int32_t height, uint8_t tag) {
-    s.Fill(kOutsideSlot, kOutsideSlot, kOutsideSlot);
+void PaintTexture(TestSurface& s, int32_t x, int32_t y, int32_t width, int32_t height, uint8_t tag) {
+    s.Fill({kOutsideSlot, kOutsideSlot, kOutsideSlot});
     for (int32_t j = 0; j < height; ++j)
         for (int32_t i = 0; i < width; ++i)
-            s.SetPixel(x + i, y + j, static_cast<uint8_t>(i), static_cast<uint8_t>(j), tag);
+            s.SetPixel(x + i, y + j, {static_cast<uint8_t>(i), static_cast<uint8_t>(j), tag});
+}
+
+// A surface whose rows carry `padding` bytes after the pixels, bottom-up or not.
+std::unique_ptr<TestSurface> PaddedSurface(int32_t width, int32_t height, int32_t padding, bool bottomUp = false) {
+    const int32_t pitch = width * 3 + padding;
+    return std::make_unique<TestSurface>(width, height, bottomUp ? -pitch : pitch);
 }
 
 struct SpanCall {
@@ -81,12 +88,12 @@ protected:
         renderer.spanCalls.clear();
         ASSERT_TRUE(depthBuffer.Allocate(height + 2, width + 3));
         depthBuffer.Clear(0.0f);
-        destination = std::make_unique<GuardedSurface>(width + kLeft + 4, height + kTop + 3, 7, bottomUp);
-        destination->Fill(0x10, 0x20, kBackground);
-        textureA = std::make_unique<GuardedSurface>(kTexWidth + 3, kTexHeight + 4, 2, bottomUp);
+        destination = PaddedSurface(width + kLeft + 4, height + kTop + 3, 7, bottomUp);
+        destination->Fill({0x10, 0x20, kBackground});
+        textureA = PaddedSurface(kTexWidth + 3, kTexHeight + 4, 2, bottomUp);
         PaintTexture(*textureA, 2, 3, kTexWidth, kTexHeight, 0x5A);
         renderer.SetTexture(0, textureA.get(), 2, 3, kTexWidth, kTexHeight);
-        textureB = std::make_unique<GuardedSurface>(kTexWidth, kTexHeight, 0);
+        textureB = PaddedSurface(kTexWidth, kTexHeight, 0);
         PaintTexture(*textureB, 0, 0, kTexWidth, kTexHeight, 0x6B);
         renderer.SetTexture(1, textureB.get(), 0, 0, kTexWidth, kTexHeight);
     }
@@ -99,7 +106,7 @@ protected:
 
     void Draw() { renderer.DrawTriangles(destination.get(), kLeft, kTop); }
 
-    const uint8_t* ViewportPixel(int32_t x, int32_t y) { return destination->Pixel(kLeft + x, kTop + y); }
+    const uint8_t* ViewportPixel(int32_t x, int32_t y) { return destination->At(kLeft + x, kTop + y); }
     bool Drawn(int32_t x, int32_t y) { return ViewportPixel(x, y)[2] != kBackground; }
     int32_t DrawnCount() {
         int32_t n = 0;
@@ -112,9 +119,9 @@ protected:
     void ExpectConfined() {
         EXPECT_TRUE(destination->GuardsIntact());
         EXPECT_TRUE(textureA->GuardsIntact());
-        for (int32_t y = 0; y < destination->height(); ++y) {
-            for (int32_t x = 0; x < destination->width(); ++x) {
-                const uint8_t* p = destination->Pixel(x, y);
+        for (int32_t y = 0; y < destination->PixelHeight(); ++y) {
+            for (int32_t x = 0; x < destination->PixelWidth(); ++x) {
+                const uint8_t* p = destination->At(x, y);
                 const bool inside = x >= kLeft && x < kLeft + width_ && y >= kTop && y < kTop + height_;
                 if (!inside) {
                     ASSERT_EQ(p[2], kBackground) << "outside the viewport at " << x << "," << y;
@@ -133,7 +140,7 @@ protected:
     }
 
     WatchingRenderer renderer;
-    std::unique_ptr<GuardedSurface> destination, textureA, textureB;
+    std::unique_ptr<TestSurface> destination, textureA, textureB;
     int32_t width_ = 0, height_ = 0;
 };
 
@@ -221,12 +228,12 @@ TEST_F(Render3dRaster, BothWindingsDrawTheSamePixels) {
     Prepare(16, 16);
     AddTriangle(a, b, c);
     Draw();
-    const std::vector<uint8_t> clockwise = destination->Pixels();
+    const std::vector<uint8_t> clockwise = destination->Snapshot();
     Prepare(16, 16);
     AddTriangle(a, c, b);
     Draw();
     EXPECT_GT(DrawnCount(), 40);
-    EXPECT_EQ(destination->Pixels(), clockwise);
+    EXPECT_EQ(destination->Snapshot(), clockwise);
 }
 
 TEST_F(Render3dRaster, DepthTestIsStrictAndComesFirst) {
@@ -252,7 +259,7 @@ TEST_F(Render3dRaster, DepthTestIsStrictAndComesFirst) {
     renderer.triangles.Clear();
     renderer.vertices.Clear();
     depthBuffer.Clear(0.0f);
-    destination->Fill(0x10, 0x20, kBackground);
+    destination->Fill({0x10, 0x20, kBackground});
     depthBuffer.rowPointers[3][3] = kNaN;
     AddTriangle({0, 0, kNaN, 0, 0}, {12, 0, kNaN, 1, 0}, {0, 12, kNaN, 0, 1});
     AddTriangle(a, b, c);
@@ -304,9 +311,9 @@ TEST_F(Render3dRaster, PerspectiveInterpolatesOneOverZ) {
     AddTriangle({64, 0, 3, 1, 0}, {64, 8, 3, 1, 1}, {0, 8, 1, 0, 1});
     const int32_t lastU = 255;
     renderer.textureSlots[0].width = lastU + 1;  // wide slot: u' = 255 u
-    GuardedSurface wide(256, 4, 0);
+    TestSurface wide(256, 4);
     for (int32_t j = 0; j < 4; ++j)
-        for (int32_t i = 0; i < 256; ++i) wide.SetPixel(i, j, static_cast<uint8_t>(i), static_cast<uint8_t>(j), 0x5A);
+        for (int32_t i = 0; i < 256; ++i) wide.SetPixel(i, j, {static_cast<uint8_t>(i), static_cast<uint8_t>(j), 0x5A});
     renderer.textureSlots[0].surface = &wide;
     renderer.textureSlots[0].x = renderer.textureSlots[0].y = 0;
     Draw();
@@ -324,7 +331,7 @@ TEST_F(Render3dRaster, ClippingAboveAndLeftShowsTheSameTexels) {
     // fraction, so the stepped and the pre-stepped values are the same bits.
     auto draw = [&](float dx, float dy) {
         Prepare(64, 64);
-        textureA = std::make_unique<GuardedSurface>(65, 65, 1);
+        textureA = PaddedSurface(65, 65, 1);
         PaintTexture(*textureA, 0, 0, 65, 65, 0x5A);
         renderer.SetTexture(0, textureA.get(), 0, 0, 65, 65);
         AddTriangle({0 + dx, 0 + dy, 1, 0, 0}, {64 + dx, 0 + dy, 2, 1, 0}, {0 + dx, 64 + dy, 4, 0, 1});
@@ -425,9 +432,9 @@ TEST_F(Render3dRaster, SecondPartContinuesTheEdgesTheFirstAdvanced) {
 
 TEST_F(Render3dRaster, AsksTheHostOncePerPartInOrder) {
     Prepare(32, 32);
-    std::vector<SurfaceCall> log;
-    destination->log = &log;
-    textureA->log = &log;
+    CallRecorder log;
+    destination->SetLog(log.Log());
+    textureA->SetLog(log.Log());
     AddTriangle({16, 0, 1, 0.5f, 0}, {2, 8, 2, 0, 0.5f}, {24, 24, 4, 1, 1});
     AddTriangle({0, 0, 1, 0, 0}, {10, 0, 1, 1, 0}, {0, 10, 1, 0, 1});  // flat top: one part
     Draw();
@@ -436,14 +443,15 @@ TEST_F(Render3dRaster, AsksTheHostOncePerPartInOrder) {
         {destination.get(), 'A', kLeft, kTop}, {destination.get(), 'P', 0, 0}};
     std::vector<SurfaceCall> expected;
     for (int i = 0; i < 3; ++i) expected.insert(expected.end(), part.begin(), part.end());
-    EXPECT_EQ(log, expected);
+    EXPECT_EQ(log.SurfaceCalls(), expected);
+    EXPECT_EQ(log.Violations(), 0);
     EXPECT_EQ(renderer.spanCalls.size(), 3u);
 }
 
 TEST_F(Render3dRaster, DrawsNothingWithoutADepthCellForEveryPixel) {
     Prepare(16, 16);
-    std::vector<SurfaceCall> log;
-    destination->log = &log;
+    CallRecorder log;
+    destination->SetLog(log.Log());
     AddTriangle({0, 0, 1, 0, 0}, {10, 0, 1, 1, 0}, {0, 10, 1, 0, 1});
     depthBuffer.Free();
     Draw();
@@ -452,7 +460,7 @@ TEST_F(Render3dRaster, DrawsNothingWithoutADepthCellForEveryPixel) {
     Draw();
     renderer.DrawSpans(destination.get(), kLeft, kTop, 0, 0, 16);
     renderer.DrawTriangles(nullptr, 0, 0);
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(log.Calls().empty());
     EXPECT_EQ(DrawnCount(), 0);
 }
 
@@ -461,11 +469,11 @@ TEST_F(Render3dRaster, BottomUpSurfacesGiveTheSamePicture) {
     Prepare(16, 16);
     AddTriangle(a, b, c);
     Draw();
-    const std::vector<uint8_t> topDown = destination->Pixels();
+    const std::vector<uint8_t> topDown = destination->Snapshot();
     Prepare(16, 16, true);
     AddTriangle(a, b, c);
     Draw();
-    EXPECT_EQ(destination->Pixels(), topDown);
+    EXPECT_EQ(destination->Snapshot(), topDown);
     ExpectConfined();
 }
 
@@ -550,13 +558,13 @@ uint32_t RenderReferenceScene() {
     r.forms = test::RendererFormsNow();
     if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight, kWidth)) return 0;
     depthBuffer.Clear(0.0f);
-    GuardedSurface texture(40, 30, 3);
+    TestSurface texture(40, 30, 40 * 3 + 3);
     for (int32_t j = 0; j < 30; ++j)
         for (int32_t i = 0; i < 40; ++i)
-            texture.SetPixel(i, j, static_cast<uint8_t>(i * 7 ^ j * 13), static_cast<uint8_t>(i + j * 3), 0x5A);
+            texture.SetPixel(i, j, {static_cast<uint8_t>(i * 7 ^ j * 13), static_cast<uint8_t>(i + j * 3), 0x5A});
     r.SetTexture(0, &texture, 3, 2, 33, 25);
-    GuardedSurface target(kWidth + 4, kHeight + 4, 1);
-    target.Fill(1, 2, 3);
+    TestSurface target(kWidth + 4, kHeight + 4, (kWidth + 4) * 3 + 1);
+    target.Fill({1, 2, 3});
     for (int p = 0; p < 7; ++p) {
         r.sceneTriangles.Clear();
         r.vertices.Clear();
@@ -575,7 +583,7 @@ uint32_t RenderReferenceScene() {
         ProjectTriangles(r);
         r.DrawTriangles(&target, 2, 2);
     }
-    const std::vector<uint8_t> pixels = target.Pixels();
+    const std::vector<uint8_t> pixels = target.Snapshot();
     uint32_t hash = test::Fnv1a(pixels.data(), pixels.size());
     hash = test::Fnv1a(depthBuffer.rowPointers[0], sizeof(float) * kWidth * kHeight, hash);
     hash = test::Fnv1a(&r.span, sizeof r.span, hash);
@@ -593,17 +601,17 @@ TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceS
 // three roles: a texel drawn over earlier in a part is read as it is then, the
 // same whatever form the processor could use (and no copy overlaps itself).
 std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
-    const test::FormScope flags(test::ProcessorForm{"", useSse2, useAvx2});
+    const refhost::StartupSwitches flags(ProcessorFeatures{true, true, useSse2, useAvx2});
     constexpr int32_t kSize = 48;
     SoftRenderer r;
     r.forms = test::RendererFormsNow();
     std::vector<uint8_t> result;
-    GuardedSurface surface(kSize + 8, kSize + 6, 4);
+    TestSurface surface(kSize + 8, kSize + 6, (kSize + 8) * 3 + 4);
     if (r.Setup(kSize, kSize) && depthBuffer.Allocate(kSize, kSize)) {
         depthBuffer.Clear(0.0f);
-        for (int32_t y = 0; y < surface.height(); ++y)
-            for (int32_t x = 0; x < surface.width(); ++x)
-                surface.SetPixel(x, y, static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3), static_cast<uint8_t>(x ^ y));
+        for (int32_t y = 0; y < surface.PixelHeight(); ++y)
+            for (int32_t x = 0; x < surface.PixelWidth(); ++x)
+                surface.SetPixel(x, y, {static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3), static_cast<uint8_t>(x ^ y)});
         // The slot starts one pixel left of and above the viewport, and the
         // texture runs about a texel per pixel: pixels read their left neighbours.
         r.SetTexture(0, &surface, 1, 1, kSize, kSize);
@@ -615,7 +623,7 @@ std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
         r.triangles.Append({{0, 1, 2}, 1, 0});
         r.triangles.Append({{3, 4, 5}, 1, 0});
         r.DrawTriangles(&surface, 2, 2);
-        result = surface.Pixels();
+        result = surface.Snapshot();
         const uint8_t* cells = reinterpret_cast<const uint8_t*>(depthBuffer.rowPointers[0]);
         result.insert(result.end(), cells, cells + sizeof(float) * kSize * kSize);
         depthBuffer.Free();
@@ -634,7 +642,7 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
 // the 32-bit build) and each vector form of the row walk and span filler.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << form.name;
     }
 }
@@ -643,7 +651,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryForm) {
 TEST(Render3dReference, SceneIgnoresTheHostsPrecisionControl) {
     const uint16_t original = platform::ReadFpuControlWord();
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const test::FormScope scope(form);
+        const refhost::StartupSwitches scope(form.Allowed());
         // 24, 53 and 64 bits, and 64 bits rounding toward zero.
         for (uint16_t word : {uint16_t{0x007F}, uint16_t{0x027F}, uint16_t{0x037F}, uint16_t{0x0F7F}}) {
             platform::WriteFpuControlWord(word);

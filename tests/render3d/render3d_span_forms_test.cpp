@@ -15,7 +15,7 @@
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
 #include "fenced_buffer.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {

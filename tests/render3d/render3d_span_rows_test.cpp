@@ -10,7 +10,7 @@
 
 #include "Veilshift/platform/fpu_precision.h"
 #include "Veilshift/render3d/span_rows.h"
-#include "render3d_test_surface.h"
+#include "bit_pins.h"
 
 namespace veilshift {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "Veilshift/mul_table.h"
 #include "host/test_surface.h"
+#include "call_recorder.h"
 #include "processor_forms.h"
 
 namespace effects2d {
@@ -23,7 +24,7 @@ using refhost::Rgb;
 using refhost::TestSurface;
 using veilshift::test::AvailableForms;
 using veilshift::test::AvailableFormsAndGathers;
-using veilshift::test::FormScope;
+using veilshift::test::CallRecorder;
 using veilshift::test::ProcessorForm;
 
 // floor(a * (255 - alpha) / 255) + floor(b * alpha / 255), straight from the
@@ -41,25 +42,6 @@ public:
 
 private:
     bool built_;
-};
-
-// Host calls made on the stage's surfaces, in order.
-class CallRecorder {
-public:
-    CallRecorder() {
-        log_.append = [](void* context, const HostCall* call) {
-            static_cast<std::vector<HostCall>*>(context)->push_back(*call);
-        };
-        log_.context = &calls_;
-    }
-    CallLog* Log() { return &log_; }
-    const std::vector<HostCall>& Calls() const { return calls_; }
-    void Clear() { calls_.clear(); }
-    int32_t Violations() const { return log_.violations; }
-
-private:
-    std::vector<HostCall> calls_;
-    CallLog log_{};
 };
 
 // A transition rectangle on three surfaces.

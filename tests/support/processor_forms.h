@@ -1,7 +1,8 @@
 // The processor forms a test can run: which ones this build and machine have,
-// and a scope that selects one (through the module's feature mask and start-up
-// switches) and puts everything back at its end, so that a test choosing a
-// form leaves the next test what it found.
+// each as the vector features that select it. A test selects one with the
+// start-up switches' scope (host/startup_switches.h), which puts everything
+// back at its end, so that a test choosing a form leaves the next test what
+// it found.
 #pragma once
 
 #include <vector>
@@ -9,6 +10,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/render3d/renderer_forms.h"
 #include "Veilshift/startup_settings.h"
+#include "host/startup_switches.h"
 
 namespace veilshift::test {
 
@@ -16,7 +18,9 @@ namespace veilshift::test {
 struct ProcessorForm {
     const char* name;
     bool sse2, avx2;
-    bool fastGather = true;
+    refhost::Gathers gathers = refhost::Gathers::AsDetected;
+    // The features a scope allows for this form.
+    ProcessorFeatures Allowed() const { return {true, true, sse2, avx2}; }
 };
 
 inline std::vector<ProcessorForm> AvailableForms() {
@@ -29,56 +33,21 @@ inline std::vector<ProcessorForm> AvailableForms() {
     return forms;
 }
 
-// The same, and for kernels with forms without gathers the AVX2 forms taken
-// where gathers are slow ("avx2_loads"): on a processor whose gathers are slow
-// "avx2" (fast gathers allowed) still runs the gather forms.
+// The same, and for kernels with forms with gathers and without (the ripple's
+// passes) the AVX2 form this processor does not choose by itself: the one with
+// gathers where they are slow ("avx2_gathers"), else the one without
+// ("avx2_loads"). A scope takes the form's `gathers` beside its features.
 inline std::vector<ProcessorForm> AvailableFormsAndGathers() {
     std::vector<ProcessorForm> forms = AvailableForms();
-    if (forms.back().avx2) forms.push_back({"avx2_loads", true, true, false});
+    if (!forms.back().avx2) return forms;
+    if (DetectProcessorFeatures().fastGather)
+        forms.push_back({"avx2_loads", true, true, refhost::Gathers::Avoided});
+    else
+        forms.push_back({"avx2_gathers", true, true, refhost::Gathers::Used});
     return forms;
 }
 
-class FormScope {
-public:
-    // Only saves: whatever the scope's code sets is undone at its end. The
-    // processor's features are recorded as connection would, nothing masked.
-    FormScope() : mmx_(UseMMX), sse_(UseSSE), settings_(CurrentFormSettings()) {
-        RecordProcessorFeatures(DetectProcessorFeatures());
-        MaskProcessorFeatures({true, true, true, true});
-    }
-    // Allows the vector features of one form; the MMX and SSE switches stay.
-    explicit FormScope(const ProcessorForm& form) : FormScope() {
-        RecordProcessorFeatures(WithFastGathers(DetectProcessorFeatures()));
-        MaskProcessorFeatures({true, true, form.sse2, form.avx2, form.fastGather});
-    }
-    // Sets the switches and allows the given vector features.
-    FormScope(bool mmx, bool sse, bool sse2 = false, bool avx2 = false) : FormScope() {
-        UseMMX = mmx;
-        UseSSE = sse;
-        MaskProcessorFeatures({true, true, sse2, avx2});
-    }
-    ~FormScope() {
-        UseMMX = mmx_;
-        UseSSE = sse_;
-        RecordProcessorFeatures(recorded_);
-        MaskProcessorFeatures({true, true, true, true});
-    }
-    FormScope(const FormScope&) = delete;
-    FormScope& operator=(const FormScope&) = delete;
-
-private:
-    // As recorded, but with gathers taken as fast: the mask then decides
-    // between the forms with gathers and those without.
-    static ProcessorFeatures WithFastGathers(ProcessorFeatures features) {
-        features.fastGather = true;
-        return features;
-    }
-    bool mmx_, sse_;
-    FormSettings settings_;
-    ProcessorFeatures recorded_ = settings_.features;
-};
-
-// The renderer's forms by the settings in force (a FormScope's): a renderer
+// The renderer's forms by the settings in force (a scope's): a renderer
 // a test makes runs the forms it is handed, the scalar ones by default.
 inline RendererForms RendererFormsNow() { return ChooseRendererForms(CurrentFormSettings().features); }
 

@@ -59,7 +59,13 @@ struct Outcome {
 };
 // Runs the tool with `args` in `folder` and waits for it.
 Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args);
-#ifndef _WIN32
+#ifdef _WIN32
+// Runs `program` as Explorer starts it: on a console of its own (standard
+// input is not that console's keyboard, so a "press any key" does not wait).
+Outcome RunAsFromExplorer(const fs::path& program, const fs::path& folder, const std::vector<std::string>& args);
+// The folder of the tool and of the modules it loads.
+fs::path ToolFolder();
+#else
 // The same, with `onStart` (if any) called with the process id while the tool
 // runs, and its standard error sent to `stderrFd` instead (then not captured)
 // when that is not -1.

@@ -80,12 +80,15 @@ Animation LoadAnimation(const fs::path& path) {
     return animation;
 }
 
-Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
+namespace {
+
+Outcome RunProgram(const std::string& program, const fs::path& folder, const std::vector<std::string>& args,
+                   bool ownConsole) {
     static std::atomic<int> runs{0};
     const fs::path captures = fs::temp_directory_path();
     const std::string stem = "preview-tool-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(runs++);
     const fs::path outFile = captures / (stem + ".out"), errFile = captures / (stem + ".err");
-    std::string command = Quoted(ToolPath());
+    std::string command = Quoted(program);
     for (const std::string& arg : args) {
         command += ' ';
         command += Quoted(arg);
@@ -94,13 +97,17 @@ Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
     STARTUPINFOA start{};
     start.cb = sizeof start;
     start.dwFlags = STARTF_USESTDHANDLES;
-    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    // A console of its own, as Explorer gives; its keyboard is not the tests' to press.
+    start.hStdInput = ownConsole ? CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                               OPEN_EXISTING, 0, nullptr)
+                                 : GetStdHandle(STD_INPUT_HANDLE);
     start.hStdOutput = Capture(outFile);
     start.hStdError = Capture(errFile);
     PROCESS_INFORMATION process{};
     Outcome o;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.string().c_str(), &start,
-                       &process)) {
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, ownConsole ? CREATE_NEW_CONSOLE : 0, nullptr,
+                       folder.string().c_str(), &start, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
@@ -108,8 +115,9 @@ Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     } else {
-        ADD_FAILURE() << "cannot start " << ToolPath() << ": error " << GetLastError();
+        ADD_FAILURE() << "cannot start " << program << ": error " << GetLastError();
     }
+    if (ownConsole) CloseHandle(start.hStdInput);
     CloseHandle(start.hStdOutput);
     CloseHandle(start.hStdError);
     // The runtime writes "\r\n" for "\n"; the tests read lines.
@@ -121,6 +129,18 @@ Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
     fs::remove(errFile);
     return o;
 }
+
+}  // namespace
+
+Outcome RunTool(const fs::path& folder, const std::vector<std::string>& args) {
+    return RunProgram(ToolPath(), folder, args, false);
+}
+
+Outcome RunAsFromExplorer(const fs::path& program, const fs::path& folder, const std::vector<std::string>& args) {
+    return RunProgram(program.string(), folder, args, true);
+}
+
+fs::path ToolFolder() { return fs::path(ToolPath()).parent_path(); }
 
 fs::path MakeScratchFolder() {
     static std::atomic<int> folders{0};

@@ -17,7 +17,8 @@
 #include "Veilshift/transitions/blend.h"
 #include "Veilshift/transitions/crossfade.h"
 #include "fenced_buffer.h"
-#include "guarded_surface.h"
+#include "call_recorder.h"
+#include "host/test_surface.h"
 #include "processor_forms.h"
 
 namespace veilshift {
@@ -98,8 +99,8 @@ const ModelTables& Models() {
 
 using test::Fence;
 using test::FencedRows;
-using test::FormScope;
-using test::GuardedSurface;
+using refhost::TestSurface;
+using test::CallRecorder;
 using test::SurfaceCall;
 
 // Pixel memory of one surface, fenced: an over-wide load at a row end faults
@@ -433,11 +434,10 @@ TEST(ChooseCrossfade, WiderFormsServeTheArithmeticTheSwitchesChose) {
 }
 
 TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
-    GuardedSurface dst(9, 4, 4), a(8, 5, 9, true), b(7, 6, 1);
-    std::vector<SurfaceCall> log;
-    dst.log = a.log = b.log = &log;
-    a.Fill(0, 0, 0);
-    b.Fill(255, 255, 255);
+    CallRecorder log;
+    TestSurface dst(9, 4, 9 * 3 + 4, log.Log()), a(8, 5, -(8 * 3 + 9), log.Log()), b(7, 6, 7 * 3 + 1, log.Log());
+    a.Fill({0, 0, 0});
+    b.Fill({255, 255, 255});
 
     struct Case { bool mmx, sse, sse2, avx2; int32_t width; uint8_t grouped; };
     // a = 0, b = 255, alpha = 127: the grouped forms give 125, the scalar one 126.
@@ -451,35 +451,36 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 #if VEILSHIFT_WIDE_FORMS
         if (c.avx2 && !HasAvx2()) continue;
 #endif
-        FormScope flags(c.mmx, c.sse, c.sse2, c.avx2);
-        dst.Fill(7, 7, 7);
-        log.clear();
+        const refhost::StartupSwitches flags(refhost::SwitchValues(c.mmx, c.sse), {true, true, c.sse2, c.avx2});
+        dst.Fill({7, 7, 7});
+        log.Clear();
         CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127,
                       veilshift::ChooseTransitionForms(1, c.width, 3).crossfade);
-        EXPECT_EQ(log, (std::vector<SurfaceCall>{{&dst, 'A', 3, 1}, {&a, 'A', 2, 2}, {&b, 'A', 1, 0},
-                                                 {&dst, 'P', 0, 0}, {&a, 'P', 0, 0}, {&b, 'P', 0, 0}}));
-        for (int32_t y = 0; y < dst.height(); ++y)
-            for (int32_t x = 0; x < dst.width(); ++x) {
+        EXPECT_EQ(log.SurfaceCalls(), (std::vector<SurfaceCall>{{&dst, 'A', 3, 1}, {&a, 'A', 2, 2}, {&b, 'A', 1, 0},
+                                                                {&dst, 'P', 0, 0}, {&a, 'P', 0, 0}, {&b, 'P', 0, 0}}));
+        for (int32_t y = 0; y < dst.PixelHeight(); ++y)
+            for (int32_t x = 0; x < dst.PixelWidth(); ++x) {
                 const bool inside = x >= 3 && x < 3 + c.width && y >= 1 && y < 4;
                 const uint8_t want = !inside ? 7 : (x < 3 + c.width / 4 * 4 ? c.grouped : 126);
-                for (int k = 0; k < 3; ++k) ASSERT_EQ(dst.Pixel(x, y)[k], want) << x << "," << y;
+                for (int k = 0; k < 3; ++k) ASSERT_EQ(dst.At(x, y)[k], want) << x << "," << y;
             }
     }
 
     // An empty rectangle asks the host for nothing.
-    log.clear();
+    log.Clear();
     const veilshift::CrossfadeForm form = veilshift::ChooseTransitionForms(1, 3, 3).crossfade;
     CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 0, 3, 127, form);
     CrossfadeRect(&dst, 0, 0, &a, 0, 0, &b, 0, 0, 3, 0, 127, form);
-    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(log.Calls().empty());
+    EXPECT_EQ(log.Violations(), 0);
+    EXPECT_TRUE(dst.GuardsIntact() && a.GuardsIntact() && b.GuardsIntact());
 }
 
 TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
-    GuardedSurface dst(4, 3, 0), a(3, 3, 2), b(3, 2, 5);
-    std::vector<SurfaceCall> log;
-    dst.log = a.log = b.log = &log;
-    a.Fill(255, 255, 255);
-    b.Fill(0, 0, 0);
+    CallRecorder log;
+    TestSurface dst(4, 3, 0, log.Log()), a(3, 3, 3 * 3 + 2, log.Log()), b(3, 2, 3 * 3 + 5, log.Log());
+    a.Fill({255, 255, 255});
+    b.Fill({0, 0, 0});
     EffectPlugin plugin;
     plugin.dst = &dst;
     plugin.srcA = &a;
@@ -492,14 +493,15 @@ TEST(DrawCrossfadeFrame, WeighsByProgressOverTotal) {
 
     // a = 255, b = 0: the blended byte is 255 - alpha.
     auto alphaOf = [&](int32_t progress, int32_t total) {
-        log.clear();
+        log.Clear();
         DrawCrossfadeFrame(plugin, progress, total);
-        return 255 - int{dst.Pixel(2, 1)[0]};
+        return 255 - int{dst.At(2, 1)[0]};
     };
     EXPECT_EQ(alphaOf(255, 256), 254);
-    EXPECT_EQ(log.at(0), (SurfaceCall{&dst, 'A', 2, 1}));
-    EXPECT_EQ(log.at(1), (SurfaceCall{&a, 'A', 1, 2}));
-    EXPECT_EQ(log.at(2), (SurfaceCall{&b, 'A', 0, 1}));
+    ASSERT_GE(log.SurfaceCalls().size(), 3u);
+    EXPECT_EQ(log.SurfaceCalls().at(0), (SurfaceCall{&dst, 'A', 2, 1}));
+    EXPECT_EQ(log.SurfaceCalls().at(1), (SurfaceCall{&a, 'A', 1, 2}));
+    EXPECT_EQ(log.SurfaceCalls().at(2), (SurfaceCall{&b, 'A', 0, 1}));
     EXPECT_EQ(alphaOf(0, 3), 0);
     EXPECT_EQ(alphaOf(1, 3), 85);
     EXPECT_EQ(alphaOf(2, 3), 170);

@@ -231,13 +231,13 @@ TEST_F(Mosaic, OutOfRangeArgumentsAreHeldToUsableValues) {
 class MosaicForms : public ::testing::TestWithParam<std::tuple<ProcessorForm, bool>> {
 protected:
     void SetUp() override { ASSERT_TRUE(table.Built()); }
-    void TearDown() override { veilshift::StreamingBytesOverride = veilshift::kStreamingByCaches; }
     MulTableScope table;
+    const refhost::StartupSwitches saved{refhost::kEveryFeature};  // the streaming threshold back after each test
 };
 
 TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
     const auto& [form, streamed] = GetParam();
-    FormScope scope(form);
+    const refhost::StartupSwitches scope(form.Allowed());
     veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
     struct Case {
         Rect rect;
@@ -262,7 +262,7 @@ TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {
     for (int32_t blockSize : {1, 7}) {
         std::vector<std::vector<int32_t>> calls[2];
         for (int pass = 0; pass < 2; ++pass) {
-            FormScope scope(pass == 0 ? AvailableForms().front() : form);
+            const refhost::StartupSwitches scope((pass == 0 ? AvailableForms().front() : form).Allowed());
             CallRecorder recorder;
             Stage s(r, 4, recorder.Log());
             Draw(s, blockSize, 50);

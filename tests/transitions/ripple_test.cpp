@@ -413,7 +413,7 @@ TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
             };
             std::vector<uint8_t> walked;
             for (const ProcessorForm& form : AvailableFormsAndGathers()) {
-                FormScope scope(form);
+                const refhost::StartupSwitches scope(form.Allowed(), form.gathers);
                 EXPECT_EQ(draw(true), expected) << form.name;
                 const std::vector<uint8_t> direct = draw(false);
                 if (walked.empty()) walked = direct;
@@ -436,7 +436,7 @@ protected:
 };
 
 TEST_P(RippleForms, FramesMatchThePerPixelModel) {
-    FormScope scope(GetParam());
+    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
     struct Case {
         Rect rect;
         int32_t progress, total;
@@ -466,7 +466,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
 // The scratch's tables serve the frame: nothing is allocated; a scratch made
 // for another size is not used.
 TEST_P(RippleForms, AFrameWithItsScratchAllocatesNothing) {
-    FormScope scope(GetParam());
+    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
     Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 32);
     ScratchScope scratch(300, 40), otherSize(300, 41);
     veilshift::FailAllocationsFrom(0);
@@ -479,7 +479,7 @@ TEST_P(RippleForms, AFrameWithItsScratchAllocatesNothing) {
 }
 
 TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {
-    FormScope scope(GetParam());
+    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
     CallRecorder recorder;
     Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 31, recorder.Log());
     veilshift::FailAllocationsFrom(0);

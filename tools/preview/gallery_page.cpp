@@ -137,6 +137,9 @@ std::string RenderGalleryHtml(const GalleryPage& page) {
             std::to_string(page.entries.size()) + (page.entries.size() == 1 ? " effect" : " effects") +
             ", drawn by the module through the reference host; animations at " + std::to_string(page.delayMs) +
             " ms a frame, holding the first and last frame " + std::to_string(page.holdMs) + " ms longer.</p>\n";
+    if (!page.version.empty() || !page.processor.empty())
+        html += "<p class=\"lead\" id=\"made-with\">Made with Veilshift " + Escape(page.version) + " on " +
+                Escape(page.processor) + "; each effect names the form that ran.</p>\n";
     html += "<div class=\"sources\">\n<figure><img src=\"" + Escape(page.sourceA) + "\"" +
             ShownSize(page.sourceAWidth, page.sourceAHeight) +
             " alt=\"source A\"><figcaption>A, the picture being left</figcaption></figure>\n"

@@ -37,7 +37,9 @@ struct GalleryPage {
     int32_t sourceBHeight = 0;
     int32_t delayMs = 40;
     int32_t holdMs = 600;
-    std::string command;  // how the page was made
+    std::string command;    // how the page was made
+    std::string version;    // the Veilshift version that made it
+    std::string processor;  // "NAME offering mmx, sse, ..."
     std::vector<GalleryEntry> entries;
 };
 

@@ -1,7 +1,12 @@
-// The animation on Windows: an animated GIF through the Windows Imaging
-// Component's GIF encoder. Each frame gets its own 256-colour palette, made
-// from the frame by the component, and its display time; the file loops
-// forever. The encoder writes into memory; Write puts the bytes in the file.
+// The animation on Windows: an animated GIF. Each frame gets its own
+// 256-colour palette, chosen from the frame by the Windows Imaging Component;
+// the frame is mapped to it and coded by gif_encoder.cpp, which also stores
+// each frame's display time and endless looping.
+//
+// The component's own GIF encoder is not used: under Wine its LZW coder
+// searches its string table linearly and its conversion to indices compares
+// every pixel with all 256 colours, together nearly all of a gallery's time
+// (docs/performance.md); it also stored no frame times or looping there.
 #include <windows.h>
 #include <wincodec.h>
 
@@ -10,6 +15,7 @@
 #include <vector>
 
 #include "animation_output.h"
+#include "gif_encoder.h"
 
 namespace preview {
 namespace {
@@ -31,21 +37,15 @@ struct Com {
 std::string Failure(const char* what, HRESULT result) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
-    return std::string("GIF encoder: ") + what + " failed (" + code + ")";
+    return std::string("GIF palette: ") + what + " failed (" + code + ")";
 }
 
 // GIF keeps times in hundredths of a second; frame k runs from the rounded
 // start to the rounded end, so that the rounding does not add up.
-USHORT Centiseconds(int fromMs, int toMs) {
+uint16_t Centiseconds(int fromMs, int toMs) {
     const int from = (fromMs + 5) / 10, to = (toMs + 5) / 10;
-    return static_cast<USHORT>(std::clamp(to - from, 1, 65535));
+    return static_cast<uint16_t>(std::clamp(to - from, 1, 65535));
 }
-
-}  // namespace
-
-const AnimationFormat kAnimationFormat = {"GIF", ".gif", "--gif", false};
-
-namespace {
 
 // COM for this thread, for as long as the writer lives; declared before the
 // objects of State, so it ends after they are released.
@@ -62,56 +62,25 @@ struct ComScope {
 
 }  // namespace
 
+const AnimationFormat kAnimationFormat = {"GIF", ".gif", "--gif", false};
+
 struct AnimationWriter::State {
     ComScope com;
     Com<IWICImagingFactory> factory;
-    Com<IStream> memory;
-    Com<IWICBitmapEncoder> encoder;
+    GifEncoder encoder;
     int32_t width = 0;
     int32_t height = 0;
     int timestampMs = 0;
-    bool timesStored = true;
-    bool loopStored = true;
     std::string error;
+    State(int32_t w, int32_t h) : encoder(w, h), width(w), height(h) {}
 };
 
 AnimationWriter::AnimationWriter(int32_t width, int32_t height, const AnimationSettings&)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_unique<State>(width, height)) {
     State& s = *state_;
-    s.width = width;
-    s.height = height;
-    HRESULT result = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                      reinterpret_cast<void**>(&s.factory));
-    if (FAILED(result)) {
-        s.error = Failure("starting the Windows Imaging Component", result);
-        return;
-    }
-    if (FAILED(result = CreateStreamOnHGlobal(nullptr, TRUE, &s.memory))) {
-        s.error = Failure("making a memory stream", result);
-        return;
-    }
-    if (FAILED(result = s.factory->CreateEncoder(GUID_ContainerFormatGif, nullptr, &s.encoder)) ||
-        FAILED(result = s.encoder->Initialize(s.memory.get(), WICBitmapEncoderNoCache))) {
-        s.error = Failure("setting up", result);
-        return;
-    }
-    // Loop forever: the application extension "NETSCAPE2.0" with a loop count of 0.
-    Com<IWICMetadataQueryWriter> metadata;
-    s.loopStored = false;
-    if (SUCCEEDED(s.encoder->GetMetadataQueryWriter(&metadata))) {
-        static UCHAR application[] = "NETSCAPE2.0";
-        static UCHAR loop[] = {3, 1, 0, 0, 0};
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        value.vt = VT_UI1 | VT_VECTOR;
-        value.caub.cElems = 11;
-        value.caub.pElems = application;
-        if (SUCCEEDED(metadata->SetMetadataByName(L"/appext/Application", &value))) {
-            value.caub.cElems = sizeof loop;
-            value.caub.pElems = loop;
-            s.loopStored = SUCCEEDED(metadata->SetMetadataByName(L"/appext/Data", &value));
-        }
-    }
+    const HRESULT result = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                            IID_IWICImagingFactory, reinterpret_cast<void**>(&s.factory));
+    if (FAILED(result)) s.error = Failure("starting the Windows Imaging Component", result);
 }
 
 AnimationWriter::~AnimationWriter() = default;
@@ -130,44 +99,26 @@ std::string AnimationWriter::Add(const Image& frame, int durationMs) {
     }
     Com<IWICBitmap> bitmap;
     Com<IWICPalette> palette;
-    Com<IWICFormatConverter> indexed;
-    Com<IWICBitmapFrameEncode> encoded;
-    Com<IPropertyBag2> options;
     HRESULT result;
     const UINT stride = static_cast<UINT>(frame.width) * 3;
     if (FAILED(result = s.factory->CreateBitmapFromMemory(static_cast<UINT>(frame.width),
                                                           static_cast<UINT>(frame.height), GUID_WICPixelFormat24bppBGR,
                                                           stride, static_cast<UINT>(bgr.size()), bgr.data(), &bitmap)))
         return Failure("taking a frame", result);
+    WICColor colours[256];
+    UINT count = 0;
     if (FAILED(result = s.factory->CreatePalette(&palette)) ||
-        FAILED(result = palette->InitializeFromBitmap(bitmap.get(), 256, FALSE)))
+        FAILED(result = palette->InitializeFromBitmap(bitmap.get(), 256, FALSE)) ||
+        FAILED(result = palette->GetColors(256, colours, &count)) || count == 0)
         return Failure("choosing a frame's palette", result);
-    if (FAILED(result = s.factory->CreateFormatConverter(&indexed)) ||
-        FAILED(result = indexed->Initialize(bitmap.get(), GUID_WICPixelFormat8bppIndexed, WICBitmapDitherTypeNone,
-                                            palette.get(), 0, WICBitmapPaletteTypeCustom)))
-        return Failure("mapping a frame to its palette", result);
-    WICPixelFormatGUID format = GUID_WICPixelFormat8bppIndexed;
-    if (FAILED(result = s.encoder->CreateNewFrame(&encoded, &options)) ||
-        FAILED(result = encoded->Initialize(options.get())) ||
-        FAILED(result = encoded->SetSize(static_cast<UINT>(frame.width), static_cast<UINT>(frame.height))) ||
-        FAILED(result = encoded->SetPixelFormat(&format)) || FAILED(result = encoded->SetPalette(palette.get())))
-        return Failure("starting a frame", result);
-
-    Com<IWICMetadataQueryWriter> metadata;
-    bool timed = false;
-    if (SUCCEEDED(encoded->GetMetadataQueryWriter(&metadata))) {
-        PROPVARIANT value;
-        PropVariantInit(&value);
-        value.vt = VT_UI2;
-        value.uiVal = Centiseconds(s.timestampMs, s.timestampMs + durationMs);
-        timed = SUCCEEDED(metadata->SetMetadataByName(L"/grctlext/Delay", &value));
-        value.vt = VT_UI1;
-        value.bVal = 1;  // each frame stays under the next: frames are whole screens
-        metadata->SetMetadataByName(L"/grctlext/Disposal", &value);
+    GifPalette table;
+    table.size = static_cast<int>(std::min<UINT>(count, 256));
+    for (int k = 0; k < table.size; ++k) {
+        table.rgb[k * 3] = static_cast<uint8_t>(colours[k] >> 16);
+        table.rgb[k * 3 + 1] = static_cast<uint8_t>(colours[k] >> 8);
+        table.rgb[k * 3 + 2] = static_cast<uint8_t>(colours[k]);
     }
-    s.timesStored = s.timesStored && timed;
-    if (FAILED(result = encoded->WriteSource(indexed.get(), nullptr)) || FAILED(result = encoded->Commit()))
-        return Failure("writing a frame", result);
+    s.encoder.AddFrame(MapToPalette(frame, table), table, Centiseconds(s.timestampMs, s.timestampMs + durationMs));
     s.timestampMs += durationMs;
     return {};
 }
@@ -175,40 +126,17 @@ std::string AnimationWriter::Add(const Image& frame, int durationMs) {
 std::string AnimationWriter::Write(const std::string& path) {
     State& s = *state_;
     if (!s.error.empty()) return s.error;
-    HRESULT result = s.encoder->Commit();
-    if (FAILED(result)) return Failure("finishing the file", result);
-    STATSTG stat{};
-    HGLOBAL memory = nullptr;
-    if (FAILED(result = s.memory->Stat(&stat, STATFLAG_NONAME)) ||
-        FAILED(result = GetHGlobalFromStream(s.memory.get(), &memory)))
-        return Failure("reading back the file", result);
-    const auto size = static_cast<size_t>(stat.cbSize.QuadPart);
-    const void* bytes = GlobalLock(memory);
-    std::string error;
+    const std::string& bytes = s.encoder.Finish();
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (bytes == nullptr) {
-        error = "cannot read back the encoded file";
-    } else if (file == nullptr) {
-        error = "cannot open for writing";
-    } else {
-        const bool written = std::fwrite(bytes, 1, size, file) == size;
-        if (!written) error = "write failed (disk full?)";
+    if (file == nullptr) return "cannot open for writing";
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if (std::fclose(file) != 0 || !written) {
+        std::remove(path.c_str());
+        return "write failed (disk full?)";
     }
-    if (file != nullptr && std::fclose(file) != 0 && error.empty()) error = "write failed (disk full?)";
-    if (bytes != nullptr) GlobalUnlock(memory);
-    if (!error.empty()) std::remove(path.c_str());
-    return error;
+    return {};
 }
 
-std::string AnimationWriter::Shortfall() const {
-    const State& s = *state_;
-    if (s.timesStored && s.loopStored) return {};
-    if (!s.timesStored && !s.loopStored)
-        return "this system's GIF encoder cannot store frame times or looping: the animation plays once, at the "
-               "viewer's default pace";
-    return s.timesStored ? "this system's GIF encoder cannot store looping: the animation plays once"
-                         : "this system's GIF encoder cannot store frame times: the animation plays at the viewer's "
-                           "default pace";
-}
+std::string AnimationWriter::Shortfall() const { return {}; }
 
 }  // namespace preview

@@ -40,7 +40,11 @@ std::string NameOf(const std::string& path) { return fs::path(path).filename().s
 std::string JoinPath(const std::string& folder, const std::string& name) {
     if (folder.empty() || folder == ".") return name;
     const char last = folder.back();
-    return last == '/' || (platform::kCaseInsensitivePaths && last == '\\') ? folder + name : folder + "/" + name;
+    if (last == '/' || (platform::kCaseInsensitivePaths && last == '\\')) return folder + name;
+    // A Windows path spelled with backslashes only goes on with one.
+    const bool backslashes = platform::kCaseInsensitivePaths && folder.find('/') == std::string::npos &&
+                             folder.find('\\') != std::string::npos;
+    return folder + (backslashes ? "\\" : "/") + name;
 }
 
 long long FileSize(const std::string& path) {
@@ -195,6 +199,23 @@ void OutputFiles::Discard() {
     }
     madeFolders_.clear();
     done_ = true;
+}
+
+std::string ClaimNewFolder(const std::vector<std::string>& parents, const std::string& stem, const MakeFolderFn& make,
+                           std::string& error) {
+    error.clear();
+    for (const std::string& parent : parents) {
+        std::string reason = "every name up to " + stem + "-999 is taken";
+        for (int n = 1; n <= 999; ++n) {
+            const std::string folder = JoinPath(parent, n == 1 ? stem : stem + "-" + std::to_string(n));
+            const platform::NewFolder made = make(folder, reason);
+            if (made == platform::NewFolder::Made) return folder;
+            if (made == platform::NewFolder::Failed) break;
+        }
+        error += (error.empty() ? "" : "; ") + parent + ": " + reason;
+    }
+    if (parents.empty()) error = "no folder to write into";
+    return {};
 }
 
 }  // namespace preview

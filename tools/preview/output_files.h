@@ -11,9 +11,12 @@
 // process they name is gone.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "platform.h"
 
 namespace preview {
 
@@ -65,5 +68,12 @@ std::string NameOf(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& name);
 // The size of a file in bytes, or -1.
 long long FileSize(const std::string& path);
+
+// A folder no earlier run has, made under the first of `parents` that lets
+// this process make one: PARENT/STEM, else STEM-2, STEM-3, ... (up to 999).
+// Empty when none could be made, with `error` saying why for each parent.
+using MakeFolderFn = std::function<platform::NewFolder(const std::string& folder, std::string& reason)>;
+std::string ClaimNewFolder(const std::vector<std::string>& parents, const std::string& stem, const MakeFolderFn& make,
+                           std::string& error);
 
 }  // namespace preview

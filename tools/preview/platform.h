@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace preview::platform {
 
@@ -45,24 +46,22 @@ void PrepareConsole();
 bool ErrorStreamIsTerminal();
 int TerminalColumns();
 
-// The module's two start-up switches for the crossfade ("MMX", "SSE"), in
-// force for the lifetime of this object: the module reads them at its first
-// Begin. `form` is auto (both absent), scalar, mmx or sse. Natively they are
-// the module's environment stand-ins; on Windows a private copy of the
-// module's registry key, so the user's own settings are neither read nor
-// touched.
-class StartupSwitches {
-public:
-    explicit StartupSwitches(const std::string& form);
-    ~StartupSwitches();
-    StartupSwitches(const StartupSwitches&) = delete;
-    StartupSwitches& operator=(const StartupSwitches&) = delete;
-    // False when the switches could not be set up: the module would then read
-    // the user's own settings.
-    bool InForce() const;
-
-private:
-    void* state_ = nullptr;
-};
+// Started from Explorer: this process is the only one on its console, which
+// then closes as soon as the program ends (a command prompt or a script shares
+// its console with the tool; under ctest there is none).
+bool OwnsConsole();
+// Shows `prompt` and waits for a key, when standard input is the console.
+void WaitForKey(const char* prompt);
+// Where a gallery made by a double-click may go, in order: the program's own
+// folder, then the user's Pictures folder. Paths the tool cannot spell are left out.
+std::vector<std::string> GalleryParents();
+enum class NewFolder { Made, Exists, Failed };
+// Creates `folder` (its parent must exist); on failure `reason` says why.
+NewFolder MakeNewFolder(const std::string& folder, std::string& reason);
+// Asks the system to open `file` (the gallery page) in the default browser.
+// Empty on success, else the reason. With VEILSHIFT_PREVIEW_OPEN_RECORD set,
+// the request is appended to that file ("open" and the full path, one line)
+// instead, so that tests see it without a browser.
+std::string OpenInBrowser(const std::string& file);
 
 }  // namespace preview::platform

@@ -1,6 +1,7 @@
 // The tool's operating-system services on Linux (see platform.h).
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,31 +60,30 @@ int TerminalColumns() {
     return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
-// The module reads TESSARY_STARTUP_MMX and TESSARY_STARTUP_SSE in place of its
-// two registry values; every Host loads the module afresh, so they apply to
-// the next Begin.
-StartupSwitches::StartupSwitches(const std::string& form) {
-    const char* mmx = nullptr;
-    const char* sse = nullptr;
-    if (form == "scalar") {
-        mmx = "0";
-        sse = "0";
-    } else if (form == "mmx") {
-        mmx = "1";
-        sse = "0";
-    } else if (form == "sse") {
-        mmx = "1";
-        sse = "1";
+// A terminal program here is never handed a console of its own: nothing to keep open.
+bool OwnsConsole() { return false; }
+void WaitForKey(const char*) {}
+
+std::vector<std::string> GalleryParents() {
+    std::vector<std::string> parents;
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0) {
+        const std::string program(path, static_cast<size_t>(length));
+        parents.push_back(program.substr(0, program.find_last_of('/')));
     }
-    if (mmx != nullptr) setenv("TESSARY_STARTUP_MMX", mmx, 1); else unsetenv("TESSARY_STARTUP_MMX");
-    if (sse != nullptr) setenv("TESSARY_STARTUP_SSE", sse, 1); else unsetenv("TESSARY_STARTUP_SSE");
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        parents.push_back(std::string(home) + "/Pictures");
+    return parents;
 }
 
-bool StartupSwitches::InForce() const { return true; }
-
-StartupSwitches::~StartupSwitches() {
-    unsetenv("TESSARY_STARTUP_MMX");
-    unsetenv("TESSARY_STARTUP_SSE");
+NewFolder MakeNewFolder(const std::string& folder, std::string& reason) {
+    if (mkdir(folder.c_str(), 0777) == 0) return NewFolder::Made;
+    if (errno == EEXIST) return NewFolder::Exists;
+    reason = std::strerror(errno);
+    return NewFolder::Failed;
 }
+
+std::string OpenInBrowser(const std::string&) { return "opening a browser is done only on Windows"; }
 
 }  // namespace preview::platform

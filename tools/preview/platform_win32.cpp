@@ -1,14 +1,17 @@
 // The tool's operating-system services on Windows (see platform.h).
 #include <windows.h>
 #include <io.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
-#include "Veilshift/platform/platform.h"
 #include "platform.h"
 
 namespace preview::platform {
@@ -45,15 +48,53 @@ std::string SystemMessage(DWORD code) {
 
 HANDLE ErrorStream() { return GetStdHandle(STD_ERROR_HANDLE); }
 
-// The module's registry key, and where the tool keeps its private copy of it.
-using veilshift::platform::kStartupKeyPath;
-constexpr char kPrivateParent[] = "Software\\Veilshift preview tool";
+// The tool's narrow strings are in the process's ANSI code page (UTF-8 where
+// the manifest's activeCodePage is honoured).
+std::wstring Wide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
 
-struct SwitchState {
-    std::string privatePath;  // under HKEY_CURRENT_USER
-    HKEY root = nullptr;
-    bool overridden = false;
-};
+// Empty when `wide` has a character the code page cannot spell: such a path
+// would name some other file.
+std::string Narrow(const std::wstring& wide, UINT codePage = CP_ACP) {
+    if (wide.empty()) return {};
+    if (codePage == CP_ACP && GetACP() == CP_UTF8) codePage = CP_UTF8;
+    BOOL lossy = FALSE;
+    const bool exact = codePage != CP_UTF8;
+    const int length = WideCharToMultiByte(codePage, exact ? WC_NO_BEST_FIT_CHARS : 0, wide.data(),
+                                           static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                           exact ? &lossy : nullptr);
+    if (length <= 0 || lossy) return {};
+    std::string narrow(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, exact ? WC_NO_BEST_FIT_CHARS : 0, wide.data(), static_cast<int>(wide.size()),
+                        narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring ProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring PicturesFolder() {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Pictures, KF_FLAG_CREATE, nullptr, &path))) folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
 
 }  // namespace
 
@@ -134,59 +175,64 @@ int TerminalColumns() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-// The module opens HKEY_CURRENT_USER\Software\Quillmoor\Tessary\Startup. For
-// as long as this object lives, HKEY_CURRENT_USER means this process's private
-// key (RegOverridePredefKey), holding a copy of that key with the switches the
-// form needs; the private key is deleted afterwards.
-StartupSwitches::StartupSwitches(const std::string& form) {
-    auto* state = new SwitchState;
-    state_ = state;
-    state->privatePath = std::string(kPrivateParent) + "\\" + std::to_string(GetCurrentProcessId());
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, state->privatePath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &state->root, nullptr) != ERROR_SUCCESS) {
-        state->root = nullptr;
-        return;
-    }
-    HKEY startup = nullptr;
-    if (RegCreateKeyExA(state->root, kStartupKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                        &startup, nullptr) == ERROR_SUCCESS) {
-        auto set = [startup](const char* name, DWORD value) {
-            RegSetValueExA(startup, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-        };
-        if (form == "scalar") {
-            set("MMX", 0);
-            set("SSE", 0);
-        } else if (form == "mmx") {
-            set("MMX", 1);
-            set("SSE", 0);
-        } else if (form == "sse") {
-            set("MMX", 1);
-            set("SSE", 1);
-        }
-        RegCloseKey(startup);
-    }
-    state->overridden = RegOverridePredefKey(HKEY_CURRENT_USER, state->root) == ERROR_SUCCESS;
+bool OwnsConsole() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
 }
 
-bool StartupSwitches::InForce() const { return static_cast<const SwitchState*>(state_)->overridden; }
+void WaitForKey(const char* prompt) {
+    std::fflush(stderr);
+    std::printf("\n%s\n", prompt);
+    std::fflush(stdout);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD record;
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) && read == 1)
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+}
 
-StartupSwitches::~StartupSwitches() {
-    auto* state = static_cast<SwitchState*>(state_);
-    if (state->overridden) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    if (state->root != nullptr) {
-        RegCloseKey(state->root);
-        RegDeleteTreeA(HKEY_CURRENT_USER, state->privatePath.c_str());
-        // The parent goes too once no other run of the tool holds a key there.
-        HKEY parent = nullptr;
-        DWORD subkeys = 1, values = 1;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrivateParent, 0, KEY_READ, &parent) == ERROR_SUCCESS) {
-            RegQueryInfoKeyA(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                             nullptr, nullptr);
-            RegCloseKey(parent);
-            if (subkeys == 0 && values == 0) RegDeleteKeyA(HKEY_CURRENT_USER, kPrivateParent);
-        }
+std::vector<std::string> GalleryParents() {
+    std::vector<std::string> parents;
+    for (const std::wstring& folder : {ProgramFolder(), PicturesFolder()})
+        if (std::string narrow = Narrow(folder); !narrow.empty()) parents.push_back(narrow);
+    return parents;
+}
+
+NewFolder MakeNewFolder(const std::string& folder, std::string& reason) {
+    if (CreateDirectoryW(Wide(folder).c_str(), nullptr)) return NewFolder::Made;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return NewFolder::Exists;
+    reason = SystemMessage(error);
+    return NewFolder::Failed;
+}
+
+std::string OpenInBrowser(const std::string& file) {
+    const std::wstring relative = Wide(file);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     }
-    delete state;
+    if (length == 0) return SystemMessage(GetLastError());
+    full.resize(length);
+    if (const char* record = std::getenv("VEILSHIFT_PREVIEW_OPEN_RECORD"); record != nullptr && *record != '\0') {
+        std::FILE* out = std::fopen(record, "ab");
+        if (out == nullptr) return std::string("cannot write ") + record;
+        const std::string line = "open " + Narrow(full, CP_UTF8) + "\n";
+        const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+        return std::fclose(out) == 0 && written ? std::string() : std::string("cannot write ") + record;
+    }
+    // The shell may hand the request to a handler that uses COM on this thread.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", full.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (result > 32) return {};
+    return result == SE_ERR_NOASSOC ? "no program is set to open .html files" : SystemMessage(GetLastError());
 }
 
 }  // namespace preview::platform

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <system_error>
@@ -18,6 +19,10 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #include "animation_output.h"
 #include "contact_sheet.h"
@@ -58,10 +63,10 @@ struct Options {
     std::optional<Size> builtInSize;
     std::optional<uint32_t> seed;
     std::string form = "auto";
-    std::string framesDir, webp, sheet, gallery;  // webp: the animation, whatever its format
+    std::string framesDir, animationFile, sheet, gallery;  // animationFile: WebP natively, GIF on Windows
     int32_t delayMs = 40;
     int32_t holdMs = 600;
-    AnimationSettings animation;
+    AnimationSettings animationSettings;
     int32_t sheetCount = 8;
     std::vector<int32_t> sheetList;
     int32_t columns = 4;
@@ -260,7 +265,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--frames-dir") {
             o.framesDir = value;
         } else if (arg == "--animation") {
-            o.webp = value;
+            o.animationFile = value;
         } else if (arg == "--sheet") {
             o.sheet = value;
         } else if (arg == "--gallery") {
@@ -270,8 +275,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--hold") {
             if (!ParseInt32(value, 0, 60000, o.holdMs)) return bad("0 to 60000 ms");
         } else if (arg == "--quality") {
-            o.animation.lossless = value == "lossless";
-            if (!o.animation.lossless && !ParseInt32(value, 0, 100, o.animation.quality))
+            o.animationSettings.lossless = value == "lossless";
+            if (!o.animationSettings.lossless && !ParseInt32(value, 0, 100, o.animationSettings.quality))
                 return bad("0 to 100, or lossless");
         } else if (arg == "--sheet-frames") {
             o.sheetList.clear();
@@ -308,7 +313,7 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
 
 std::string FrameName(int32_t index, int32_t frames) {
     int digits = 4;
-    for (int32_t n = frames - 1; n >= 10000; n /= 10) ++digits;
+    for (int32_t n = frames - 1; n >= 10000 && digits < 10; n /= 10) ++digits;
     char name[32];
     std::snprintf(name, sizeof name, "frame-%0*d.png", digits, index);
     return name;
@@ -343,7 +348,7 @@ std::string ImplementedList(const std::vector<EffectProbe>& probes) {
 struct Job {
     int32_t effect = 1;
     std::string framesDir;
-    std::string webp;
+    std::string animationFile;
     std::string sheet;
     std::string label;  // for the progress bar
 };
@@ -351,7 +356,7 @@ struct Job {
 struct JobOutcome {
     TransitionResult result;
     std::string form;
-    long long webpBytes = -1;
+    long long animationBytes = -1;
     long long sheetBytes = -1;
     std::string shortfall;  // what the animation file could not hold
 };
@@ -369,8 +374,8 @@ public:
         request.a = &a_;
         request.b = &b_;
         std::unique_ptr<AnimationWriter> animation;
-        if (!job.webp.empty())
-            animation = std::make_unique<AnimationWriter>(request.screenWidth, request.screenHeight, o_.animation);
+        if (!job.animationFile.empty())
+            animation = std::make_unique<AnimationWriter>(request.screenWidth, request.screenHeight, o_.animationSettings);
         std::unique_ptr<ContactSheet> sheet;
         if (!job.sheet.empty())
             sheet = std::make_unique<ContactSheet>(
@@ -386,7 +391,7 @@ public:
                 const bool endFrame = frame.index == 0 || frame.index == o_.frames - 1;
                 if (std::string error = animation->Add(screen, o_.delayMs + (endFrame ? o_.holdMs : 0));
                     !error.empty())
-                    return job.webp + ": " + error;
+                    return job.animationFile + ": " + error;
             }
             if (sheet) sheet->Add(frame.index, frame.progress, frame.total, screen);
             progress_.Show(job.label, frame.index + 1, o_.frames);
@@ -399,9 +404,9 @@ public:
             return outcome.result.error;
         }
         if (animation) {
-            const std::string staged = files_.Stage(job.webp);
-            if (std::string error = animation->Write(staged); !error.empty()) return job.webp + ": " + error;
-            outcome.webpBytes = FileSize(staged);
+            const std::string staged = files_.Stage(job.animationFile);
+            if (std::string error = animation->Write(staged); !error.empty()) return job.animationFile + ": " + error;
+            outcome.animationBytes = FileSize(staged);
             outcome.shortfall = animation->Shortfall();
         }
         if (sheet) {
@@ -421,13 +426,20 @@ private:
     const TransitionRequest& base_;
 };
 
-std::string CommandLine(int argc, char** argv) {
+// The command as the platform's shell would take it back: POSIX single
+// quotes, or on Windows double quotes (no file name holds one) and plain
+// backslashes.
+std::string CommandLine(const std::vector<std::string>& args) {
     std::string line = kProgram;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+    const bool windows = platform::kCaseInsensitivePaths;
+    for (std::string arg : args) {
         const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                                                  "0123456789-_=.,/:+") == std::string::npos;
-        if (!plain) {
+        const bool plainOnWindows =
+            !arg.empty() && arg.find_first_of(" \t\"&|<>^%") == std::string::npos;
+        if (windows && !plainOnWindows) {
+            arg = "\"" + arg + "\"";
+        } else if (!windows && !plain) {
             std::string quoted = "'";
             for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
             arg = quoted + "'";
@@ -453,7 +465,7 @@ std::string Covered(const Placement& rect, int32_t screenWidth, int32_t screenHe
 
 // One line for each option given that this run has no use for.
 void WarnUnusedOptions(const Options& o, const std::vector<int32_t>& effects) {
-    const bool animation = !o.webp.empty() || !o.gallery.empty();
+    const bool animation = !o.animationFile.empty() || !o.gallery.empty();
     const bool sheet = !o.sheet.empty() || !o.gallery.empty();
     auto plays = [&](auto test) { return std::any_of(effects.begin(), effects.end(), test); };
     if (o.given.count("--seed") && !plays([](int32_t e) { return e == kShatterEffect; }))
@@ -482,7 +494,7 @@ std::vector<PlannedOutput> PlanOutputs(const Options& o) {
         outputs.push_back({"--gallery", o.gallery,
                            [](const std::string& name) { return IsGalleryFileName(name, kAnimationFormat.extension); },
                            "gallery files"});
-    if (!o.webp.empty()) outputs.push_back({kAnimationFormat.longOption, o.webp, {}, {}});
+    if (!o.animationFile.empty()) outputs.push_back({kAnimationFormat.longOption, o.animationFile, {}, {}});
     if (!o.sheet.empty()) outputs.push_back({"--sheet", o.sheet, {}, {}});
     return outputs;
 }
@@ -511,51 +523,68 @@ int Interrupt(OutputFiles& files) {
     return code;
 }
 
-int Main(int argc, char** argv) {
-    Options o;
-    platform::PrepareConsole();
-    if (std::optional<int> code = ParseOptions(argc, argv, o)) return *code;
-    platform::InstallInterruptHandlers();
-
-    if (o.list) {
-        std::string error;
-        const std::vector<EffectProbe> probes = ProbeEffects(error);
-        if (probes.empty()) return Fail(kExitFailed, error);
-        for (const EffectProbe& p : probes)
-            if (p.implemented) std::printf("%2d  %s\n", p.effect, EffectName(p.effect).c_str());
-        return 0;
+// The processor by name, where it tells it, and the instruction sets the
+// module's forms could use on it.
+std::string DescribeProcessor() {
+    std::string name;
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned regs[12] = {};
+    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000004u) {
+        for (unsigned leaf = 0; leaf < 3; ++leaf)
+            __get_cpuid(0x80000002u + leaf, &regs[leaf * 4], &regs[leaf * 4 + 1], &regs[leaf * 4 + 2],
+                        &regs[leaf * 4 + 3]);
+        name.assign(reinterpret_cast<const char*>(regs), sizeof regs);
+        name = name.substr(0, name.find('\0'));
+        name.erase(0, name.find_first_not_of(' '));
+        name.erase(name.find_last_not_of(' ') + 1);
     }
+#endif
+    const veilshift::ProcessorFeatures cpu = DetectProcessor();
+    std::string offers;
+    for (const auto& [present, set] : {std::pair{cpu.mmx, "mmx"}, std::pair{cpu.sse, "sse"},
+                                       std::pair{cpu.sse2, "sse2"}, std::pair{cpu.avx2, "avx2"}})
+        if (present) offers += (offers.empty() ? "" : ", ") + std::string(set);
+    return (name.empty() ? "a processor" : name) + " offering " + (offers.empty() ? "none of mmx, sse, sse2, avx2" : offers);
+}
 
-    // Outputs that meet each other or an input are refused before anything is read or made.
-    const std::vector<PlannedOutput> planned = PlanOutputs(o);
-    if (std::string clash = FindOutputClash(planned, o.inputs); !clash.empty()) return Fail(kExitUsage, clash);
+// Each phase of a run either succeeds or ends it with an exit status.
+using Stop = std::optional<int>;
 
-    // The pair.
+// The two pictures and how the summary names them.
+struct Pair {
     Image a, b;
-    std::string pairDescription;
+    std::string description;
+};
+
+Stop LoadPair(const Options& o, Pair& pair) {
     if (o.inputs.empty()) {
         const Size size = o.builtInSize.value_or(Size{320, 240});
         if (int64_t{size.width} * size.height > kMaxPixels)
             return Fail(kExitUsage, "--size is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
-        a = SunsetPicture(size.width, size.height);
-        b = TilePicture(size.width, size.height);
-        pairDescription = "The built-in pictures, " + SizeText(size.width, size.height);
-    } else {
-        std::vector<std::string> notes;
-        for (int k = 0; k < 2; ++k) {
-            std::string note;
-            if (std::string error = LoadPicture(o.inputs[k], k == 0 ? a : b, note); !error.empty())
-                return Fail(kExitUsage, error);
-            if (!note.empty()) notes.push_back(note);
-        }
-        for (const std::string& note : notes) Warn(note);
-        pairDescription = o.inputs[0] + " (" + SizeText(a.width, a.height) + ") to " + o.inputs[1] + " (" +
-                          SizeText(b.width, b.height) + ")";
+        pair.a = SunsetPicture(size.width, size.height);
+        pair.b = TilePicture(size.width, size.height);
+        pair.description = "The built-in pictures, " + SizeText(size.width, size.height);
+        return std::nullopt;
     }
+    std::vector<std::string> notes;
+    for (int k = 0; k < 2; ++k) {
+        std::string note;
+        if (std::string error = LoadPicture(o.inputs[k], k == 0 ? pair.a : pair.b, note); !error.empty())
+            return Fail(kExitUsage, error);
+        if (!note.empty()) notes.push_back(note);
+    }
+    for (const std::string& note : notes) Warn(note);
+    pair.description = o.inputs[0] + " (" + SizeText(pair.a.width, pair.a.height) + ") to " + o.inputs[1] + " (" +
+                       SizeText(pair.b.width, pair.b.height) + ")";
+    return std::nullopt;
+}
 
-    // Where the transition goes. The default rectangle is as much as fits from
-    // the three corners, so only a rectangle the user asked for can be clipped.
-    TransitionRequest base;
+// Where the transition goes. The default rectangle is as much as fits from the
+// three corners, so only a rectangle the user asked for can be clipped. Fills
+// the screen and placement of `base` and the rectangle the module will draw.
+Stop PlaceTransition(const Options& o, const Pair& pair, TransitionRequest& base, Placement& clipped) {
+    const Image& a = pair.a;
+    const Image& b = pair.b;
     base.frames = o.frames;
     base.seed = o.seed;
     base.form = o.form;
@@ -600,67 +629,85 @@ int Main(int argc, char** argv) {
         for (size_t i = 0; i < clip.notes.size(); ++i) message += (i == 0 ? " " : "; ") + clip.notes[i];
         Warn(message);
     }
+    clipped = clip.clipped;
+    return std::nullopt;
+}
 
-    // Every output is checked before any work, and staged until all of it has succeeded.
-    // Missing folders are made, and removed again if the run fails.
-    OutputFiles files;
+// Every output is checked before any work, and staged until all of it has
+// succeeded. Missing folders are made, and removed again if the run fails.
+Stop PrepareOutputs(const Options& o, OutputFiles& files) {
     std::vector<std::string> folders;
-    for (const std::string& folder : {o.framesDir, o.gallery, FolderOf(o.webp), FolderOf(o.sheet)})
+    for (const std::string& folder : {o.framesDir, o.gallery, FolderOf(o.animationFile), FolderOf(o.sheet)})
         if (!folder.empty()) folders.push_back(folder);
     for (const std::string& folder : folders)
         if (folder != ".")
             if (std::string error = files.MakeFolder(folder); !error.empty()) return Fail(kExitUsage, error);
-    for (const std::string* file : {&o.webp, &o.sheet})
+    for (const std::string* file : {&o.animationFile, &o.sheet})
         if (!file->empty())
             if (std::string error = files.CheckFile(*file); !error.empty()) return Fail(kExitUsage, error);
     // What killed runs left in these folders goes once their process is gone.
-    if (!o.framesDir.empty() || !o.gallery.empty() || !o.webp.empty() || !o.sheet.empty())
+    if (!o.framesDir.empty() || !o.gallery.empty() || !o.animationFile.empty() || !o.sheet.empty())
         for (const std::string& folder : folders) files.RemoveLeftovers(folder);
-    if (!o.webp.empty()) {
-        std::string extension = std::filesystem::path(o.webp).extension().string();
+    if (!o.animationFile.empty()) {
+        std::string extension = std::filesystem::path(o.animationFile).extension().string();
         for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (extension != kAnimationFormat.extension)
-            Warn(o.webp + " will hold a " + kAnimationFormat.name + " animation, whatever its name says");
+            Warn(o.animationFile + " will hold a " + kAnimationFormat.name + " animation, whatever its name says");
     }
+    return std::nullopt;
+}
 
+// The transitions to play: the one effect of the single outputs, then, for a
+// gallery, every effect the module implements.
+struct Plan {
     std::vector<Job> jobs;
-    const bool singleOutputs = !o.framesDir.empty() || !o.webp.empty() || !o.sheet.empty();
-    if (singleOutputs || o.gallery.empty())
-        jobs.push_back({o.effect, o.framesDir, o.webp, o.sheet, "effect " + std::to_string(o.effect)});
+    size_t galleryStart = 0;  // jobs from here on feed the gallery
     std::vector<EffectProbe> probes;
-    const size_t galleryStart = jobs.size();
+};
+
+Stop PlanJobs(const Options& o, Plan& plan) {
+    std::vector<Job>& jobs = plan.jobs;
+    const bool singleOutputs = !o.framesDir.empty() || !o.animationFile.empty() || !o.sheet.empty();
+    if (singleOutputs || o.gallery.empty())
+        jobs.push_back({o.effect, o.framesDir, o.animationFile, o.sheet, "effect " + std::to_string(o.effect)});
+    plan.galleryStart = jobs.size();
     if (!o.gallery.empty()) {
         std::string error;
-        probes = ProbeEffects(error);
-        if (probes.empty()) return Fail(kExitFailed, error);
-        for (const EffectProbe& p : probes) {
+        plan.probes = ProbeEffects(error);
+        if (plan.probes.empty()) return Fail(kExitFailed, error);
+        for (const EffectProbe& p : plan.probes) {
             if (!p.implemented) continue;
             char stem[32];
             std::snprintf(stem, sizeof stem, "effect-%02d", p.effect);
             jobs.push_back({p.effect, "", JoinPath(o.gallery, std::string(stem) + kAnimationFormat.extension),
                             JoinPath(o.gallery, std::string(stem) + "-sheet.png"), ""});
         }
-        if (jobs.size() == galleryStart) return Fail(kExitFailed, "the module implements no effect");
-        for (size_t j = galleryStart; j < jobs.size(); ++j)
-            jobs[j].label = "[" + std::to_string(j - galleryStart + 1) + "/" + std::to_string(jobs.size() - galleryStart) +
+        if (jobs.size() == plan.galleryStart) return Fail(kExitFailed, "the module implements no effect");
+        const size_t count = jobs.size() - plan.galleryStart;
+        for (size_t j = plan.galleryStart; j < jobs.size(); ++j)
+            jobs[j].label = "[" + std::to_string(j - plan.galleryStart + 1) + "/" + std::to_string(count) +
                             "] effect " + std::to_string(jobs[j].effect) + " " + EffectName(jobs[j].effect);
     }
     std::vector<int32_t> effects;
     for (const Job& job : jobs) effects.push_back(job.effect);
     WarnUnusedOptions(o, effects);
+    return std::nullopt;
+}
 
-    ProgressBar progress(true);
-    Runner runner(o, files, progress, a, b, base);
-    const veilshift::ProcessorFeatures cpu = DetectProcessor();
+// What the jobs made: the summary's lines and the gallery's cards.
+struct Played {
     std::vector<std::string> summary;
-    GalleryPage page;
-    page.pairDescription = pairDescription;
-    page.delayMs = o.delayMs;
-    page.holdMs = o.holdMs;
-    page.command = CommandLine(argc, argv);
+    std::vector<GalleryEntry> entries;
+};
+
+Stop PlayJobs(const Options& o, const Plan& plan, const Pair& pair, const TransitionRequest& base,
+              const Placement& clipped, OutputFiles& files, Played& played) {
+    ProgressBar progress(true);
+    Runner runner(o, files, progress, pair.a, pair.b, base);
+    const veilshift::ProcessorFeatures cpu = DetectProcessor();
     std::string shortfall;
-    for (size_t j = 0; j < jobs.size(); ++j) {
-        const Job& job = jobs[j];
+    for (size_t j = 0; j < plan.jobs.size(); ++j) {
+        const Job& job = plan.jobs[j];
         JobOutcome outcome;
         bool badInput = false;
         const std::string error = runner.Run(job, outcome, badInput);
@@ -678,10 +725,10 @@ int Main(int argc, char** argv) {
         if (shortfall.empty()) shortfall = outcome.shortfall;
         const TransitionResult& r = outcome.result;
         const TimingSummary t = SummariseTiming(r.frameMs);
-        const std::string form = DescribeForm(o.form, cpu, job.effect, clip.clipped.width);
+        const std::string form = DescribeForm(o.form, cpu, job.effect, clipped.width);
         std::string line = "effect " + std::to_string(job.effect) + " (" + EffectName(job.effect) + "): " +
                            std::to_string(o.frames) + " frames of " +
-                           Covered(clip.clipped, screen.width, screen.height) + ", " + Ms(t.mean) +
+                           Covered(clipped, base.screenWidth, base.screenHeight) + ", " + Ms(t.mean) +
                            " ms per frame (median " + Ms(t.median) + ", slowest " + Ms(t.max) + "), form " + form;
         if (r.askedTime) line += ", seed " + Hex(r.time);
         std::string warning;
@@ -691,75 +738,175 @@ int Main(int argc, char** argv) {
                       ": the module has a fault";
             Warn(warning);
         }
-        summary.push_back(line);
-        if (j < galleryStart) {
+        played.summary.push_back(line);
+        if (j < plan.galleryStart) {
             if (!job.framesDir.empty())
-                summary.push_back("  frames: " + JoinPath(job.framesDir, FrameName(0, o.frames)) + " .. " +
-                                  FrameName(o.frames - 1, o.frames));
-            if (!job.webp.empty()) summary.push_back("  animation: " + job.webp + " (" + Kb(outcome.webpBytes) + ")");
-            if (!job.sheet.empty()) summary.push_back("  contact sheet: " + job.sheet + " (" + Kb(outcome.sheetBytes) + ")");
-        } else {
-            GalleryEntry entry;
-            entry.effect = job.effect;
-            entry.name = EffectName(job.effect);
-            entry.animation = NameOf(job.webp);
-            entry.sheet = NameOf(job.sheet);
-            entry.frames = o.frames;
-            entry.width = screen.width;
-            entry.height = screen.height;
-            entry.rectangle = DescribePlacement(clip.clipped);
-            entry.form = form;
-            entry.frameMs = r.frameMs;
-            entry.animationBytes = outcome.webpBytes;
-            entry.sheetBytes = outcome.sheetBytes;
-            if (r.askedTime) entry.seed = Hex(r.time);
-            entry.warning = warning;
-            page.entries.push_back(entry);
+                played.summary.push_back("  frames: " + JoinPath(job.framesDir, FrameName(0, o.frames)) + " .. " +
+                                         FrameName(o.frames - 1, o.frames));
+            if (!job.animationFile.empty())
+                played.summary.push_back("  animation: " + job.animationFile + " (" + Kb(outcome.animationBytes) + ")");
+            if (!job.sheet.empty())
+                played.summary.push_back("  contact sheet: " + job.sheet + " (" + Kb(outcome.sheetBytes) + ")");
+            continue;
         }
+        GalleryEntry entry;
+        entry.effect = job.effect;
+        entry.name = EffectName(job.effect);
+        entry.animation = NameOf(job.animationFile);
+        entry.sheet = NameOf(job.sheet);
+        entry.frames = o.frames;
+        entry.width = base.screenWidth;
+        entry.height = base.screenHeight;
+        entry.rectangle = DescribePlacement(clipped);
+        entry.form = form;
+        entry.frameMs = r.frameMs;
+        entry.animationBytes = outcome.animationBytes;
+        entry.sheetBytes = outcome.sheetBytes;
+        if (r.askedTime) entry.seed = Hex(r.time);
+        entry.warning = warning;
+        played.entries.push_back(entry);
     }
     if (!shortfall.empty()) Warn(shortfall);
+    return std::nullopt;
+}
 
-    if (!o.gallery.empty()) {
-        page.sourceA = "source-a.png";
-        page.sourceB = "source-b.png";
-        page.sourceAWidth = a.width;
-        page.sourceAHeight = a.height;
-        page.sourceBWidth = b.width;
-        page.sourceBHeight = b.height;
-        for (const auto& [picture, name] : {std::pair{&a, page.sourceA}, std::pair{&b, page.sourceB}})
-            if (std::string error = WritePng(*picture, files.Stage(JoinPath(o.gallery, name))); !error.empty()) {
-                files.Discard();
-                return Fail(kExitFailed, JoinPath(o.gallery, name) + ": " + error);
-            }
-        const std::string index = JoinPath(o.gallery, "index.html");
-        const std::string html = RenderGalleryHtml(page);
-        std::FILE* out = std::fopen(files.Stage(index).c_str(), "wb");
-        const bool written = out != nullptr && std::fwrite(html.data(), 1, html.size(), out) == html.size();
-        if (out == nullptr || std::fclose(out) != 0 || !written) {
+// The gallery's sources and its index.html, staged with the rest.
+Stop WriteGallery(const Options& o, const Pair& pair, const Plan& plan, Played& played, const std::string& command,
+                  OutputFiles& files) {
+    GalleryPage page;
+    page.pairDescription = pair.description;
+    page.delayMs = o.delayMs;
+    page.holdMs = o.holdMs;
+    page.command = command;
+    page.version = VEILSHIFT_VERSION;
+    page.processor = DescribeProcessor();
+    page.entries = std::move(played.entries);
+    page.sourceA = "source-a.png";
+    page.sourceB = "source-b.png";
+    page.sourceAWidth = pair.a.width;
+    page.sourceAHeight = pair.a.height;
+    page.sourceBWidth = pair.b.width;
+    page.sourceBHeight = pair.b.height;
+    for (const auto& [picture, name] : {std::pair{&pair.a, page.sourceA}, std::pair{&pair.b, page.sourceB}})
+        if (std::string error = WritePng(*picture, files.Stage(JoinPath(o.gallery, name))); !error.empty()) {
             files.Discard();
-            return Fail(kExitFailed, "cannot write " + index);
+            return Fail(kExitFailed, JoinPath(o.gallery, name) + ": " + error);
         }
-        summary.push_back("gallery: " + index + " (" + std::to_string(page.entries.size()) + " effects: " +
-                          ImplementedList(probes) + ")");
+    const std::string index = JoinPath(o.gallery, "index.html");
+    const std::string html = RenderGalleryHtml(page);
+    std::FILE* out = std::fopen(files.Stage(index).c_str(), "wb");
+    const bool written = out != nullptr && std::fwrite(html.data(), 1, html.size(), out) == html.size();
+    if (out == nullptr || std::fclose(out) != 0 || !written) {
+        files.Discard();
+        return Fail(kExitFailed, "cannot write " + index);
     }
+    played.summary.push_back("gallery: " + index + " (" + std::to_string(page.entries.size()) + " effects: " +
+                             ImplementedList(plan.probes) + ")");
+    return std::nullopt;
+}
+
+// Lists the effects the module implements.
+int ListEffects() {
+    std::string error;
+    const std::vector<EffectProbe> probes = ProbeEffects(error);
+    if (probes.empty()) return Fail(kExitFailed, error);
+    for (const EffectProbe& p : probes)
+        if (p.implemented) std::printf("%2d  %s\n", p.effect, EffectName(p.effect).c_str());
+    return 0;
+}
+
+// One run from parsed options to committed files; `command` is how the
+// gallery page says it was made.
+int Run(const Options& o, const std::string& command) {
+    platform::InstallInterruptHandlers();
+    if (o.list) return ListEffects();
+    // Outputs that meet each other or an input are refused before anything is read or made.
+    if (std::string clash = FindOutputClash(PlanOutputs(o), o.inputs); !clash.empty()) return Fail(kExitUsage, clash);
+
+    Pair pair;
+    if (Stop stop = LoadPair(o, pair)) return *stop;
+    TransitionRequest base;
+    Placement clipped;
+    if (Stop stop = PlaceTransition(o, pair, base, clipped)) return *stop;
+    OutputFiles files;
+    if (Stop stop = PrepareOutputs(o, files)) return *stop;
+    Plan plan;
+    if (Stop stop = PlanJobs(o, plan)) return *stop;
+    Played played;
+    if (Stop stop = PlayJobs(o, plan, pair, base, clipped, files, played)) return *stop;
+    if (!o.gallery.empty())
+        if (Stop stop = WriteGallery(o, pair, plan, played, command, files)) return *stop;
+
     if (platform::Interrupted()) return Interrupt(files);
     if (std::string error = files.Commit(); !error.empty()) return Fail(kExitFailed, error);
     if (!o.framesDir.empty()) RemoveOtherFrames(o.framesDir, o.frames);
     if (!o.quiet)
-        for (const std::string& line : summary) std::printf("%s\n", line.c_str());
+        for (const std::string& line : played.summary) std::printf("%s\n", line.c_str());
     return 0;
+}
+
+// Explorer starts the tool without options: a double-click gives no arguments,
+// pictures dropped on it give their paths.
+bool LaunchedWithoutOptions(int argc, char** argv) {
+    if (argc == 1) return true;
+    return argc == 3 && argv[1][0] != '-' && argv[2][0] != '-' && argv[1][0] != '\0' && argv[2][0] != '\0';
+}
+
+// From Explorer: every effect between the built-in pictures, or the two
+// dropped, into a new gallery folder that is then opened in the browser.
+int RunFromExplorer(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) o.inputs.push_back(argv[i]);
+    std::time_t now = std::time(nullptr);
+    char stem[64] = "veilshift-gallery";
+    if (const std::tm* local = std::localtime(&now))
+        std::strftime(stem, sizeof stem, "veilshift-gallery-%Y-%m-%d-%H%M%S", local);
+    std::string error;
+    o.gallery = ClaimNewFolder(platform::GalleryParents(), stem, platform::MakeNewFolder, error);
+    if (o.gallery.empty()) return Fail(kExitFailed, "cannot make a gallery folder: " + error);
+    std::printf("Playing every effect %s into %s\n",
+                o.inputs.empty() ? "between the built-in pictures" : "between the two pictures", o.gallery.c_str());
+    std::fflush(stdout);
+
+    std::vector<std::string> command = {"--gallery", o.gallery};
+    command.insert(command.end(), o.inputs.begin(), o.inputs.end());
+    const int status = Run(o, CommandLine(command));
+    if (status != 0) {
+        std::error_code ignored;
+        std::filesystem::remove(o.gallery, ignored);  // only while empty
+        return status;
+    }
+    const std::string index = JoinPath(o.gallery, "index.html");
+    if (std::string reason = platform::OpenInBrowser(index); !reason.empty())
+        Warn("cannot open the gallery in a browser (" + reason + "); open " + index + " yourself");
+    else
+        std::printf("The gallery opens in your browser: %s\n", index.c_str());
+    return 0;
+}
+
+int Main(int argc, char** argv, bool ownsConsole) {
+    if (ownsConsole && LaunchedWithoutOptions(argc, argv)) return RunFromExplorer(argc, argv);
+    Options o;
+    if (Stop stop = ParseOptions(argc, argv, o)) return *stop;
+    return Run(o, CommandLine(std::vector<std::string>(argv + 1, argv + argc)));
 }
 
 }  // namespace
 }  // namespace preview
 
 int main(int argc, char** argv) {
+    preview::platform::PrepareConsole();
+    // Started from Explorer, the window closes with the program: keep it until
+    // the user has read it.
+    const bool ownsConsole = preview::platform::OwnsConsole();
+    int status = 1;
     try {
-        return preview::Main(argc, argv);
+        status = preview::Main(argc, argv, ownsConsole);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "veilshift-preview: out of memory\n");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "veilshift-preview: %s\n", e.what());
     }
-    return 1;
+    if (ownsConsole) preview::platform::WaitForKey("Press any key to close this window.");
+    return status;
 }

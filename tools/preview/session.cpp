@@ -12,6 +12,7 @@
 #include "Veilshift/startup_settings.h"
 #include "host/message_capture.h"
 #include "host/reference_host.h"
+#include "host/startup_switches.h"
 #include "platform.h"
 
 namespace preview {
@@ -88,6 +89,11 @@ std::string JoinMessages(const std::vector<refhost::ShownMessage>& messages) {
     return text;
 }
 
+// The start-up values "MMX" and "SSE" that --form sets ("auto": both absent).
+veilshift::StartupValues ValuesOf(const std::string& form) {
+    return refhost::NamedStartupValues(form).value_or(veilshift::StartupValues{});
+}
+
 }  // namespace
 
 ClipOutcome ClipPlacement(const Placement& requested, int32_t screenWidth, int32_t screenHeight, int32_t aWidth,
@@ -117,8 +123,11 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
                                 const std::function<bool()>& interrupted) {
     TransitionResult result;
     try {
-        // The module reads its start-up switches when it connects, at the first Begin.
-        std::optional<platform::StartupSwitches> switches(std::in_place, request.form);
+        // The module reads its start-up switches when it connects, at the first
+        // Begin: on Windows from a private copy of its key, so that the user's
+        // own settings are neither read nor touched.
+        std::optional<refhost::StartupSwitches> switches(std::in_place, ValuesOf(request.form),
+                                                         refhost::SwitchStore::PrivateKey);
         if (!switches->InForce()) {
             result.error = "cannot give the module its start-up switches for --form " + request.form;
             return result;
@@ -191,7 +200,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
 std::vector<EffectProbe> ProbeEffects(std::string& error) {
     std::vector<EffectProbe> probes;
     try {
-        const platform::StartupSwitches switches("auto");
+        const refhost::StartupSwitches switches(veilshift::StartupValues{}, refhost::SwitchStore::PrivateKey);
         refhost::Host host;
         constexpr int32_t kSide = 16;
         host.AddSurface(kScreenNumber, kSide, kSide);
@@ -221,17 +230,9 @@ veilshift::ProcessorFeatures DetectProcessor() { return veilshift::DetectProcess
 
 bool FormApplies(int32_t effect) { return veilshift::EffectUsesCrossfade(effect); }
 
-veilshift::StartupValues StartupValuesFor(const std::string& form) {
-    veilshift::StartupValues values;  // "auto": both absent
-    if (form == "scalar") values = {{true, 0}, {true, 0}};
-    if (form == "mmx") values = {{true, 1}, {true, 0}};
-    if (form == "sse") values = {{true, 1}, {true, 1}};
-    return values;
-}
-
 std::string RanForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,
                     int32_t width) {
-    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(StartupValuesFor(form), cpu));
+    return veilshift::EffectFormName(effect, width, veilshift::DecideFormSettings(ValuesOf(form), cpu));
 }
 
 std::string DescribeForm(const std::string& form, const veilshift::ProcessorFeatures& cpu, int32_t effect,

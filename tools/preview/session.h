@@ -12,7 +12,6 @@
 
 #include "image.h"
 #include "Veilshift/processor_features.h"
-#include "Veilshift/startup_settings.h"
 
 namespace preview {
 
@@ -91,8 +90,6 @@ veilshift::ProcessorFeatures DetectProcessor();
 // Whether the start-up switches (--form) reach `effect`: the crossfade and the
 // two effects drawn with it.
 bool FormApplies(int32_t effect);
-// The start-up values "MMX" and "SSE" that --form sets ("auto": both absent).
-veilshift::StartupValues StartupValuesFor(const std::string& form);
 // What the module runs for `effect` with the values `form` sets, on a
 // processor with `cpu` and a rectangle `width` pixels wide, decided by the
 // module's own rules (Veilshift/startup_settings.h, Veilshift/form_rules.h):

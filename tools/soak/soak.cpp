@@ -2,8 +2,10 @@
 // module, frame after frame, with the process's memory measured once every
 // effect has run (the start) and after the last transition (the end).
 //
-//   veilshift-soak [--frames N] [--seed S] [--size WxH] [--report N] [--effect E]
+//   veilshift-soak [--frames N] [--seed S] [--size WxH] [--report N] [--effect E] [--form F]
 //
+// --form sets the module's start-up values for the run: auto (neither, the
+// default), scalar, mmx or sse, as the preview tool's --form does.
 // Effects, rectangles (inside, across and outside the surfaces' edges), frame
 // counts and the odd Begin without End are drawn from the seed. Exit status 0
 // when the heap did not grow, no work surface was kept, no guard byte changed
@@ -17,10 +19,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 
 #include "host/reference_host.h"
+#include "host/startup_switches.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ struct Options {
     int32_t width = 320, height = 240;
     int64_t report = 100000;
     int32_t effect = 0;  // 0: all six at random
+    veilshift::StartupValues form;  // auto
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -41,6 +46,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         else if (arg == "--seed") o.seed = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
         else if (arg == "--report") o.report = std::strtoll(value, nullptr, 10);
         else if (arg == "--effect") o.effect = static_cast<int32_t>(std::strtol(value, nullptr, 10));
+        else if (arg == "--form") {
+            const std::optional<veilshift::StartupValues> form = refhost::NamedStartupValues(value);
+            if (!form) return false;
+            o.form = *form;
+        }
         else if (arg == "--size") {
             if (std::sscanf(value, "%dx%d", &o.width, &o.height) != 2) return false;
         } else {
@@ -79,9 +89,12 @@ int main(int argc, char** argv) {
     }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: veilshift-soak [--frames N] [--seed S] [--size WxH] [--report N] [--effect E]\n");
+        std::fprintf(stderr, "usage: veilshift-soak [--frames N] [--seed S] [--size WxH] [--report N] [--effect E] "
+                             "[--form auto|scalar|mmx|sse]\n");
         return 2;
     }
+    // The module reads them when it connects, at the first Begin.
+    const refhost::StartupSwitches switches(options.form);
     const int32_t w = options.width, h = options.height;
     refhost::HostOptions hostOptions;
     hostOptions.logCalls = false;

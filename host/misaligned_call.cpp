@@ -1,12 +1,12 @@
 // The thunk that calls with a misaligned stack (see misaligned_call.h).
-#include "misaligned_call.h"
+#include "host/misaligned_call.h"
 
 #if defined(__i386__)
-namespace test {
+namespace refhost {
 extern "C" {
 uint32_t LastMisalignedCallStack = 0;
 }
-}  // namespace test
+}  // namespace refhost
 
 // C names carry the target's prefix: "_" on Windows, none on ELF.
 #define VS_ASM_STRING2(x) #x

@@ -1,5 +1,6 @@
-// Shared by the render3d test files: the guarded host surface and a few
-// helpers that pin pictures and floats to the bit.
+// Shared by the render3d test files: helpers that pin pictures and floats to
+// the bit. Their surfaces are the reference host's (host/test_surface.h),
+// their call records call_recorder.h's.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "guarded_surface.h"
+#include "call_recorder.h"
+#include "host/test_surface.h"
 
 namespace veilshift::test {
 

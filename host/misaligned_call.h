@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #if defined(__i386__)
-namespace test {
+namespace refhost {
 
 extern "C" {
 
@@ -22,5 +22,5 @@ extern uint32_t LastMisalignedCallStack;
 
 }  // extern "C"
 
-}  // namespace test
+}  // namespace refhost
 #endif

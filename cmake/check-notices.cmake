@@ -1,0 +1,150 @@
+cmake_minimum_required(VERSION 3.25)
+# ctest release_notices: THIRD-PARTY-NOTICES.txt must say, for every shipped
+# file, exactly which third-party parts its link took in (read from the link
+# map) and which system libraries it imports (read with objdump), and give the
+# terms of every part it names. Anything the link took from outside this
+# project that no part below claims fails the test until someone looks at it.
+#   FILES, MAPS: the shipped binaries and their link maps, in the same order
+#   OBJDUMP, NOTICES, SOURCE, BUILD
+
+# The parts, first match wins: what the linker reports ("archive(member)" for
+# archive members it took, the path for other files) -> the part's heading.
+set(parts
+  "winpthreads=/lib(win)?pthread\\.a\\("
+  "GCC runtime libraries=/lib(gcc|gcc_eh|stdc\\+\\+)\\.a\\(|/crt(begin|end)\\.o$"
+  "mingw-w64 runtime=^/usr/i686-w64-mingw32/lib/(lib[A-Za-z0-9_]+\\.a\\(|d?l?l?crt2\\.o$)"
+  "stb=libveilshift_preview\\.a\\(stb_library\\.cpp\\.obj\\)$")
+# Libraries of Windows itself, which the release does not ship.
+set(system_dlls advapi32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll
+    windowscodecs.dll)
+
+file(STRINGS ${NOTICES} notice_lines)
+set(failures "")
+
+# The notices' own account of one file: its "linked in:" and "imports:" lists.
+function(declared name out_linked out_imports)
+  set(in_block FALSE)
+  set(found FALSE)
+  foreach(line IN LISTS notice_lines)
+    if(line MATCHES "^[^ ]")
+      string(REPLACE "preview\\" "" names "${line}")
+      string(REPLACE ", " ";" names "${names}")
+      set(in_block FALSE)
+      if(name IN_LIST names)
+        set(in_block TRUE)
+        set(found TRUE)
+      endif()
+    elseif(in_block AND line MATCHES "^    linked in: (.*)$")
+      string(REPLACE ", " ";" linked "${CMAKE_MATCH_1}")
+    elseif(in_block AND line MATCHES "^    imports: (.*)$")
+      string(TOLOWER "${CMAKE_MATCH_1}" imports)
+      string(REPLACE ", " ";" imports "${imports}")
+    endif()
+  endforeach()
+  if(NOT found)
+    set(linked "(no entry)")
+  endif()
+  list(SORT linked)
+  list(SORT imports)
+  set(${out_linked} "${linked}" PARENT_SCOPE)
+  set(${out_imports} "${imports}" PARENT_SCOPE)
+endfunction()
+
+list(LENGTH FILES count)
+math(EXPR last "${count} - 1")
+foreach(i RANGE ${last})
+  list(GET FILES ${i} binary)
+  list(GET MAPS ${i} map)
+  get_filename_component(name ${binary} NAME)
+  if(NOT EXISTS ${map})
+    string(APPEND failures "\n${name}: no link map at ${map} (relink it)")
+    continue()
+  endif()
+
+  # What the linker took: files it loaded whole, and archive members.
+  file(STRINGS ${map} map_lines
+       REGEX "^(Archive member included|Discarded input sections|Allocating common symbols|Memory Configuration|LOAD |[^ ]+\\.a\\()")
+  set(taken)
+  set(in_members FALSE)
+  foreach(line IN LISTS map_lines)
+    if(line MATCHES "^Archive member included")
+      set(in_members TRUE)
+    elseif(line MATCHES "^(Discarded input sections|Allocating common symbols|Memory Configuration)")
+      set(in_members FALSE)
+    elseif(in_members AND line MATCHES "^([^ ]+\\.a\\([^)]+\\))")
+      list(APPEND taken "${CMAKE_MATCH_1}")
+    elseif(line MATCHES "^LOAD ([^ ]+)$" AND NOT CMAKE_MATCH_1 MATCHES "\\.a$")
+      list(APPEND taken "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES taken)
+
+  set(found_parts)
+  foreach(input IN LISTS taken)
+    # Paths normalised, so that ".../gcc/i686-w64-mingw32/12-posix/../../../../i686-w64-mingw32/lib" reads plainly.
+    set(path "${input}")
+    set(member "")
+    if(input MATCHES "^(.*)(\\([^)]*\\))$")
+      set(path "${CMAKE_MATCH_1}")
+      set(member "${CMAKE_MATCH_2}")
+    endif()
+    if(IS_ABSOLUTE "${path}")
+      cmake_path(NORMAL_PATH path)
+    endif()
+    set(input "${path}${member}")
+    set(part "")
+    foreach(entry IN LISTS parts)
+      string(REGEX MATCH "^([^=]+)=(.*)$" ignored "${entry}")
+      set(part_name "${CMAKE_MATCH_1}")
+      if(input MATCHES "${CMAKE_MATCH_2}")
+        set(part "${part_name}")
+        break()
+      endif()
+    endforeach()
+    if(part)
+      list(APPEND found_parts "${part}")
+    elseif(NOT IS_ABSOLUTE "${path}" OR path MATCHES "^(${SOURCE}|${BUILD})/")
+      # This project's own code (LICENSE).
+    else()
+      string(APPEND failures "\n${name}: the link took ${input}, which no part of the notices covers")
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES found_parts)
+  list(SORT found_parts)
+
+  execute_process(COMMAND ${OBJDUMP} -p ${binary} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${binary} failed")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+  set(imports)
+  foreach(entry IN LISTS names)
+    string(REPLACE "DLL Name: " "" dll "${entry}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    list(APPEND imports "${dll}")
+    if(NOT dll IN_LIST system_dlls)
+      string(APPEND failures "\n${name} imports ${dll}, which is not part of Windows and is not shipped")
+    endif()
+  endforeach()
+  list(SORT imports)
+
+  declared(${name} said_linked said_imports)
+  if(NOT "${said_linked}" STREQUAL "${found_parts}")
+    string(APPEND failures "\n${name}: the notices say it links in \"${said_linked}\", the link map shows \"${found_parts}\"")
+  endif()
+  if(NOT "${said_imports}" STREQUAL "${imports}")
+    string(APPEND failures "\n${name}: the notices say it imports \"${said_imports}\", the file imports \"${imports}\"")
+  endif()
+  foreach(part IN LISTS found_parts)
+    list(FIND notice_lines "${part}" heading)
+    if(heading LESS 0)
+      string(APPEND failures "\nthe notices name ${part} but give no section with its terms")
+    endif()
+  endforeach()
+  message(STATUS "${name}: links in ${found_parts}; imports ${imports}")
+endforeach()
+
+if(failures)
+  message(FATAL_ERROR "THIRD-PARTY-NOTICES.txt does not match the shipped files:${failures}")
+endif()
