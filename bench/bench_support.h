@@ -25,6 +25,7 @@
 #include "host/in_process_module.h"
 #include "host/reference_host.h"
 #include "host/startup_switches.h"
+#include "processor_names.h"
 
 namespace benchsupport {
 
@@ -33,8 +34,11 @@ namespace benchsupport {
 // start-up switches' scope, as connection and the dispatch would:
 //   const refhost::StartupSwitches selection(request.Values(), request.Allowed());
 // and everything is back as it was at the scope's end.
+// Kernels with forms with gathers and without (the ripple's passes) take
+// `gathers` too: the one or the other whatever the processor's gathers cost.
 struct FormRequest {
     bool mmx, sse, sse2, avx2;
+    refhost::Gathers gathers = refhost::Gathers::AsDetected;
     veilshift::StartupValues Values() const { return refhost::SwitchValues(mmx, sse); }
     veilshift::ProcessorFeatures Allowed() const { return {true, true, sse2, avx2}; }
 };
@@ -55,29 +59,51 @@ inline const std::vector<FormRequest> kCrossfadeRequests = {
     {true, false, false, false},  {true, true, false, false},  {true, false, true, false},
     {true, false, true, true},  // grouped: mmx, sse, sse2, avx2
 };
-// Every form of the kernels the processor alone decides: scalar, sse2, avx2.
+// Every form of the kernels the processor alone decides: scalar, sse2, avx2;
+// and for kernels with forms without gathers, AVX2 with gathers and without.
 inline const std::vector<FormRequest> kVectorRequests = {
     {false, false, false, false}, {false, false, true, false}, {false, false, true, true}};
+inline const std::vector<FormRequest> kGatherRequests = {
+    {false, false, false, false},
+    {false, false, true, false},
+    {false, false, true, true, refhost::Gathers::Used},
+    {false, false, true, true, refhost::Gathers::Avoided}};
 
 struct NamedForm {
     std::string name;
     FormRequest request;
 };
 
+// The form the module chooses for a kernel on this processor, for the run's
+// context (chosen_form:<key>), beside the others a report compares it with;
+// several (one per arithmetic) are listed with spaces between them.
+inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& settings,
+                               const std::function<std::string()>& name) {
+    std::string chosen;
+    for (const FormRequest& setting : settings) {
+        const refhost::StartupSwitches selection(setting.Values(), setting.Allowed(), setting.gathers);
+        chosen.append(chosen.empty() ? "" : " ").append(name());
+    }
+    benchmark::AddCustomContext(std::string("chosen_form:") + key, chosen);
+}
+
 // The forms this processor runs among `requests`, each named by `name` (called
 // with the request selected) and measured once: a request whose feature the
 // processor lacks runs a form already listed, or needs a switch connection
 // would not set ("MMX" without MMX, "SSE" without SSE). `what` names the
-// kernel in the note on standard error.
+// kernel in the note on standard error; with `key` the form the module
+// chooses (every feature allowed, the gathers as the processor decides) goes
+// into the run's context.
 inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<FormRequest>& requests,
-                                            const std::function<std::string()>& name) {
+                                            const std::function<std::string()>& name, const char* key = nullptr) {
+    if (key != nullptr) PublishChosenForms(key, {{false, false, true, true}}, name);
     const veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
     std::vector<NamedForm> forms;
     for (const FormRequest& request : requests) {
         if ((request.mmx && !present.mmx) || (request.sse && !present.sse)) continue;
         std::string formName;
         {
-            const refhost::StartupSwitches selection(request.Values(), request.Allowed());
+            const refhost::StartupSwitches selection(request.Values(), request.Allowed(), request.gathers);
             formName = name();
         }
         bool seen = false;

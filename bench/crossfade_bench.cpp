@@ -104,8 +104,12 @@ void PeerInterpolate(benchmark::State& state, FrameSize size) {
 const bool registered = [] {
     // Every frame size is at least 4 pixels wide: the width does not change the form.
     const int32_t width = benchsupport::kFrameSizes[0].width;
-    const std::vector<NamedForm> forms = benchsupport::DistinctForms(
-        "crossfade", benchsupport::kCrossfadeRequests, [&] { return benchsupport::CrossfadeFormName(width); });
+    const auto formName = [&] { return benchsupport::CrossfadeFormName(width); };
+    const std::vector<NamedForm> forms =
+        benchsupport::DistinctForms("crossfade", benchsupport::kCrossfadeRequests, formName);
+    // The module's choice for each arithmetic: both switches off, both on.
+    for (const char* effect : {"Effect1", "Effect40", "Effect41"})
+        benchsupport::PublishChosenForms(effect, {{false, false, true, true}, {true, true, true, true}}, formName);
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
         for (const NamedForm& form : forms) {

@@ -43,7 +43,7 @@ constexpr int32_t kTotal = 100;
 // draw nothing).
 class Selection {
 public:
-    explicit Selection(const FormRequest& form) : switches_(form.Values(), form.Allowed()) {
+    explicit Selection(const FormRequest& form) : switches_(form.Values(), form.Allowed(), form.gathers) {
         if (veilshift::MulTable.rows == nullptr) veilshift::BuildMulTable();
     }
     bool Ready() const { return veilshift::MulTable.rows != nullptr; }
@@ -83,19 +83,20 @@ void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
     CountPerPixel(state, size);
 }
 
-// The ripple's form (its two passes): the instruction set the module decides, unless the
-// ripple has no form in it and runs its scalar form there.
+// The ripple's form (its two passes): the instruction set the module decides
+// (avx2-loads for the AVX2 passes without gathers), unless the ripple has no
+// form in it and runs its scalar form there.
 std::string RippleFormName() {
     const veilshift::ProcessorFeatures features = veilshift::CurrentFormSettings().features;
     if (veilshift::ChooseRipplePasses(features) == veilshift::ChooseRipplePasses({})) return "scalar";
-    return benchsupport::VectorFormName();
+    return veilshift::EffectFormName(31, 0, veilshift::CurrentFormSettings());
 }
 
 const bool registered = [] {
     const std::vector<NamedForm> mosaicForms =
-        benchsupport::DistinctForms("mosaic", benchsupport::kVectorRequests, benchsupport::VectorFormName);
+        benchsupport::DistinctForms("mosaic", benchsupport::kVectorRequests, benchsupport::VectorFormName, "Effect6");
     const std::vector<NamedForm> rippleForms =
-        benchsupport::DistinctForms("ripple", benchsupport::kVectorRequests, RippleFormName);
+        benchsupport::DistinctForms("ripple", benchsupport::kGatherRequests, RippleFormName, "Effect31");
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
         for (const NamedForm& form : mosaicForms)

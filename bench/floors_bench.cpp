@@ -73,6 +73,11 @@ void FloorCopyDepthClear(benchmark::State& state, FrameSize size) {
 }
 
 const bool registered = [] {
+    // The processor every figure of the run belongs to, as the module decodes it.
+    const veilshift::ProcessorReport processor = veilshift::DetectProcessorReport();
+    benchmark::AddCustomContext("processor", benchnames::ProcessorName(processor.identity));
+    benchmark::AddCustomContext("processor_caches", benchnames::CacheNames(processor.caches));
+    benchmark::AddCustomContext("processor_gathers", processor.features.fastGather ? "fast" : "slow");
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string name = benchsupport::SizeName(size);
         benchmark::RegisterBenchmark(BenchName({"Floor", "stream", name}).c_str(), FloorStream, size, false)

@@ -39,7 +39,8 @@ void Effect34(benchmark::State& state, FormRequest form, FrameSize size, int32_t
 
 const bool registered = [] {
     const std::vector<NamedForm> forms =
-        benchsupport::DistinctForms("span filler", benchsupport::kVectorRequests, benchsupport::VectorFormName);
+        benchsupport::DistinctForms("span filler", benchsupport::kVectorRequests, benchsupport::VectorFormName,
+                                    "Effect34");
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
         for (int32_t progress = 0; progress < kTotal; progress += kTotal / 10) {

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Veilshift/transitions/crossfade.h"
-#include "Veilshift/transitions/mosaic_forms.h"
+#include "Veilshift/form_rules.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -55,11 +54,10 @@ void InProcessTarget::Tune(const Tuning& tuning) {
     const bool sse2 = tuning.vectors != Tuning::kScalar, avx2 = tuning.vectors == Tuning::kAllVectors;
     switches_.reset();  // what a scenario before this one left unloaded goes back first
     switches_.emplace(veilshift::ProcessorFeatures{true, true, sse2, avx2});
-    size_t from = 0;  // the module's own thresholds
+    uint64_t from = veilshift::kStreamingByCaches;  // the module's own choice
     if (tuning.streaming == Tuning::kStreamAll) from = 1;
     if (tuning.streaming == Tuning::kStreamFrom4K) from = 4096;
-    veilshift::CrossfadeStreamingBytes = from != 0 ? from : veilshift::kCrossfadeStreamingBytes;
-    veilshift::MosaicStreamingBytes = from != 0 ? from : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = from;
 }
 
 void InProcessTarget::Unload() {

@@ -23,18 +23,17 @@
 //     constructors; the others need nothing of it.
 // At its end the scope puts back everything it found: each value as it was (or
 // absent), and for the program's own copy its switches, recorded features,
-// mask and streaming thresholds, whatever the scope's code set meanwhile.
+// mask and streaming threshold, whatever the scope's code set meanwhile.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "Veilshift/form_rules.h"
 #include "Veilshift/processor_features.h"
 #include "Veilshift/startup_settings.h"
-#include "Veilshift/transitions/crossfade.h"
-#include "Veilshift/transitions/mosaic_forms.h"
 
 namespace refhost {
 
@@ -54,6 +53,11 @@ enum class SwitchStore {
 // Every vector feature the processor has may run: nothing masked.
 inline constexpr veilshift::ProcessorFeatures kEveryFeature{true, true, true, true};
 
+// Which of the forms with gathers and without a scope runs (the ripple's AVX2
+// passes): as the processor decides (DecideFastGather), or the one or the
+// other whatever the processor's gathers cost, so that both run on one machine.
+enum class Gathers { AsDetected, Used, Avoided };
+
 // Both values present: 1 for a switch on, 0 for off.
 constexpr veilshift::StartupValues SwitchValues(bool mmx, bool sse) {
     return {{true, mmx ? 1u : 0u}, {true, sse ? 1u : 0u}};
@@ -71,12 +75,15 @@ public:
     // The program's own copy of the module, connected or not: the values at
     // connection's place (user key) and the switches from them now, the
     // processor's features recorded, only the `allowed` vector features.
-    StartupSwitches(const veilshift::StartupValues& values, const veilshift::ProcessorFeatures& allowed)
+    StartupSwitches(const veilshift::StartupValues& values, const veilshift::ProcessorFeatures& allowed,
+                    Gathers gathers = Gathers::AsDetected)
         : StartupSwitches(values) {
-        Link(&values, allowed);
+        Link(&values, allowed, gathers);
     }
     // The same with the switches and the values left as they are.
-    explicit StartupSwitches(const veilshift::ProcessorFeatures& allowed) { Link(nullptr, allowed); }
+    explicit StartupSwitches(const veilshift::ProcessorFeatures& allowed, Gathers gathers = Gathers::AsDetected) {
+        Link(nullptr, allowed, gathers);
+    }
     ~StartupSwitches();
     StartupSwitches(const StartupSwitches&) = delete;
     StartupSwitches& operator=(const StartupSwitches&) = delete;
@@ -91,7 +98,7 @@ private:
     struct LinkedState {
         bool useMmx = false, useSse = false;
         veilshift::ProcessorFeatures recorded, allowed;
-        size_t crossfadeStreamingBytes = 0, mosaicStreamingBytes = 0;
+        uint64_t streamingBytes = 0;
     };
     // Defined here, so that only programs that call them link the module.
     static LinkedState SaveLinked() {
@@ -99,24 +106,25 @@ private:
                 veilshift::UseSSE,
                 veilshift::RecordedProcessorFeatures(),
                 veilshift::AllowedProcessorFeatures(),
-                veilshift::CrossfadeStreamingBytes,
-                veilshift::MosaicStreamingBytes};
+                veilshift::StreamingBytesOverride};
     }
     static void RestoreLinked(const LinkedState& state) {
         veilshift::UseMMX = state.useMmx;
         veilshift::UseSSE = state.useSse;
         veilshift::RecordProcessorFeatures(state.recorded);
         veilshift::MaskProcessorFeatures(state.allowed);
-        veilshift::CrossfadeStreamingBytes = state.crossfadeStreamingBytes;
-        veilshift::MosaicStreamingBytes = state.mosaicStreamingBytes;
+        veilshift::StreamingBytesOverride = state.streamingBytes;
     }
-    void Link(const veilshift::StartupValues* values, const veilshift::ProcessorFeatures& allowed) {
+    void Link(const veilshift::StartupValues* values, const veilshift::ProcessorFeatures& allowed, Gathers gathers) {
         linked_ = SaveLinked();
         restoreLinked_ = RestoreLinked;
-        const veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
+        veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
         if (values != nullptr) veilshift::ApplyStartupValues(*values, present);
+        veilshift::ProcessorFeatures mask = allowed;
+        if (gathers == Gathers::Used) present.fastGather = true;
+        if (gathers == Gathers::Avoided) mask.fastGather = false;
         veilshift::RecordProcessorFeatures(present);
-        veilshift::MaskProcessorFeatures(allowed);
+        veilshift::MaskProcessorFeatures(mask);
     }
 
     struct Store;  // the values as found, and how to put them back (startup_switches.cpp)

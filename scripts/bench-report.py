@@ -13,13 +13,19 @@ Names: Effect<N>/<form>/<W>x<H>[/<param>], Floor/<kind>/<W>x<H>,
 Peer/<name>/<W>x<H>, Local/<what>/.../<W>x<H>[/<param>]. A form is the one
 that runs, by the module's own rules: exact-scalar, exact-sse2, exact-avx2,
 grouped-mmx, grouped-sse, grouped-sse2, grouped-avx2 for the crossfade
-(effects 1, 40, 41), scalar, sse2, avx2 for the others. The ns_per_pixel
-counter holds seconds per pixel (an inverted rate), as in Google Benchmark's
-JSON.
+(effects 1, 40, 41), scalar, sse2, avx2 for the others, and avx2-loads for
+the ripple's AVX2 passes without gathers. The ns_per_pixel counter holds
+seconds per pixel (an inverted rate), as in Google Benchmark's JSON. The runs'
+context names the processor (vendor, family, model, stepping, as the module
+decodes CPUID) and, natively, the form the module chooses for each kernel
+(chosen_form:Effect<N>); the report checks that form against the fastest of
+the same arithmetic in the run, and draws one SVG chart per frame size beside
+the Markdown file.
 """
 
 import argparse
 import json
+import math
 import os
 import platform
 import re
@@ -42,15 +48,20 @@ EFFECT_NAMES = {
 }
 SIZES = ["640x480", "1920x1080", "3840x2160"]
 
-# Targets. The crossfade's widest grouped form (and the axis effects' blend)
-# against the streaming pass; its exact arithmetic in scalar code within 2x.
+# Targets, for the form the module chooses on the processor of the run. The
+# crossfade's grouped form against the streaming pass (the axis effects' blend
+# within 1.15x at every size); its exact arithmetic in scalar code within 2x.
 CROSSFADE_LIMITS = {"640x480": 1.15, "1920x1080": 1.15, "3840x2160": 1.2}
+AXIS_LIMIT = 1.15
 EXACT_SCALAR_LIMIT = 2.0
-# (effect, param, floor, limit), for the effect's widest form.
+# (effect, param, floor, limit or {size: limit}).
 OTHER_LIMITS = [(6, "block1", "stream", 3.0), (6, "block19", "memset", 2.0), (6, "block97", "memset", 2.0),
-                (31, "progress50", "stream", 4.0), (34, "progress0", "copy_depth_clear", 6.0)]
+                (31, "progress50", "stream", {"640x480": 8.0, "1920x1080": 6.0, "3840x2160": 6.0}),
+                (34, "progress0", "copy_depth_clear", 6.0)]
 RIPPLE_SCALAR_LIMIT = 8.0   # the ripple's scalar form at its peak, against the streaming pass
-SHATTER_WORST_LIMIT = 10.0  # the shatter's worst frame of the transition, against copy_depth_clear
+SHATTER_WORST_LIMIT = 8.0   # the shatter's worst frame of the transition, against copy_depth_clear
+# The form the module chooses, against the fastest form of the same arithmetic in the same run.
+CHOSEN_LIMIT = 1.05
 # The DLL's frame time over the native build's, same form and frame.
 DLL_LIMIT, DLL_LIMIT_SHATTER = 1.25, 1.5
 
@@ -59,10 +70,18 @@ UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
 
 def form_order(form):
-    """Exact before grouped, narrow before wide; peers last."""
-    arithmetic, _, iset = form.rpartition("-")
+    """Exact before grouped, narrow before wide (a form without gathers after its set's); peers last."""
+    variant = form.endswith("-loads")
+    base = form[:-len("-loads")] if variant else form
+    arithmetic, _, iset = base.rpartition("-")
     return (["", "exact", "grouped"].index(arithmetic) if arithmetic in ("", "exact", "grouped") else 3,
-            SETS.index(iset) if iset in SETS else len(SETS), form)
+            SETS.index(iset) if iset in SETS else len(SETS), variant, form)
+
+
+def arithmetic_of(form):
+    """The forms of one arithmetic give the same bytes: the crossfade's exact and grouped ones apart,
+    every form of the other kernels together."""
+    return form.split("-")[0] if form.startswith(("exact-", "grouped-")) else ""
 
 
 def param_order(param):
@@ -166,6 +185,23 @@ class Run:
                  if arithmetic is None or f.startswith(arithmetic + "-")]
         return forms[-1] if forms else None
 
+    def chosen(self, effect, arithmetic=None, size=None, param=None):
+        """The form the module chooses on this run's processor (of one crossfade arithmetic): as the run's
+        context names it; the DLL's run measures only the forms its module chooses, the widest of them."""
+        named = self.data.get("context", {}).get("chosen_form:Effect%d" % effect, "").split()
+        named = [f for f in named if arithmetic is None or f.startswith(arithmetic + "-")]
+        measured = self.forms(effect, size, param)
+        if named and named[0] in measured:
+            return named[0]
+        return self.widest(effect, arithmetic, size, param)
+
+    def get_any(self, size):
+        return any(r.size == size for r in self.effects)
+
+    def processor(self):
+        ctx = self.data.get("context", {})
+        return ctx.get("processor", "processor not recorded")
+
     def get(self, effect, form, size, param=""):
         return self.by_key.get((effect, form, size, param)) if form else None
 
@@ -210,9 +246,9 @@ def worst_frame(run, effect, form, size):
 
 
 def worst_frame_target(runs, t, effect, floor):
-    """Fills target `t` with each run's worst frame of `effect` in its widest form, against `floor`."""
+    """Fills target `t` with each run's worst frame of `effect` in its chosen form, against `floor`."""
     for run in runs:
-        form = run.widest(effect, None, t.size)
+        form = run.chosen(effect, None, t.size)
         worst = worst_frame(run, effect, form, t.size)
         t.cells[run.title] = (ratio(worst, run.floor(floor, t.size)), form, worst.param if worst else "")
     return t
@@ -226,16 +262,17 @@ def targets(runs):
         first = len(out)
         limit = CROSSFADE_LIMITS[size]
         for effect in sorted({e for run in runs for e in run.crossfade_effects()}):
-            t = Target("effect %d, widest grouped form ≤ %.2f× stream" % (effect, limit), size, limit)
+            lim = limit if effect == 1 else AXIS_LIMIT
+            t = Target("effect %d, grouped form ≤ %.2f× stream" % (effect, lim), size, lim)
             for run in runs:
                 if not run.native and effect != 1:
                     continue  # the DLL's axis frames include the host's copy: see the note
-                form = run.widest(effect, "grouped", size, "")
+                form = run.chosen(effect, "grouped", size, "")
                 t.cells[run.title] = (ratio(run.get(effect, form, size), run.floor("stream", size)), form, "")
             out.append(t)
-        t = Target("effect 1, widest grouped form not slower than libyuv", size, 1.0)
+        t = Target("effect 1, grouped form not slower than libyuv", size, 1.0)
         for run in runs:
-            form = run.widest(1, "grouped", size, "")
+            form = run.chosen(1, "grouped", size, "")
             t.cells[run.title] = (ratio(run.get(1, form, size), run.peers.get(size)), form, "")
         out.append(t)
         t = Target("effect 1, exact-scalar ≤ %.1f× stream" % EXACT_SCALAR_LIMIT, size, EXACT_SCALAR_LIMIT)
@@ -244,9 +281,10 @@ def targets(runs):
                                   "exact-scalar", "")
         out.append(t)
         for effect, param, kind, lim in OTHER_LIMITS:
+            lim = lim[size] if isinstance(lim, dict) else lim
             t = Target("effect %d %s, %s ≤ %.1f× %s" % (effect, EFFECT_NAMES[effect], param, lim, kind), size, lim)
             for run in runs:
-                form = run.widest(effect, None, size, param)
+                form = run.chosen(effect, None, size, param)
                 t.cells[run.title] = (ratio(run.get(effect, form, size, param), run.floor(kind, size)), form, "")
             out.append(t)
             if effect == 31:
@@ -326,6 +364,140 @@ def beside_table(native, dll):
     return lines, counts
 
 
+# --- the chosen forms against the fastest ----------------------------------------
+
+def chosen_check(run):
+    """For every kernel, frame and size the run measured in several forms of one arithmetic: the form the
+    module chooses against the fastest of them. Returns (rows, within, not_within), each row
+    (effect, param, size, chosen, chosen row, fastest form, fastest row)."""
+    rows, counts = [], [0, 0]
+    groups = {}
+    for r in run.effects:
+        groups.setdefault((r.effect, r.param, r.size, arithmetic_of(r.form)), []).append(r)
+    for (effect, param, size, arithmetic), members in sorted(
+            groups.items(), key=lambda g: (g[0][0], param_order(g[0][1]), size_key(g[0][2]), g[0][3])):
+        if len(members) < 2:
+            continue
+        chosen = run.chosen(effect, arithmetic or None, size, param)
+        mine = next((r for r in members if r.form == chosen), None)
+        if mine is None:
+            continue
+        fastest = min(members, key=lambda r: r.ns)
+        within = mine.ns <= CHOSEN_LIMIT * fastest.ns
+        counts[0 if within else 1] += 1
+        rows.append((effect, param, size, chosen, mine, fastest, within))
+    return rows, counts[0], counts[1]
+
+
+def chosen_lines(run):
+    rows, within, outside = chosen_check(run)
+    if not rows:
+        return []
+    out = ["For every kernel, frame and size measured in more than one form of the same arithmetic (the "
+           "crossfade's exact and grouped ones apart), the form the module chooses on this processor (%s) "
+           "against the fastest of them, in the same run: within %.0f%% in %d cases, not in %d%s" % (
+               run.processor(), (CHOSEN_LIMIT - 1) * 100, within, outside,
+               ", listed below." if outside else "."), ""]
+    if outside:
+        out += ["| effect | param | size | chosen form | ns/pixel | fastest form | ns/pixel | chosen / fastest |",
+                "|---|---|---|---|---:|---|---:|---:|"]
+        for effect, param, size, chosen, mine, fastest, within in rows:
+            if not within:
+                out.append("| %d %s | %s | %s | %s | %.3f | %s | %.3f | %s |" % (
+                    effect, EFFECT_NAMES.get(effect, ""), param, size, chosen, mine.ns, fastest.form, fastest.ns,
+                    fmt_ratio(mine.ns / fastest.ns)))
+        out.append("")
+    return out
+
+
+# --- charts --------------------------------------------------------------------------
+
+def chart_entries(run, size):
+    """(label, effect row, floor row) for the chart: every target's frame in the chosen form."""
+    entries = []
+    for effect in sorted({r.effect for r in run.effects}):
+        if effect in (1, 40, 41):
+            for param in ("", "draw"):
+                form = run.chosen(effect, "grouped", size, param)
+                r = run.get(effect, form, size, param)
+                if r:
+                    entries.append(("%d %s%s" % (effect, EFFECT_NAMES[effect], " (draw)" if param else ""),
+                                    r, run.floor("stream", size)))
+        elif effect == 6:
+            for param in ("block1", "block19", "block97"):
+                r = run.get(6, run.chosen(6, None, size, param), size, param)
+                if r:
+                    entries.append(("6 mosaic %s" % param, r, run.floor(floor_kind(6, param), size)))
+        elif effect in (31, 34):
+            form = run.chosen(effect, None, size, "progress0")
+            kind = floor_kind(effect, "")
+            first = run.get(effect, form, size, "progress0" if effect == 34 else "progress50")
+            if first:
+                entries.append(("%d %s %s" % (effect, EFFECT_NAMES[effect], first.param), first, run.floor(kind, size)))
+            worst = worst_frame(run, effect, form, size)
+            if worst and (not first or worst.param != first.param):
+                entries.append(("%d %s worst (%s)" % (effect, EFFECT_NAMES[effect], worst.param), worst,
+                                run.floor(kind, size)))
+    return entries
+
+
+def svg_chart(runs, size):
+    """One frame size: each effect's time (ns/pixel) beside its floor, the DLL beside the native build;
+    None when no run measured the size."""
+    labels, bars = [], {}
+    for run in runs:
+        for label, r, floor in chart_entries(run, size):
+            if label not in labels:
+                labels.append(label)
+            bars[(label, run.short)] = (r, floor)
+    if not labels:
+        return None
+    shorts = [run.short for run in runs]
+    colours = {"native": ("#1f5fa8", "#a9c4e6"), "DLL": ("#c0561b", "#f0bf9e")}
+    # A logarithmic scale: the floors and the slowest frames lie two orders of magnitude apart.
+    values = [row.ns for pair in bars.values() for row in pair if row is not None and row.ns > 0]
+    lo, hi = math.floor(math.log10(min(values))), math.ceil(math.log10(max(values)))
+    hi = max(hi, lo + 1)
+    left, width, bar, gap = 210, 520, 9, 10
+
+    def x_of(value):
+        return left + width * (math.log10(max(value, 10.0 ** lo)) - lo) / (hi - lo)
+    group = len(shorts) * 2 * bar + gap
+    height = 70 + group * len(labels) + 40
+    esc = lambda t: t.replace("&", "&amp;").replace("<", "&lt;")
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" font-family="sans-serif" '
+           'font-size="11">' % (left + width + 90, height),
+           '<rect width="100%" height="100%" fill="white"/>',
+           '<text x="10" y="20" font-size="14" font-weight="bold">%s: ns per pixel (logarithmic), each effect '
+           'beside its floor (%s)</text>' % (size, esc(runs[0].processor()))]
+    legend_x = 10
+    for short in shorts:
+        for i, what in enumerate(("effect", "floor")):
+            out.append('<rect x="%d" y="32" width="12" height="10" fill="%s"/>' % (legend_x, colours[short][i]))
+            out.append('<text x="%d" y="41">%s %s</text>' % (legend_x + 16, short, what))
+            legend_x += 110
+    for power in range(lo, hi + 1):
+        x = x_of(10.0 ** power)
+        out.append('<line x1="%.1f" y1="55" x2="%.1f" y2="%d" stroke="#ddd"/>' % (x, x, height - 30))
+        out.append('<text x="%.1f" y="%d" text-anchor="middle">%g</text>' % (x, height - 16, 10.0 ** power))
+    y = 60
+    for label in labels:
+        out.append('<text x="%d" y="%d" text-anchor="end">%s</text>' % (left - 6, y + group / 2, esc(label)))
+        for short in shorts:
+            r, floor = bars.get((label, short), (None, None))
+            for i, row in enumerate((r, floor)):
+                if row is not None:
+                    w = x_of(row.ns) - left
+                    out.append('<rect x="%d" y="%d" width="%.1f" height="%d" fill="%s"><title>%s %s: %.3f ns/pixel'
+                               '</title></rect>' % (left, y, w, bar - 1, colours[short][i], short,
+                                                   esc(row.name), row.ns))
+                    out.append('<text x="%.1f" y="%d" font-size="9">%.3f</text>' % (left + w + 3, y + bar - 2, row.ns))
+                y += bar
+        y += gap
+    out.append("</svg>")
+    return "\n".join(out) + "\n"
+
+
 # --- per-form tables -------------------------------------------------------------
 
 def effect_tables(run):
@@ -394,13 +566,13 @@ def this_machine():
 
 
 def machine(context):
+    """The system as the run's context describes it (Google Benchmark's caches: the kernel's view)."""
     caches = ", ".join("L%d %s %d KiB%s" % (c["level"], c["type"].lower(), c["size"] // 1024,
                                             " (shared by %d)" % c["num_sharing"] if c.get("num_sharing", 0) > 1 else "")
                        for c in context.get("caches", []))
     mhz = context.get("mhz_per_cpu")
-    text = "%s, %s logical cores%s, %s" % (context.get("cpu_model", "unknown processor"),
-                                           context.get("logical_cores", context.get("num_cpus", "?")),
-                                           (" at %d MHz" % mhz) if mhz else "", context.get("system", "?"))
+    text = "%s logical cores%s, %s" % (context.get("logical_cores", context.get("num_cpus", "?")),
+                                       (" at %d MHz" % mhz) if mhz else "", context.get("system", "?"))
     if caches:
         text += "; caches: " + caches
     return text
@@ -483,7 +655,11 @@ What is measured: every effect in every processor form the machine runs, at
 masking the processor's features) and in the 32-bit DLL under Wine
 (`build/win32/bin/veilshift_win32_bench.exe`, which drives `Veilshift.dll`
 through the reference host and can only set the start-up values "MMX" and
-"SSE", so it measures the widest form of each arithmetic). Each figure is the
+"SSE", so it measures the form of each arithmetic its module chooses on the
+processor). The runs record the processor (vendor, family, model and stepping
+as the module decodes CPUID, its caches, and whether its gathers count as
+fast), and the native run the form the module chooses for each kernel. Each
+figure is the
 median of the repetitions; ratios compare figures of one process, measured
 minutes apart, because the machine is shared and its absolute speed drifts.
 
@@ -492,7 +668,9 @@ by the module's own rules (`Component/Veilshift/form_rules.h`): for the
 crossfade (effects 1, 40, 41) `exact-scalar`, `exact-sse2`, `exact-avx2` (the
 exact arithmetic, chosen with "MMX" and "SSE" off) and `grouped-mmx`,
 `grouped-sse`, `grouped-sse2`, `grouped-avx2` (the grouped arithmetic, as
-"MMX" allows); for the others `scalar`, `sse2`, `avx2`. The arithmetic of each
+"MMX" allows); for the others `scalar`, `sse2`, `avx2`, and `avx2-loads` for
+the ripple's AVX2 passes without gathers (the form chosen where gathers are
+slow; `avx2` is the one with gathers). The arithmetic of each
 form is described in [arithmetic.md](arithmetic.md). The params: the mosaic at
 frames 1, 10 and 50 of 100 (`block1`, `block19`, `block97`: its block size), the
 ripple and the shatter over the whole transition, every tenth frame of 100
@@ -515,59 +693,82 @@ bytes per row), natively only.
 
 BOUNDS = """## What bounds the slower effects
 
-Profiled with `perf` on the native build; the DLL runs the same passes in
-32-bit code.
+Profiled with `perf` (software clock sampling: the guest has no hardware
+counters) on the native build on an AMD EPYC of family 0x1A model 2 (Zen 5,
+32 MiB L3, 1 MiB L2), and timed by CPU time beside the wall clock, because the
+machine was shared and loaded; the DLL runs the same code in 32-bit.
 
-- **The ripple at its peak** runs two passes over a scratch image (each row
-  of it gathered from the row's mix, then each column moved by its shift).
-  Every pixel is gathered as a 32-bit word, three gathers for eight pixels
-  (the row's shift, the mixed pixel, the moved pixel); at 640x480 everything
-  is cached and those gathers and the packing of their lanes are the frame.
-  Fewer gathers (four rows' shifts in one word) measured no faster. At
-  3840x2160 the scratch image leaves the second-level cache: the frame then
-  moves about seven frames of memory against the floor's four, and waits on
-  its loads and stores. Walking the second pass strip by strip instead of
-  row of tiles by row of tiles measured slower (its stores land a strip
-  apart). The 32-bit DLL has eight vector registers (the passes' loops keep
-  some of their values on the stack) and computes the column shifts with its
-  runtime's sine, one a column.
+- **The ripple at its peak** (the passes without gathers, as AMD processors
+  run them; the gather form took 1.4 to 1.7 times as long there). By parts,
+  in CPU time per pixel at 640x480 / 1920x1080 / 3840x2160: the row mix and
+  the shift tables 0.17 / 0.14 / 0.19 ns, the first pass (each pixel's row
+  move and mixed word: two dependent loads and an insert) 0.48 / 0.88 /
+  0.93 ns, the second (one load and an insert a pixel, its rows of the
+  scratch image read from the L3 from 1920x1080 on) 0.35 / 0.65 / 0.84 ns.
+  Each pixel costs about eight micro-operations in the two passes even with
+  everything cached, while the streaming pass moves a pixel in about a third
+  of a cycle (32-byte vectors from a fast L3), so on this processor the
+  floor is two to three times faster than the Xeon's and the ratio two to
+  three times larger at the same absolute speed. A taller tile of the second
+  pass (128 rows, fewer re-reads of the scratch image) measured no faster.
 - **The scalar ripple** mixes through the multiply table: two look-ups a
-  byte, 4 to 5 times the streaming pass with everything cached, before any
-  pixel moves. Mixing while gathering (no mixed row stored) measured slower.
-- **The shatter at `progress` 0 in the DLL at 640x480**: 128 pieces of about
-  2,400 pixels, spans of 34 pixels on average; the per-span set-up and the
-  waits on texel loads of the flat copy path.
+  byte before any pixel moves.
+- **The shatter**: 60 % of a 640x480 frame at `progress` 0 is the span
+  filler, a quarter of that waiting on the texels of the flat copy path (the
+  frame's texture, destination and depth buffers, about 3 MB, exceed the
+  L2, and the look-ahead asks for lines only in rows of 1024 pixels or
+  more); the rest is per-piece and per-span set-up that does not shrink with
+  the frame. Its absolute time per pixel is close to the Xeon's; the copy and
+  depth clear it is measured against take a third of the Xeon's time here.
 """
 
 
-def document(runs):
+def chart_name(out_path, size):
+    return "%s-%s.svg" % (os.path.splitext(os.path.basename(out_path))[0], size)
+
+
+def document(runs, out_path):
     native = next((r for r in runs if r.native), None)
     dll = next((r for r in runs if not r.native), None)
     out = [INTRO % {"command": COMMAND}]
 
     out += ["## Targets", ""]
     lines, summary = targets_table(runs)
-    out += ["Each effect in the widest form the build measured (named in the table), against the floor "
-            "measured in the same process: the native build against native floors, the DLL against floors "
-            "measured in the same Wine process. %s." % summary, ""]
+    processors = "; ".join("%s: %s" % (run.short, run.processor()) for run in runs)
+    out += ["Measured on %s. Each effect in the form the module chooses on that processor (named in the "
+            "table), against the floor measured in the same process: the native build against native floors, "
+            "the DLL against floors measured in the same Wine process. %s." % (processors, summary), ""]
     out += lines
     notes = []
     if dll:
         notes.append("The DLL's effects 40 and 41 can only be timed as whole Draws, which include the host's "
                      "`CopyAxisX` / `CopyAxisY`; their blend targets are the native build's, and the whole "
                      "frames are compared in the next table.")
-        notes.append("The DLL runs the widest form of each arithmetic (the start-up values choose the "
-                     "arithmetic, the processor the code), so it has no `exact-scalar` or scalar ripple "
+        notes.append("The DLL runs the form of each arithmetic its module chooses (the start-up values choose "
+                     "the arithmetic, the processor the code), so it has no `exact-scalar` or scalar ripple "
                      "figure on a processor with SSE2; it has no libyuv peer.")
     if notes:
         out += [""] + ["- " + n for n in notes]
     out.append("")
+    sizes = [size for size in SIZES if any(run.get_any(size) for run in runs)]
+    if out_path:
+        out += ["The same figures drawn, one chart per frame size (ns per pixel; each effect in its chosen form "
+                "beside its floor, the DLL beside the native build):", ""]
+        out += ["![%s](%s)" % (size, chart_name(out_path, size)) for size in sizes] + [""]
     out.append(BOUNDS)
+
+    if native:
+        checked = chosen_lines(native)
+        if checked:
+            out += ["## The chosen forms against the fastest", ""] + checked
+            if dll:
+                out += ["The DLL's timing program runs only the forms its module chooses (it cannot mask the "
+                        "processor's features), so this check is the native build's.", ""]
 
     if native and dll:
         lines, counts = beside_table(native, dll)
         out += ["## DLL beside native", "",
-                "Every effect, param and size the DLL measured, in the DLL's (widest) form, beside the native "
+                "Every effect, param and size the DLL measured, in the DLL's (chosen) form, beside the native "
                 "build's same form and frame: the DLL's time over the native one, within %.2f× (the shatter "
                 "%.2f×). Met: %d, not met: %d. The two runs are minutes apart on a shared machine, so the last "
                 "column divides out each process's own floor (the DLL's ×floor over the native ×floor) for "
@@ -586,7 +787,10 @@ def document(runs):
     out += ["## Machine and run", ""]
     for run in runs:
         ctx = run.data.get("context", {})
-        text = "- %s: %s. Measured %s" % (run.title, machine(ctx), ctx.get("date", "(date unknown)"))
+        text = "- %s: %s (%s; %s; gathers %s, as the module decodes CPUID); %s. Measured %s" % (
+            run.title, ctx.get("cpu_model", "unknown processor"), run.processor(),
+            ctx.get("processor_caches", "caches not recorded"), ctx.get("processor_gathers", "?"),
+            machine(ctx), ctx.get("date", "(date unknown)"))
         if ctx.get("processor_features"):
             text += "; the processor's features as the DLL reads them: %s" % ctx["processor_features"]
         out.append(text + ".")
@@ -652,14 +856,22 @@ def main():
     if measuring:
         print("measured in %.0f s" % (time.time() - started), file=sys.stderr)
 
-    text = document(runs) + kept_section(args.out)
+    text = document(runs, None if args.out == "-" else args.out) + kept_section(args.out)
     if args.out == "-":
         sys.stdout.write(text)
     else:
-        os.makedirs(os.path.dirname(os.path.abspath(args.out)), exist_ok=True)
+        folder = os.path.dirname(os.path.abspath(args.out))
+        os.makedirs(folder, exist_ok=True)
         with open(args.out, "w") as f:
             f.write(text)
         print("wrote " + os.path.relpath(args.out), file=sys.stderr)
+        for size in SIZES:
+            chart = svg_chart(runs, size)
+            if chart:
+                path = os.path.join(folder, chart_name(args.out, size))
+                with open(path, "w") as f:
+                    f.write(chart)
+                print("wrote " + os.path.relpath(path), file=sys.stderr)
 
 
 if __name__ == "__main__":

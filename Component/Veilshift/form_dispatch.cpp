@@ -1,8 +1,8 @@
 // Every kernel's chooser: the choice of processor form, made in one place.
 //
 // What decides: the user's start-up switches UseMMX and UseSSE (read at
-// connection from "MMX" and "SSE"), and the processor's features (CPUID, read
-// at connection). Every form of a kernel gives exactly the bytes of the
+// connection from "MMX" and "SSE"), and the processor's features, identity
+// and caches (CPUID, read at connection). Every form of a kernel gives exactly the bytes of the
 // arithmetic it stands for; the forms differ only in speed.
 //
 // The forms are chosen once per transition, when Begin prepares its effect
@@ -20,7 +20,8 @@
 //     MMX form; on a processor other than x86, in portable code.
 // The mosaic's row mix, patterns and copies, the ripple's two passes and the
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
-// SSE2, else scalar code, whatever the switches say. The ripple's direct walk
+// SSE2, else scalar code, whatever the switches say (the ripple's AVX2 passes
+// with gathers or without, below). The ripple's direct walk
 // (frames without the transition's scratch, and frames whose columns move
 // close together) runs in AVX2 code, else scalar code; where the destination
 // may share bytes with a source it runs in scalar code on every processor
@@ -32,6 +33,51 @@
 // code where the processor has SSE2, else scalar code: in the 32-bit build
 // that is x87 code under the single-precision guard, whose bits the SSE2
 // forms give without the x87 unit.
+//
+// Gathers. The ripple's AVX2 passes read their pixels, and their rows'
+// moves, eight at a time with AVX2's 32-bit gather (vpgatherdd), whose cost
+// differs by a factor of several between processors with the same feature
+// bits: uops.info measures the eight-lane form at 5 micro-ops and one per 5
+// cycles on Skylake, against 39 micro-ops and one per 8 cycles on Zen 3 (AMD
+// runs it in microcode on every Zen core so far), and Intel's microcode
+// against gather data sampling (2023, on by default) fences every gather on
+// the cores from Skylake to Ice Lake, Tiger Lake and Rocket Lake, which
+// Intel's own analysis says rendering software may feel. The ripple
+// therefore has a second AVX2 form of its passes that reads each word with a
+// load of its own into the vector's lanes (RipplePasses_Avx2Loads, the same
+// bytes), and the processor's identity decides between them
+// (DecideFastGather in processor_features.h, decoded from CPUID and tested on
+// answers recorded on real processors). Gathers count as slow on:
+//   - every AMD and Hygon processor: Zen 1 to Zen 4 by the costs above and by
+//     the sources below, and Zen 5 (family 0x1A) by measurement: on an EPYC
+//     of family 0x1A model 2 the passes without gathers took 0.55 to 0.75 of
+//     the time of those with them at every size;
+//   - Intel's Haswell and Broadwell (the first gathers, many micro-ops each),
+//     the cores fenced against gather data sampling (Skylake to Rocket Lake),
+//     the processors with cores of two kinds (leaf 7 EDX bit 15: a thread may
+//     run on the efficient cores) and those of efficient cores only;
+//   - processors of makers this module does not know.
+// Everywhere else (Sapphire Rapids and later server cores, later families)
+// the gather forms stay: on the Xeon the published figures come from they ran
+// 1.3 to 1.5 times as fast as the passes without them in SSE2 code. The same processors are marked
+// in FFmpeg's CPU detection (libavutil/x86/cpu.c, AV_CPU_FLAG_SLOW_GATHER:
+// AMD families up to 0x19, that is Zen 3 and Zen 4 included, and Intel's
+// family 6 models before Sapphire Rapids without Ice Lake's AVX-512 set; its
+// scaler then takes kernels without gathers) and in GCC's tuning
+// (x86-tune.def: no gathers for Zen 1, Zen 2, Zen 4, Alder Lake and the
+// efficient cores); astc-encoder measured loads faster than gathers on Zen 2,
+// Zen 4, Redwood Cove and Crestmont and slower on Skylake-X. The direct walk's
+// AVX2 form reads with loads on every processor; no other kernel gathers.
+// A processor's forms never change while the module runs: nothing is timed.
+//
+// Streaming stores. Where the crossfade's and the mosaic's vector forms store
+// a frame around the cache is decided from the processor's caches and from
+// who reads the destination next (DecideStreaming in form_rules.h): from a
+// quarter of the cache next to the core on (its L3 as CPUID reports it, per
+// core complex on AMD; at most 64 MiB), but for the work surface of effects
+// 40 and 41, which the host copies at once, only when it is larger than that
+// cache. A 32 MiB L3 thus stores 1920x1080 frames through the cache (their
+// three frames fit it) and 3840x2160 frames around it.
 //
 // SSE2 counts only as CPUID reports it; AVX2 only with OSXSAVE and an XCR0
 // that saves the XMM and YMM registers (processor_features.h). A build for a
@@ -48,11 +94,11 @@ namespace veilshift {
 
 namespace {
 ProcessorFeatures recordedFeatures;  // at connection
+CacheSizes recordedCaches;
 ProcessorFeatures allowedFeatures{true, true, true, true};
 }  // namespace
 
-size_t CrossfadeStreamingBytes = kCrossfadeStreamingBytes;
-size_t MosaicStreamingBytes = kMosaicStreamingBytes;
+uint64_t StreamingBytesOverride = kStreamingByCaches;
 
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     const CrossfadeChoice choice = DecideCrossfade(width, settings);
@@ -68,15 +114,12 @@ CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     }
 }
 
-MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, size_t frameBytes) {
-    // A frame this large pushes everything out of the cache anyway, and plain
-    // stores would first read every destination line.
-    const bool large = frameBytes >= MosaicStreamingBytes;
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, bool stream) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, large};
+        case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, stream};
         case InstructionSet::Sse2:
-            return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, large};
+            return {MixRow_Sse2, MosaicPattern_Scalar, CopyRow_Sse2, FinishStreaming_Sse2, stream};
 #endif
         default: return {MixRow_Scalar, MosaicPattern_Scalar, CopyRow_Scalar, FinishStreaming_Scalar, false};
     }
@@ -94,7 +137,7 @@ RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSo
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return RipplePasses_Avx2;
+        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RipplePasses_Avx2Loads : RipplePasses_Avx2;
         case InstructionSet::Sse2: return RipplePasses_Sse2;
 #endif
         default: return RipplePasses_Scalar;
@@ -152,13 +195,14 @@ RendererForms ChooseRendererForms(const ProcessorFeatures& features) {
 }
 
 TransitionForms ChooseTransitionForms(const FormSettings& settings, int32_t effect, int32_t width, int32_t height) {
-    static_cast<void>(effect);
-    const size_t frameBytes = static_cast<size_t>(width) * 3u * static_cast<size_t>(height);
+    const uint64_t frameBytes = uint64_t{static_cast<uint32_t>(width)} * 3u * static_cast<uint32_t>(height);
+    // The host copies the work surface of effects 40 and 41 at once.
+    const DestinationUse use = effect == 40 || effect == 41 ? DestinationUse::AtOnce : DestinationUse::Later;
+    const bool stream = StreamingBytesOverride != kStreamingByCaches ? frameBytes >= StreamingBytesOverride
+                                                                     : DecideStreaming(frameBytes, settings.caches, use);
     TransitionForms forms;
-    // A frame this large evicts the cache whole anyway, and stores around it
-    // save reading each destination line before it is overwritten.
-    forms.crossfade = {ChooseCrossfade(width, settings), frameBytes >= CrossfadeStreamingBytes};
-    forms.mosaic = ChooseMosaicForms(settings.features, frameBytes);
+    forms.crossfade = {ChooseCrossfade(width, settings), stream};
+    forms.mosaic = ChooseMosaicForms(settings.features, stream);
     forms.ripple = ChooseRippleForms(settings.features);
     forms.renderer = ChooseRendererForms(settings.features);
     return forms;
@@ -176,10 +220,13 @@ FormSettings CurrentFormSettings() {
     settings.features.sse = recordedFeatures.sse && allowedFeatures.sse;
     settings.features.sse2 = recordedFeatures.sse2 && allowedFeatures.sse2;
     settings.features.avx2 = recordedFeatures.avx2 && allowedFeatures.avx2;
+    settings.features.fastGather = recordedFeatures.fastGather && allowedFeatures.fastGather;
+    settings.caches = recordedCaches;
     return settings;
 }
 
 void RecordProcessorFeatures(const ProcessorFeatures& features) { recordedFeatures = features; }
+void RecordProcessorCaches(const CacheSizes& caches) { recordedCaches = caches; }
 ProcessorFeatures RecordedProcessorFeatures() { return recordedFeatures; }
 void MaskProcessorFeatures(const ProcessorFeatures& allowed) { allowedFeatures = allowed; }
 ProcessorFeatures AllowedProcessorFeatures() { return allowedFeatures; }

@@ -23,6 +23,7 @@ struct FormSettings {
     bool useMmx = false;
     bool useSse = false;
     ProcessorFeatures features;
+    CacheSizes caches;  // where the kernels store around the cache (DecideStreaming)
 };
 
 struct CrossfadeChoice {
@@ -43,6 +44,13 @@ constexpr InstructionSet DecideVectorSet(const ProcessorFeatures& features) {
     return InstructionSet::Scalar;
 }
 
+// Kernels whose AVX2 forms read with gathers (the ripple's passes) have forms
+// that read with a load a value instead: chosen where AVX2 code runs and the
+// gathers are slow (form_dispatch.cpp's essay).
+constexpr bool DecideLoadsForGathers(const ProcessorFeatures& features) {
+    return DecideVectorSet(features) == InstructionSet::Avx2 && !features.fastGather;
+}
+
 constexpr CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& settings) {
     const InstructionSet vector = DecideVectorSet(settings.features);
     // Rows without a whole group of 4 pixels, and both switches off: the exact bytes.
@@ -50,6 +58,40 @@ constexpr CrossfadeChoice DecideCrossfade(int32_t width, const FormSettings& set
     // Off x86 the grouped arithmetic runs in portable code.
     if (vector != InstructionSet::Scalar || !kX86Forms) return {CrossfadeArithmetic::Grouped, vector};
     return {CrossfadeArithmetic::Grouped, settings.useSse ? InstructionSet::Sse : InstructionSet::Mmx};
+}
+
+// Who reads a kernel's destination next.
+enum class DestinationUse : uint8_t {
+    Later,   // the host, after the frame, or the next frame
+    AtOnce,  // the host, right after the kernel: the work surface of effects 40 and 41
+};
+
+// The cache a frame's bytes can stay in between the kernel and whoever reads
+// them next: the last level the thread reaches (AMD reports the L3 of its
+// core complex), at most kNearCacheLimit, and kAssumedNearCache where the
+// processor reports none. The limit: one core keeps no more than that of an
+// L3 spread over a whole server chip (Intel's report their chip's whole L3,
+// hundreds of MiB, of which one core's data gets the slices near it and what
+// the other cores leave), while the largest L3 next to a core is 96 MiB.
+inline constexpr uint64_t kNearCacheLimit = uint64_t{64} << 20;
+inline constexpr uint64_t kAssumedNearCache = uint64_t{16} << 20;
+
+constexpr uint64_t NearCacheBytes(const CacheSizes& caches) {
+    const uint64_t last = caches.l3 != 0 ? caches.l3 : caches.l2 != 0 ? caches.l2 : kAssumedNearCache;
+    return last < kNearCacheLimit ? last : kNearCacheLimit;
+}
+
+// Whether a frame writing `destinationBytes` stores around the cache
+// (non-temporal stores), where its form can. From a quarter of the near cache
+// on (the point from which glibc's memcpy streams, its threshold of 2.38 and
+// later): a frame that large pushes out what else is cached, and plain stores
+// would first read every destination line. Where the host reads the
+// destination at once, plain stores leave it in the cache for that read, and
+// only a destination larger than the near cache itself, which would be gone
+// before the read anyway, streams.
+constexpr bool DecideStreaming(uint64_t destinationBytes, const CacheSizes& caches, DestinationUse use) {
+    const uint64_t cached = NearCacheBytes(caches);
+    return use == DestinationUse::AtOnce ? destinationBytes > cached : destinationBytes >= cached / 4;
 }
 
 constexpr const char* InstructionSetName(InstructionSet set) {
@@ -66,11 +108,13 @@ constexpr const char* InstructionSetName(InstructionSet set) {
 // The name of the form a frame of `effect` over rows of `width` pixels runs:
 // for the effects that use the crossfade's arithmetic "exact-" or "grouped-"
 // and the instruction set ("grouped-mmx"), for the others the instruction set
-// of their kernels ("avx2").
+// of their kernels ("avx2"), and "avx2-loads" for the ripple's AVX2 passes
+// without gathers.
 constexpr const char* EffectFormName(int32_t effect, int32_t width, const FormSettings& settings) {
     constexpr const char* kExact[] = {"exact-scalar", "exact-mmx", "exact-sse", "exact-sse2", "exact-avx2"};
     constexpr const char* kGrouped[] = {"grouped-scalar", "grouped-mmx", "grouped-sse", "grouped-sse2",
                                         "grouped-avx2"};
+    if (effect == 31 && DecideLoadsForGathers(settings.features)) return "avx2-loads";
     if (!EffectUsesCrossfade(effect)) return InstructionSetName(DecideVectorSet(settings.features));
     const CrossfadeChoice choice = DecideCrossfade(width, settings);
     const auto set = static_cast<size_t>(choice.set);
@@ -82,6 +126,13 @@ constexpr const char* EffectFormName(int32_t effect, int32_t width, const FormSe
 FormSettings CurrentFormSettings();
 // Called once at connection with what CPUID answered.
 void RecordProcessorFeatures(const ProcessorFeatures& features);
+void RecordProcessorCaches(const CacheSizes& caches);
+
+// Test hook: from this many destination bytes on every transition begun
+// streams, whatever the caches say (0: every one); kStreamingByCaches (at
+// load) leaves it to DecideStreaming.
+inline constexpr uint64_t kStreamingByCaches = ~uint64_t{0};
+extern uint64_t StreamingBytesOverride;
 ProcessorFeatures RecordedProcessorFeatures();
 
 // Test hook, in the manner of a CPU-flag mask: features cleared here are

@@ -68,9 +68,10 @@ bool ConnectPixmill(HostConnection& record) {
     ThePixmillApi->SetFlag(1);
     // The key stays open until this step ends, on every way out.
     const platform::StartupKey key;
-    const ProcessorFeatures features = DetectProcessorFeatures();
-    RecordProcessorFeatures(features);
-    LoadStartupSettings(key, features);
+    const ProcessorReport processor = DetectProcessorReport();
+    RecordProcessorFeatures(processor.features);
+    RecordProcessorCaches(processor.caches);
+    LoadStartupSettings(key, processor.features);
     return BuildMulTable();
 }
 

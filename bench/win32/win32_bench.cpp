@@ -40,6 +40,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
+#include "../processor_names.h"
 #include "host/startup_switches.h"
 #include "../stream_floor.h"
 
@@ -339,8 +340,10 @@ std::string FeatureList(const veilshift::ProcessorFeatures& features) {
     return list;
 }
 
-void PrintJson(const std::vector<Result>& results, const char* executable,
-               const veilshift::ProcessorFeatures& features) {
+void PrintJson(const std::vector<Result>& results, const char* executable, const veilshift::ProcessorReport& processor) {
+    const veilshift::ProcessorFeatures& features = processor.features;
+    const std::string identity = benchnames::ProcessorName(processor.identity);
+    const std::string caches = benchnames::CacheNames(processor.caches);
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", std::gmtime(&now));
@@ -348,10 +351,11 @@ void PrintJson(const std::vector<Result>& results, const char* executable,
     GetNativeSystemInfo(&info);
     std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
                 "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\",\n"
-                "    \"processor_features\": \"%s\"\n  },\n"
+                "    \"processor_features\": \"%s\",\n    \"processor\": \"%s\",\n"
+                "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"\n  },\n"
                 "  \"benchmarks\": [\n",
                 date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
-                FeatureList(features).c_str());
+                FeatureList(features).c_str(), identity.c_str(), caches.c_str(), features.fastGather ? "fast" : "slow");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
@@ -364,7 +368,9 @@ void PrintJson(const std::vector<Result>& results, const char* executable,
     std::printf("  ]\n}\n");
 }
 
-void PrintTable(const std::vector<Result>& results) {
+void PrintTable(const std::vector<Result>& results, const veilshift::ProcessorReport& processor) {
+    std::printf("processor: %s; %s; gathers %s\n", benchnames::ProcessorName(processor.identity).c_str(),
+                benchnames::CacheNames(processor.caches).c_str(), processor.features.fastGather ? "fast" : "slow");
     std::printf("%-44s %12s %14s\n", "Benchmark", "ms/frame", "ns_per_pixel");
     for (const Result& r : results)
         std::printf("%-44s %12.3f %14.3f\n", r.name.c_str(), r.secondsPerFrame * 1e3, NsPerPixel(r));
@@ -406,7 +412,8 @@ int main(int argc, char** argv) {
                          argv[0]);
             return 2;
         }
-        const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
+        const veilshift::ProcessorReport processor = veilshift::DetectProcessorReport();
+        const veilshift::ProcessorFeatures& features = processor.features;
         std::vector<Group> all, groups;
         AddEffects(features, all);
         AddFloors(features, all);
@@ -419,9 +426,9 @@ int main(int argc, char** argv) {
         }
         const std::vector<Result> results = Measure(options, groups);
         if (options.json)
-            PrintJson(results, argv[0], features);
+            PrintJson(results, argv[0], processor);
         else
-            PrintTable(results);
+            PrintTable(results, processor);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

@@ -107,7 +107,7 @@ TEST(StartupSwitches, OwnModuleThroughItsRuleAndMask) {
     veilshift::UseMMX = true;
     veilshift::UseSSE = false;
     veilshift::RecordProcessorFeatures({});
-    const size_t threshold = veilshift::CrossfadeStreamingBytes;
+    const uint64_t threshold = veilshift::StreamingBytesOverride;
     {
         const StartupSwitches scope(StartupValues{{true, 0}, {true, 1}}, {true, true, false, false});
         EXPECT_FALSE(veilshift::UseMMX);  // "MMX" 0 wins over "SSE" 1
@@ -124,9 +124,9 @@ TEST(StartupSwitches, OwnModuleThroughItsRuleAndMask) {
             EXPECT_EQ(veilshift::UseMMX, wanted.useMmx);
             EXPECT_EQ(veilshift::UseSSE, wanted.useSse);
             EXPECT_EQ(veilshift::CurrentFormSettings().features.sse2, present.sse2);
-            veilshift::CrossfadeStreamingBytes = 1;
+            veilshift::StreamingBytesOverride = 1;
         }
-        EXPECT_EQ(veilshift::CrossfadeStreamingBytes, threshold);
+        EXPECT_EQ(veilshift::StreamingBytesOverride, threshold);
         EXPECT_FALSE(veilshift::CurrentFormSettings().features.sse2);
         const StartupSwitches maskOnly(veilshift::ProcessorFeatures{true, true, true, false});
         EXPECT_FALSE(veilshift::UseMMX);  // the switches as they were
@@ -155,5 +155,20 @@ TEST(StartupSwitches, PrivateKeyLeavesTheUsersKeyAlone) {
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, ownKey.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
 }
 #endif
+
+// The gathers: as the processor decides, or the forms with them or without
+// whatever they cost, and the recorded features back at the end.
+TEST(StartupSwitches, GathersAsDetectedUsedOrAvoided) {
+    const StartupSwitches saved(refhost::kEveryFeature);
+    const bool detected = veilshift::DetectProcessorFeatures().fastGather;
+    EXPECT_EQ(veilshift::CurrentFormSettings().features.fastGather, detected);
+    {
+        const StartupSwitches used(refhost::kEveryFeature, refhost::Gathers::Used);
+        EXPECT_TRUE(veilshift::CurrentFormSettings().features.fastGather);
+        const StartupSwitches avoided(refhost::kEveryFeature, refhost::Gathers::Avoided);
+        EXPECT_FALSE(veilshift::CurrentFormSettings().features.fastGather);
+    }
+    EXPECT_EQ(veilshift::CurrentFormSettings().features.fastGather, detected);
+}
 
 }  // namespace

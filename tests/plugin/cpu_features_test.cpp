@@ -73,8 +73,8 @@ CpuIdReport ReadRecorded(RecordedCpu& cpu) {
     recorded = &cpu;
     const CpuIdSource source{
         [] { return recorded->hasCpuId; },
-        [](uint32_t leaf, uint32_t regs[4]) {
-            recorded->asked += std::to_string(leaf) + " ";
+        [](uint32_t leaf, uint32_t regs[4], uint32_t) {
+            if (leaf < 0x80000000u) recorded->asked += std::to_string(leaf) + " ";  // the basic leaves
             regs[0] = regs[1] = regs[2] = regs[3] = 0;
             if (leaf == 0) regs[0] = recorded->highestLeaf;
             if (leaf == 1) regs[2] = recorded->leaf1Ecx, regs[3] = recorded->leaf1Edx;

@@ -41,7 +41,7 @@ using veilshift::DrawFn;
 using veilshift::EndFn;
 using veilshift::Guid;
 using veilshift::PluginInterface;
-using veilshift::test::AvailableForms;
+using veilshift::test::AvailableFormsAndGathers;
 using veilshift::test::ProcessorForm;
 
 uint32_t Word(int32_t value) { return static_cast<uint32_t>(value); }
@@ -377,7 +377,7 @@ protected:
         calls.End();
         host.ClearCalls();
 
-        const refhost::StartupSwitches form(GetParam().Allowed());
+        const refhost::StartupSwitches form(GetParam().Allowed(), GetParam().gathers);
         RunEveryEffect(calls, host, {{1, 1}, {37, 23}, {131, 37}}, out);
         module.Unload();
         inProcessPlugin = nullptr;
@@ -394,7 +394,7 @@ TEST_P(MisalignedForms, WholeTransitionsDrawTheAlignedFrames) {
     EXPECT_TRUE(SameRecording(aligned, misaligned));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, MisalignedForms, ::testing::ValuesIn(AvailableForms()),
+INSTANTIATE_TEST_SUITE_P(Forms, MisalignedForms, ::testing::ValuesIn(AvailableFormsAndGathers()),
                          [](const ::testing::TestParamInfo<ProcessorForm>& info) {
                              return std::string(info.param.name);
                          });

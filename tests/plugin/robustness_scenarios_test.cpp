@@ -204,8 +204,7 @@ TEST(RobustnessChecks, TunedSessionsHoldAndLeaveTheModuleAsTheyFoundIt) {
             EXPECT_EQ(RunOf(s), "") << "effect " << effect << ", tuning " << int{tuning};
         }
     }
-    EXPECT_EQ(veilshift::CrossfadeStreamingBytes, veilshift::kCrossfadeStreamingBytes);
-    EXPECT_EQ(veilshift::MosaicStreamingBytes, veilshift::kMosaicStreamingBytes);
+    EXPECT_EQ(veilshift::StreamingBytesOverride, veilshift::kStreamingByCaches);
     veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
     const veilshift::ProcessorFeatures allowed = veilshift::CurrentFormSettings().features;
     EXPECT_EQ(allowed.sse2, veilshift::DetectProcessorFeatures().sse2);

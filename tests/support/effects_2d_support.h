@@ -27,6 +27,7 @@ using refhost::HostOp;
 using refhost::Rgb;
 using refhost::TestSurface;
 using veilshift::test::AvailableForms;
+using veilshift::test::AvailableFormsAndGathers;
 using veilshift::test::CallRecorder;
 using veilshift::test::ProcessorForm;
 

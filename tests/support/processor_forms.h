@@ -18,6 +18,7 @@ namespace veilshift::test {
 struct ProcessorForm {
     const char* name;
     bool sse2, avx2;
+    refhost::Gathers gathers = refhost::Gathers::AsDetected;
     // The features a scope allows for this form.
     ProcessorFeatures Allowed() const { return {true, true, sse2, avx2}; }
 };
@@ -29,6 +30,20 @@ inline std::vector<ProcessorForm> AvailableForms() {
     if (present.sse2) forms.push_back({"sse2", true, false});
     if (present.avx2) forms.push_back({"avx2", true, true});
 #endif
+    return forms;
+}
+
+// The same, and for kernels with forms with gathers and without (the ripple's
+// passes) the AVX2 form this processor does not choose by itself: the one with
+// gathers where they are slow ("avx2_gathers"), else the one without
+// ("avx2_loads"). A scope takes the form's `gathers` beside its features.
+inline std::vector<ProcessorForm> AvailableFormsAndGathers() {
+    std::vector<ProcessorForm> forms = AvailableForms();
+    if (!forms.back().avx2) return forms;
+    if (DetectProcessorFeatures().fastGather)
+        forms.push_back({"avx2_loads", true, true, refhost::Gathers::Avoided});
+    else
+        forms.push_back({"avx2_gathers", true, true, refhost::Gathers::Used});
     return forms;
 }
 

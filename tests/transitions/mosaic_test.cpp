@@ -238,7 +238,7 @@ protected:
 TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
     const auto& [form, streamed] = GetParam();
     const refhost::StartupSwitches scope(form.Allowed());
-    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
     struct Case {
         Rect rect;
         int32_t blockSize, alpha;
@@ -257,7 +257,7 @@ TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
 
 TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {
     const auto& [form, streamed] = GetParam();
-    veilshift::MosaicStreamingBytes = streamed ? 0 : veilshift::kMosaicStreamingBytes;
+    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
     const Rect r{3, 2, 5, 1, 2, 4, 40, 23};
     for (int32_t blockSize : {1, 7}) {
         std::vector<std::vector<int32_t>> calls[2];

@@ -43,6 +43,7 @@ std::vector<RippleForm> AllRippleForms() {
     if (features.avx2) {
         forms.push_back({"avx2", veilshift::Ripple_Avx2});
         forms.push_back({"passes_avx2", WithPassBlock<veilshift::RipplePasses_Avx2>});
+        forms.push_back({"passes_avx2_loads", WithPassBlock<veilshift::RipplePasses_Avx2Loads>});
     }
 #endif
     return forms;
@@ -188,12 +189,14 @@ TEST_P(RippleFormsDirect, NeverReadsPastTheLastPixelOfASource) {
     }
 }
 
-// The passes in the widest code the processor has; the direct walk in AVX2
-// code or scalar code, and in scalar code wherever the destination may share
-// bytes with a source.
+// The passes in the widest code the processor has, with gathers only where
+// they are fast; the direct walk in AVX2 code or scalar code, and in scalar
+// code wherever the destination may share bytes with a source.
 TEST(ChooseRipple, WidestFormOrOnePictureForSharedBytes) {
     using veilshift::ProcessorFeatures;
-    const ProcessorFeatures none{true, true, false, false}, sse2{true, true, true, false}, avx2{true, true, true, true};
+    const ProcessorFeatures none{true, true, false, false}, sse2{true, true, true, false}, avx2{true, true, true, true},
+        slowGathers{true, true, true, true, false};
+    EXPECT_EQ(veilshift::ChooseRipple(slowGathers, true), veilshift::Ripple_Scalar);
     for (const ProcessorFeatures& features : {none, sse2, avx2})
         EXPECT_EQ(veilshift::ChooseRipple(features, true), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipple(none, false), veilshift::Ripple_Scalar);
@@ -203,6 +206,8 @@ TEST(ChooseRipple, WidestFormOrOnePictureForSharedBytes) {
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Avx2);
     EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RipplePasses_Sse2);
     EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Avx2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(slowGathers), veilshift::RipplePasses_Avx2Loads);
+    EXPECT_EQ(veilshift::ChooseRipple(slowGathers, false), veilshift::Ripple_Avx2);  // it reads without gathers
 #else
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Scalar);

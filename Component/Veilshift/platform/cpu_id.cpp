@@ -30,11 +30,12 @@ bool HasCpuId() {
 bool HasCpuId() { return false; }
 #endif
 
-void CpuId(uint32_t leaf, uint32_t regs[4]) {
+void CpuId(uint32_t leaf, uint32_t regs[4], uint32_t subleaf) {
 #if defined(__x86_64__) || defined(__i386__)
-    __asm__ volatile("cpuid" : "=a"(regs[0]), "=b"(regs[1]), "=c"(regs[2]), "=d"(regs[3]) : "a"(leaf), "c"(0));
+    __asm__ volatile("cpuid" : "=a"(regs[0]), "=b"(regs[1]), "=c"(regs[2]), "=d"(regs[3]) : "a"(leaf), "c"(subleaf));
 #else
     (void)leaf;
+    (void)subleaf;
     regs[0] = regs[1] = regs[2] = regs[3] = 0;
 #endif
 }

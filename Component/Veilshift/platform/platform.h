@@ -46,7 +46,8 @@ void ShowMessageBox(const char* text, const char* caption);
 // CPUID as the processor answers it. `HasCpuId` is the ID-flag test (bit 21 of
 // EFLAGS can be toggled); always true on x86-64, false on other processors.
 bool HasCpuId();
-void CpuId(uint32_t leaf, uint32_t regs[4]);  // eax, ebx, ecx, edx
+// `subleaf` goes in ECX (the cache leaves take one; the others ignore it).
+void CpuId(uint32_t leaf, uint32_t regs[4], uint32_t subleaf = 0);  // eax, ebx, ecx, edx
 // XGETBV with ECX = 0: which register states the operating system saves on a
 // task switch. Only valid when CPUID leaf 1 reports OSXSAVE (ECX bit 27); 0 on
 // other processors.

@@ -52,20 +52,12 @@ void CrossfadeGrouped_Avx2(uint8_t* dst, ptrdiff_t dstPitch, const uint8_t* a, p
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings);
 
 // What a transition's frames blend with: the form, and whether its stores go
-// around the cache (form_dispatch.cpp decides both once per transition).
+// around the cache (form_dispatch.cpp decides both once per transition, the
+// second from the processor's caches and who reads the destination next).
 struct CrossfadeForm {
     CrossfadeFn blend;
     bool stream;
 };
-
-// From this many destination bytes on (width * 3 * height), CrossfadeRect has
-// the SSE2 and AVX2 forms store around the cache: with both sources such a frame moves
-// 12 MiB or more, which pushes most of a last-level cache out anyway, and plain
-// stores would first read every destination line. (Measured on a 32 MiB L3:
-// streaming wins from 1280x720 on and loses a little at 640x480.) Module-wide
-// so that tests can move it.
-inline constexpr size_t kCrossfadeStreamingBytes = size_t{4} << 20;
-extern size_t CrossfadeStreamingBytes;
 
 // Blends the width x height rectangles of srcA at (ax, ay) and srcB at (bx, by)
 // into dst at (dx, dy) with weight `alpha` (0 to 255) for source B, in the

@@ -63,15 +63,8 @@ struct MosaicForms {
     bool stream;                // whether a frame's stores go around the cache
 };
 
-// The forms for the processor's features and frames of `frameBytes` bytes
-// (width * 3 * height), streamed or not (form_dispatch.cpp).
-MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, size_t frameBytes = 0);
-
-// From this many destination bytes on (width * 3 * height), the vector forms
-// store a frame around the cache: it pushes everything out anyway, and plain
-// stores would first read every destination line. Module-wide so that tests
-// can move it.
-inline constexpr size_t kMosaicStreamingBytes = size_t{12} << 20;
-extern size_t MosaicStreamingBytes;
+// The forms for the processor's features, their frames' stores around the
+// cache where `stream` and the forms can (form_dispatch.cpp).
+MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, bool stream = false);
 
 }  // namespace veilshift

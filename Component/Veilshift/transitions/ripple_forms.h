@@ -85,6 +85,7 @@ struct RipplePassBuffers {
     ptrdiff_t stripStride;   // height strip rows and 4 bytes more, an odd number of cache lines
     uint8_t* mixedRow;       // the mix of one source row, with width pixels of margin on either side
     int32_t* columnShifts;   // width entries, bounded to -height..height
+    int32_t* negatedShifts;  // width entries: each column's bounded shift negated
     int32_t* rowMoves;       // 3 * height entries: each row's bounded shift in bytes, between height zeros either side
 };
 
@@ -101,8 +102,12 @@ using RipplePassesFn = void (*)(const RippleFrame& frame, const RipplePassBuffer
 void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RipplePasses_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+// The same passes with a load of its own for each pixel where the other reads
+// eight with a gather: for processors that run gathers slowly.
+void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
-// The form for the processor's features (form_dispatch.cpp).
+// The form for the processor's features (form_dispatch.cpp): the gathers only
+// where they are fast.
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
 
 // A transition's forms: the passes, the direct walk, and the direct walk

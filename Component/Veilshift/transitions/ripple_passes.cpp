@@ -29,7 +29,8 @@ PassLayout LayoutOf(int32_t width, int32_t height) {
     layout.mixedRow = strips * layout.stripStride;
     // The mixed row and its margins: pixels -width..2 * width - 1, and the byte after.
     layout.columnShifts = layout.mixedRow + RoundUpToLine(static_cast<uint64_t>(width) * 9 + 1);
-    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 4);
+    // The column shifts, and the same negated.
+    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 8);
     layout.bytes = layout.rowMoves + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
     return layout;
 }
@@ -52,7 +53,8 @@ RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t hei
     uint8_t* const base = static_cast<uint8_t*>(block) + (kCacheLine - address % kCacheLine) % kCacheLine;
     std::memset(base, 0, static_cast<size_t>(layout.bytes - kCacheLine));
     return {base, static_cast<ptrdiff_t>(layout.stripStride), base + layout.mixedRow,
-            reinterpret_cast<int32_t*>(base + layout.columnShifts), reinterpret_cast<int32_t*>(base + layout.rowMoves)};
+            reinterpret_cast<int32_t*>(base + layout.columnShifts),
+            reinterpret_cast<int32_t*>(base + layout.columnShifts) + width, reinterpret_cast<int32_t*>(base + layout.rowMoves)};
 }
 
 void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {

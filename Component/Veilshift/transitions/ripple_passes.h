@@ -32,6 +32,7 @@ struct PassFrame : StripFrame {
           stripStride(p.stripStride),
           mixed(p.mixedRow + ptrdiff_t{f.width} * 3),
           columnShifts(p.columnShifts),
+          negatedShifts(p.negatedShifts),
           rowMoves(p.rowMoves + f.height) {
         const auto [lowest, highest] = std::minmax_element(rowMoves, rowMoves + height);
         lowestRowShift = *lowest / 3;
@@ -41,6 +42,7 @@ struct PassFrame : StripFrame {
     const ptrdiff_t stripStride;
     uint8_t* const mixed;               // pixel 0 of the mixed row
     const int32_t* const columnShifts;  // bounded to -height..height
+    const int32_t* const negatedShifts;
     const int32_t* const rowMoves;      // entry 0 is row 0's; height zeros before and after
     int32_t lowestRowShift, highestRowShift;  // bounded to -width..width
 };
@@ -153,7 +155,10 @@ struct ScalarPasses {
 // The shifts bounded to the rectangle: a column shift outside -height..height
 // and a row shift outside -width..width leave it as surely as the bound does.
 inline void BoundShifts(const RippleFrame& f, const RipplePassBuffers& p) {
-    for (int32_t i = 0; i < f.width; ++i) p.columnShifts[i] = std::clamp(f.columnShift[i], -f.height, f.height);
+    for (int32_t i = 0; i < f.width; ++i) {
+        p.columnShifts[i] = std::clamp(f.columnShift[i], -f.height, f.height);
+        p.negatedShifts[i] = -p.columnShifts[i];
+    }
     int32_t* const rows = p.rowMoves + f.height;
     std::fill(p.rowMoves, rows, 0);
     for (int32_t j = 0; j < f.height; ++j) rows[j] = std::clamp(f.rowShift[j], -f.width, f.width) * 3;
