@@ -50,9 +50,11 @@ TEST(ProcessorFeatures, DecodedFromCpuIdAndXcr0) {
     // Leaf 7 not offered: its register counts for nothing. Offered as the highest: it counts.
     EXPECT_EQ(decode(true, 0x6, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 -");
     EXPECT_EQ(decode(true, 0x7, 0x7FFAFBFF, 0xBFEBFBFF, 0x000027AB, 0x7), "mmx sse sse2 avx2");
-    // A Pentium III: MMX and SSE; a Pentium MMX; no CPUID; a highest leaf of 0.
+    // A Pentium III: MMX and SSE; a Pentium MMX; a 486 (FPU and VME only); no
+    // CPUID; a highest leaf of 0.
     EXPECT_EQ(decode(true, 0x2, 0x00000000, 0x0387FBFF, 0, 0), "mmx sse - -");
     EXPECT_EQ(decode(true, 0x1, 0x00000000, 0x008001BF, 0, 0), "mmx - - -");
+    EXPECT_EQ(decode(true, 0x1, 0x00000000, 0x00000003, 0, 0), "- - - -");
     EXPECT_EQ(decode(false, 0xD, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- - - -");
     EXPECT_EQ(decode(true, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, ~uint64_t{0}), "- - - -");
 }

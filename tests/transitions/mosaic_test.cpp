@@ -222,6 +222,8 @@ TEST_F(Mosaic, OutOfRangeArgumentsAreHeldToUsableValues) {
     const veilshift::MosaicForms forms = veilshift::ChooseTransitionForms(6, 17, 13).mosaic;
     MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 0, 13, 5, 9, forms);
     MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, -1, 5, 9, forms);
+    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, 17, 0, 5, 9, forms);
+    MosaicRect(s.dst.get(), 1, 1, s.srcA.get(), 2, 2, s.srcB.get(), 3, 3, -4, 13, 5, 9, forms);
     EXPECT_TRUE(recorder.Calls().empty());
     EXPECT_EQ(s.dst->Snapshot(), before);
 }
