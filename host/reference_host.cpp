@@ -63,6 +63,9 @@ namespace {
 // the module, "unloading" takes it away again. The module itself stays for the
 // program's life, so a later Host finds it as the last one left it.
 constexpr char kModuleName[] = "Veilshift";
+// Only the named components are linked in: a folder (the copies without a
+// factory of the loading builds) finds none.
+constexpr char kFolderSeparator = '/';
 const LinkedComponent* const kLinked[3] = {&kLinkedCorvane, &kLinkedPlatewright, &kLinkedPixmill};
 bool registered[3] = {};
 int LinkedIndex(const std::string& name) {
