@@ -115,6 +115,7 @@ CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
 }
 
 MosaicForms ChooseMosaicForms(const ProcessorFeatures& features, bool stream) {
+    static_cast<void>(stream);  // the scalar forms never stream
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
         case InstructionSet::Avx2: return {MixRow_Avx2, MosaicPattern_Avx2, CopyRow_Avx2, FinishStreaming_Sse2, stream};
