@@ -813,9 +813,9 @@ def again_sites(log, builds):
     return sites
 
 
-def parse_check(spec):
+def parse_check(request):
     """FILE:LINE:OLD => NEW, FILE under Component/Veilshift: OLD's first occurrence on the line becomes NEW."""
-    parts = spec.split(":", 2)
+    parts = request.split(":", 2)
     if len(parts) != 3 or " =>" not in parts[2]:
         sys.exit("--check wants FILE:LINE:OLD => NEW")
     name, line = parts[0], parts[1]
@@ -880,7 +880,7 @@ def main():
         print(f"{'all':16} {'':11} {sum(counts.values())}")
         return
 
-    checks = [parse_check(spec) for spec in args.check]
+    checks = [parse_check(request) for request in args.check]
     runner.prepare()
     if checks:
         where_all = runner.builds()
