@@ -167,10 +167,6 @@ SpanFillFn SelectSpanFill(const SpanFillForms& forms, const SpanTexture& texture
     return FillSpans_Scalar;
 }
 
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {
-    return SelectSpanFill(ChooseSpanFillForms(features), texture, texelsMeetPixels);
-}
-
 MatrixForms ChooseMatrixForms(const ProcessorFeatures& features) {
 #if VEILSHIFT_WIDE_FORMS
     if (DecideVectorSet(features) != InstructionSet::Scalar) return {MultiplyMatrix_Sse2, TransformPoint_Sse2};

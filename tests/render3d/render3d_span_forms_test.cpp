@@ -311,6 +311,12 @@ TEST(Render3dSpanForms, VectorFormsReadOnlyInsideTheSlot) {
 
 ProcessorFeatures Vector(bool sse2, bool avx2) { return {true, true, sse2, avx2}; }
 
+
+// The span form one DrawSpans call gets on a processor with `features`.
+SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features) {
+    return SelectSpanFill(ChooseSpanFillForms(features), texture, texelsMeetPixels);
+}
+
 TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     uint8_t texel[3] = {};
     const SpanTexture usual{texel, 1920 * 3, 1919, 1079};

@@ -94,8 +94,6 @@ struct SpanFillForms {
 // DrawSpans call among them (the scalar form where no vector form fits).
 SpanFillForms ChooseSpanFillForms(const ProcessorFeatures& features);
 SpanFillFn SelectSpanFill(const SpanFillForms& forms, const SpanTexture& texture, bool texelsMeetPixels);
-// The two in one, for the processor's features.
-SpanFillFn ChooseSpanFill(const SpanTexture& texture, bool texelsMeetPixels, const ProcessorFeatures& features);
 
 // The rasterizer's rounding: add 2^23 and take the float's bits less those of
 // 2^23. Within [-2^22, 2^23] the sum lands where the last mantissa bit is worth 1
