@@ -23,6 +23,7 @@
 #include "Veilshift/host_interfaces.h"
 #include "Veilshift/startup_settings.h"
 #include "host/in_process_module.h"
+#include "host/module_forms.h"
 #include "host/reference_host.h"
 #include "host/startup_switches.h"
 #include "processor_names.h"
@@ -32,7 +33,7 @@ namespace benchsupport {
 // What selects a form: the start-up switches "MMX" and "SSE", and the vector
 // features allowed (the others masked off). A benchmark selects it with the
 // start-up switches' scope, as connection and the dispatch would:
-//   const refhost::StartupSwitches selection(request.Values(), request.Allowed());
+//   const refhost::ModuleForms selection(request.Values(), request.Allowed());
 // and everything is back as it was at the scope's end.
 // Kernels with forms with gathers and without (the ripple's passes) take
 // `gathers` too: the one or the other whatever the processor's gathers cost.
@@ -81,7 +82,7 @@ inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& 
                                const std::function<std::string()>& name) {
     std::string chosen;
     for (const FormRequest& setting : settings) {
-        const refhost::StartupSwitches selection(setting.Values(), setting.Allowed(), setting.gathers);
+        const refhost::ModuleForms selection(setting.Values(), setting.Allowed(), setting.gathers);
         chosen.append(chosen.empty() ? "" : " ").append(name());
     }
     benchmark::AddCustomContext(std::string("chosen_form:") + key, chosen);
@@ -103,7 +104,7 @@ inline std::vector<NamedForm> DistinctForms(const char* what, const std::vector<
         if ((request.mmx && !present.mmx) || (request.sse && !present.sse)) continue;
         std::string formName;
         {
-            const refhost::StartupSwitches selection(request.Values(), request.Allowed(), request.gathers);
+            const refhost::ModuleForms selection(request.Values(), request.Allowed(), request.gathers);
             formName = name();
         }
         bool seen = false;

@@ -41,7 +41,7 @@ int32_t NextProgress(int32_t progress) { return progress + 1 == kTotal ? 0 : pro
 
 void Effect1(benchmark::State& state, FormRequest form, FrameSize size) {
     FrameSet& f = Frames(size);
-    const refhost::StartupSwitches selection(form.Values(), form.Allowed());
+    const refhost::ModuleForms selection(form.Values(), form.Allowed());
     veilshift::EffectPlugin plugin;
     plugin.dst = &f.dst, plugin.srcA = &f.a, plugin.srcB = &f.b;
     plugin.params = {};
@@ -62,7 +62,7 @@ void Effect1(benchmark::State& state, FormRequest form, FrameSize size) {
 // work surface into the destination is the host's CopyAxisX / CopyAxisY.
 void AxisBlend(benchmark::State& state, FormRequest form, FrameSize size) {
     FrameSet& f = Frames(size);
-    const refhost::StartupSwitches selection(form.Values(), form.Allowed());
+    const refhost::ModuleForms selection(form.Values(), form.Allowed());
     const veilshift::CrossfadeForm blend = veilshift::ChooseTransitionForms(40, size.width, size.height).crossfade;
     int32_t progress = 0;
     for (auto _ : state) {
@@ -76,7 +76,7 @@ void AxisBlend(benchmark::State& state, FormRequest form, FrameSize size) {
 
 // A whole frame of effect 40 or 41, every frame of 255 in turn.
 void AxisDraw(benchmark::State& state, FormRequest form, FrameSize size, int32_t effect, std::string name) {
-    const refhost::StartupSwitches selection(form.Values(), form.Allowed());
+    const refhost::ModuleForms selection(form.Values(), form.Allowed());
     benchsupport::Session session(size, effect);
     if (!session.Begun()) return state.SkipWithError("Begin failed");
     if (benchsupport::CrossfadeFormName(size.width) != name) return state.SkipWithError("another form runs");

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "Veilshift/frame_math.h"
-#include "Veilshift/mul_table.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/transitions/mosaic.h"
 #include "Veilshift/transition_forms.h"
 #include "Veilshift/transitions/ripple.h"
@@ -44,12 +44,12 @@ constexpr int32_t kTotal = 100;
 class Selection {
 public:
     explicit Selection(const FormRequest& form) : switches_(form.Values(), form.Allowed(), form.gathers) {
-        if (veilshift::MulTable.rows == nullptr) veilshift::BuildMulTable();
+        if (veilshift::moduleState.MulTable.rows == nullptr) veilshift::BuildMulTable();
     }
-    bool Ready() const { return veilshift::MulTable.rows != nullptr; }
+    bool Ready() const { return veilshift::moduleState.MulTable.rows != nullptr; }
 
 private:
-    const refhost::StartupSwitches switches_;
+    const refhost::ModuleForms switches_;
 };
 
 void Mosaic(benchmark::State& state, FormRequest form, FrameSize size, int32_t progress) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Veilshift/render3d/depth_buffer.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
 #include "bench_support.h"
@@ -50,32 +50,32 @@ using SpanForm = benchsupport::FormRequest;
 
 // DrawTriangles alone, with the depth clear it needs every frame.
 void Render3dTiled(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
+    const refhost::ModuleForms scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     benchsupport::Frame texture(size, 4), target(size, 5);
-    if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w) || !FillTiledScreen(r, w, h)) {
+    if (!r.Setup(w, h) || !moduleState.depthBuffer.Allocate(h, w) || !FillTiledScreen(r, w, h)) {
         state.SkipWithError("no memory");
         return;
     }
     r.SetTexture(0, &texture, 0, 0, w, h);
     for (auto _ : state) {
-        depthBuffer.Clear(0.0f);
+        moduleState.depthBuffer.Clear(0.0f);
         r.DrawTriangles(&target, 0, 0);
         benchmark::ClobberMemory();
     }
     benchsupport::CountPerPixel(state, size);
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
 }
 
 // 128 one-triangle scenes through TransformScene, BuildScreenTriangles,
 // ProjectTriangles and DrawTriangles, tilted so the texture is in perspective.
 void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameSize size) {
-    const refhost::StartupSwitches scoped(form.Values(), form.Allowed());
+    const refhost::ModuleForms scoped(form.Values(), form.Allowed());
     const int32_t w = size.width, h = size.height;
     SoftRenderer r;
     benchsupport::Frame texture(size, 4), target(size, 5);
-    if (!r.Setup(w, h) || !depthBuffer.Allocate(h, w)) {
+    if (!r.Setup(w, h) || !moduleState.depthBuffer.Allocate(h, w)) {
         state.SkipWithError("no memory");
         return;
     }
@@ -88,7 +88,7 @@ void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameS
         return MeshVertex{{x, y, 0.0f}, {}, static_cast<float>(i) / kColumns, static_cast<float>(j) / kRows};
     };
     for (auto _ : state) {
-        depthBuffer.Clear(0.0f);
+        moduleState.depthBuffer.Clear(0.0f);
         for (int32_t j = 0; j < kRows; ++j)
             for (int32_t i = 0; i < kColumns; ++i)
                 for (int32_t half = 0; half < 2; ++half) {
@@ -110,7 +110,7 @@ void Render3dPieces(benchmark::State& state, SpanForm form, benchsupport::FrameS
         benchmark::ClobberMemory();
     }
     benchsupport::CountPerPixel(state, size);
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
 }
 
 const bool registered = [] {

@@ -30,7 +30,7 @@ using benchsupport::NamedForm;
 constexpr int32_t kTotal = 100;
 
 void Effect34(benchmark::State& state, FormRequest form, FrameSize size, int32_t progress, bool logged) {
-    const refhost::StartupSwitches selection(form.Values(), form.Allowed());
+    const refhost::ModuleForms selection(form.Values(), form.Allowed());
     benchsupport::Session session(size, 34, logged);
     if (!session.Begun()) return state.SkipWithError("Begin failed");
     for (auto _ : state) session.Draw(progress, kTotal);

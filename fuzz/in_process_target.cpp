@@ -57,7 +57,7 @@ void InProcessTarget::Tune(const Tuning& tuning) {
     uint64_t from = veilshift::kStreamingByCaches;  // the module's own choice
     if (tuning.streaming == Tuning::kStreamAll) from = 1;
     if (tuning.streaming == Tuning::kStreamFrom4K) from = 4096;
-    veilshift::StreamingBytesOverride = from;
+    veilshift::moduleState.hooks.streamingBytes = from;
 }
 
 void InProcessTarget::Unload() {

@@ -12,6 +12,7 @@
 
 #include "fuzz/scenario.h"
 #include "host/in_process_module.h"
+#include "host/module_forms.h"
 #include "host/startup_switches.h"
 
 namespace robustness {
@@ -41,7 +42,7 @@ public:
 private:
     bool quiet_;
     SharedHost host_;
-    std::optional<refhost::StartupSwitches> switches_;  // from Tune until Unload
+    std::optional<refhost::ModuleForms> switches_;  // from Tune until Unload
     std::optional<refhost::InProcessModule> module_;
     int64_t outstanding_ = -1;
 };

@@ -12,12 +12,8 @@
 #include <new>
 
 #include "Veilshift/effect_plugin.h"
-#include "Veilshift/form_rules.h"
-#include "Veilshift/host_connection.h"
 #include "Veilshift/memory.h"
-#include "Veilshift/mul_table.h"
-#include "Veilshift/render3d/depth_buffer.h"
-#include "Veilshift/startup_settings.h"
+#include "Veilshift/module_state.h"
 
 namespace refhost {
 
@@ -28,33 +24,27 @@ public:
     InProcessModule(const InProcessModule&) = delete;
     InProcessModule& operator=(const InProcessModule&) = delete;
 
-    // Module load: everything zero, then the plug-in object constructed. Blocks
-    // the module holds from before (none after a clean unload) become the
-    // baseline of Outstanding().
+    // Module load: the module's state as a fresh load has it (the test hooks
+    // kept), then the plug-in object constructed. Blocks the module holds from
+    // before (none after a clean unload) become the baseline of Outstanding().
     void Load() {
         if (plugin_ != nullptr) return;
-        veilshift::ThePlatewrightApi = nullptr;
-        veilshift::ThePixmillApi = nullptr;
-        veilshift::TheSystemApi = nullptr;
-        veilshift::UseMMX = false;
-        veilshift::UseSSE = false;
-        veilshift::RecordProcessorFeatures({});  // connection records them again
+        veilshift::ResetModuleState();
         veilshift::FailAllocationsFrom(0);
         baseline_ = veilshift::OutstandingAllocations();
         std::memset(storage_, 0, sizeof storage_);
         plugin_ = new (storage_) veilshift::EffectPlugin();
     }
 
-    // Module unload, in the shipped module's order: the plug-in object, then the
-    // blend table, then the depth buffer. The cached SystemApi is forgotten, as
-    // a reloaded module would not have it.
+    // Module unload, in the shipped module's order: the plug-in object, then
+    // the state's storage (the blend table, then the depth buffer). What else
+    // the state holds stays until the next Load, as the program's own copy
+    // keeps running.
     void Unload() {
         if (plugin_ == nullptr) return;
         plugin_->~EffectPlugin();
         plugin_ = nullptr;
-        veilshift::ReleaseMulTable();
-        veilshift::depthBuffer.Free();
-        veilshift::TheSystemApi = nullptr;
+        veilshift::ReleaseModuleStorage();
         veilshift::FailAllocationsFrom(0);
     }
 

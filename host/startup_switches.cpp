@@ -128,7 +128,6 @@ StartupSwitches::StartupSwitches(const veilshift::StartupValues& values, SwitchS
 }
 
 StartupSwitches::~StartupSwitches() {
-    if (restoreLinked_ != nullptr) restoreLinked_(linked_);
     if (store_ == nullptr) return;
     if (store_->kind == SwitchStore::UserKey) {
         // Each value as found; the key itself goes again if the scope made it
@@ -205,7 +204,6 @@ StartupSwitches::StartupSwitches(const veilshift::StartupValues& values, SwitchS
 }
 
 StartupSwitches::~StartupSwitches() {
-    if (restoreLinked_ != nullptr) restoreLinked_(linked_);
     if (store_ == nullptr) return;
     for (int i = 0; i < 2; ++i) {
         const std::string variable = Variable(i);

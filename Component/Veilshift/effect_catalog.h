@@ -1,6 +1,8 @@
-// The effect numbers this module implements and their display names: plain
-// data, shared by the module's effect table (effect_table.cpp) and the tools
-// that name effects. Which effects a loaded module has is still asked of it.
+// The effect numbers this module implements, their display names and what
+// each needs of the module and the host: plain data, shared by the module's
+// effect table (effect_table.cpp), its form dispatch and the tools that name
+// effects or pick cases by them. Which effects a loaded module has is still
+// asked of it.
 #pragma once
 
 #include <cstdint>
@@ -10,30 +12,52 @@ namespace veilshift {
 struct EffectCatalogEntry {
     int32_t number;
     const char* name;
-    bool crossfade;  // blends with the crossfade, whose arithmetic "MMX" and "SSE" choose
+    bool crossfade;    // blends with the crossfade, whose arithmetic "MMX" and "SSE" choose
+    bool workSurface;  // blends into a surface of its own that the host then copies at once
+    bool readsTimer;   // asks the host's timer at Begin (the shatter seeds its pieces from it)
 };
 
 inline constexpr EffectCatalogEntry kEffectCatalog[] = {
-    {1, "crossfade", true},
-    {6, "mosaic crossfade", false},
-    {31, "ripple crossfade", false},
-    {34, "shatter", false},
-    {40, "axis crossfade, horizontal", true},
-    {41, "axis crossfade, vertical", true},
+    {1, "crossfade", true, false, false},
+    {6, "mosaic crossfade", false, false, false},
+    {31, "ripple crossfade", false, false, false},
+    {34, "shatter", false, false, true},
+    {40, "axis crossfade, horizontal", true, true, false},
+    {41, "axis crossfade, vertical", true, true, false},
 };
+
+// Effect numbers run from 0 to one below this; the effect table has a slot for each.
+inline constexpr int32_t kEffectCount = 42;
+
+// The catalog's entry for an effect number, or null for a number not listed.
+constexpr const EffectCatalogEntry* FindCatalogEntry(int32_t effect) {
+    for (const EffectCatalogEntry& entry : kEffectCatalog)
+        if (entry.number == effect) return &entry;
+    return nullptr;
+}
 
 // The display name of an effect number, or null for a number not listed.
 constexpr const char* EffectDisplayName(int32_t effect) {
-    for (const EffectCatalogEntry& entry : kEffectCatalog)
-        if (entry.number == effect) return entry.name;
-    return nullptr;
+    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
+    return entry != nullptr ? entry->name : nullptr;
 }
 
 // Whether the effect blends with the crossfade (false for a number not listed).
 constexpr bool EffectUsesCrossfade(int32_t effect) {
-    for (const EffectCatalogEntry& entry : kEffectCatalog)
-        if (entry.number == effect) return entry.crossfade;
-    return false;
+    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
+    return entry != nullptr && entry->crossfade;
+}
+
+// Whether the effect draws into a work surface (false for a number not listed).
+constexpr bool EffectUsesWorkSurface(int32_t effect) {
+    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
+    return entry != nullptr && entry->workSurface;
+}
+
+// Whether the effect reads the host's timer (false for a number not listed).
+constexpr bool EffectReadsTimer(int32_t effect) {
+    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
+    return entry != nullptr && entry->readsTimer;
 }
 
 }  // namespace veilshift

@@ -1,5 +1,6 @@
 #include "effect_plugin.h"
 
+#include "module_state.h"
 #include "show_message.h"
 
 namespace veilshift {
@@ -45,9 +46,9 @@ EffectPlugin::~EffectPlugin() {
     pieces.Release();
     renderer.Release();
     pixmill.Release();
-    ThePixmillApi = nullptr;
+    moduleState.pixmill = nullptr;
     platewright.Release();
-    ThePlatewrightApi = nullptr;
+    moduleState.platewright = nullptr;
 }
 
 int32_t EffectPlugin::GetVersion() { return 1; }
@@ -131,7 +132,7 @@ void EffectPlugin::Draw(int32_t progress, int32_t total) {
     if (progress < total)
         FindEffect(params.effect)->draw(*this, progress, total);
     else  // the last frame is exactly the entered picture, whatever the effect
-        ThePixmillApi->Copy(dst, params.dx, params.dy, srcB, params.bx, params.by, params.width, params.height);
+        moduleState.pixmill->Copy(dst, params.dx, params.dy, srcB, params.bx, params.by, params.width, params.height);
     // A ScreenUpdater the host has replaced with null is not called.
     if (screenUpdater != nullptr)
         screenUpdater->UpdateRect(params.dstNumber, params.dx, params.dy, params.width, params.height);

@@ -107,7 +107,6 @@ struct EffectDescription {
     void (*release)(EffectPlugin& plugin);
 };
 
-inline constexpr int32_t kEffectCount = 42;
 // The description of an implemented effect, or null for an unimplemented or
 // out-of-range number.
 const EffectDescription* FindEffect(int32_t effect);

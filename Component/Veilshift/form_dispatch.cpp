@@ -87,18 +87,11 @@
 // them too.
 #include "form_rules.h"
 
-#include "startup_settings.h"
+#include "effect_catalog.h"
+#include "module_state.h"
 #include "transition_forms.h"
 
 namespace veilshift {
-
-namespace {
-ProcessorFeatures recordedFeatures;  // at connection
-CacheSizes recordedCaches;
-ProcessorFeatures allowedFeatures{true, true, true, true};
-}  // namespace
-
-uint64_t StreamingBytesOverride = kStreamingByCaches;
 
 CrossfadeFn ChooseCrossfade(int32_t width, const FormSettings& settings) {
     const CrossfadeChoice choice = DecideCrossfade(width, settings);
@@ -193,10 +186,11 @@ RendererForms ChooseRendererForms(const ProcessorFeatures& features) {
 
 TransitionForms ChooseTransitionForms(const FormSettings& settings, int32_t effect, int32_t width, int32_t height) {
     const uint64_t frameBytes = uint64_t{static_cast<uint32_t>(width)} * 3u * static_cast<uint32_t>(height);
-    // The host copies the work surface of effects 40 and 41 at once.
-    const DestinationUse use = effect == 40 || effect == 41 ? DestinationUse::AtOnce : DestinationUse::Later;
-    const bool stream = StreamingBytesOverride != kStreamingByCaches ? frameBytes >= StreamingBytesOverride
-                                                                     : DecideStreaming(frameBytes, settings.caches, use);
+    // The host copies a work surface at once.
+    const DestinationUse use = EffectUsesWorkSurface(effect) ? DestinationUse::AtOnce : DestinationUse::Later;
+    const uint64_t streamingBytes = moduleState.hooks.streamingBytes;
+    const bool stream = streamingBytes != kStreamingByCaches ? frameBytes >= streamingBytes
+                                                             : DecideStreaming(frameBytes, settings.caches, use);
     TransitionForms forms;
     forms.crossfade = {ChooseCrossfade(width, settings), stream};
     forms.mosaic = ChooseMosaicForms(settings.features, stream);
@@ -208,24 +202,5 @@ TransitionForms ChooseTransitionForms(const FormSettings& settings, int32_t effe
 TransitionForms ChooseTransitionForms(int32_t effect, int32_t width, int32_t height) {
     return ChooseTransitionForms(CurrentFormSettings(), effect, width, height);
 }
-
-FormSettings CurrentFormSettings() {
-    FormSettings settings;
-    settings.useMmx = UseMMX;
-    settings.useSse = UseSSE;
-    settings.features.mmx = recordedFeatures.mmx && allowedFeatures.mmx;
-    settings.features.sse = recordedFeatures.sse && allowedFeatures.sse;
-    settings.features.sse2 = recordedFeatures.sse2 && allowedFeatures.sse2;
-    settings.features.avx2 = recordedFeatures.avx2 && allowedFeatures.avx2;
-    settings.features.fastGather = recordedFeatures.fastGather && allowedFeatures.fastGather;
-    settings.caches = recordedCaches;
-    return settings;
-}
-
-void RecordProcessorFeatures(const ProcessorFeatures& features) { recordedFeatures = features; }
-void RecordProcessorCaches(const CacheSizes& caches) { recordedCaches = caches; }
-ProcessorFeatures RecordedProcessorFeatures() { return recordedFeatures; }
-void MaskProcessorFeatures(const ProcessorFeatures& allowed) { allowedFeatures = allowed; }
-ProcessorFeatures AllowedProcessorFeatures() { return allowedFeatures; }
 
 }  // namespace veilshift

@@ -1,8 +1,9 @@
 // What chooses a kernel's processor form: the start-up switches and the
 // processor's features (FormSettings), and the rules that turn them into an
-// arithmetic and an instruction set. The choosers that turn a decision into a
-// form are declared beside each kernel's forms and all defined in
-// form_dispatch.cpp, whose opening comment states the policy.
+// arithmetic and an instruction set, pure functions all. The choosers that
+// turn a decision into a form are declared beside each kernel's forms and all
+// defined in form_dispatch.cpp, whose opening comment states the policy; what
+// the module holds of them is its state (module_state.h).
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,8 @@ enum class InstructionSet : uint8_t { Scalar, Mmx, Sse, Sse2, Avx2 };
 enum class CrossfadeArithmetic : uint8_t { Exact, Grouped };
 
 struct FormSettings {
-    bool useMmx = false;
-    bool useSse = false;
+    bool useMmx = false;  // the crossfade may use its grouped arithmetic (the MMX form and its wider forms)
+    bool useSse = false;  // the crossfade may use its SSE form; never without useMmx
     ProcessorFeatures features;
     CacheSizes caches;  // where the kernels store around the cache (DecideStreaming)
 };
@@ -120,25 +121,5 @@ constexpr const char* EffectFormName(int32_t effect, int32_t width, const FormSe
     const auto set = static_cast<size_t>(choice.set);
     return choice.arithmetic == CrossfadeArithmetic::Exact ? kExact[set] : kGrouped[set];
 }
-
-// The module's settings now: the switches and the features recorded at
-// connection (none before it), less any the test hook masks.
-FormSettings CurrentFormSettings();
-// Called once at connection with what CPUID answered.
-void RecordProcessorFeatures(const ProcessorFeatures& features);
-void RecordProcessorCaches(const CacheSizes& caches);
-
-// Test hook: from this many destination bytes on every transition begun
-// streams, whatever the caches say (0: every one); kStreamingByCaches (at
-// load) leaves it to DecideStreaming.
-inline constexpr uint64_t kStreamingByCaches = ~uint64_t{0};
-extern uint64_t StreamingBytesOverride;
-ProcessorFeatures RecordedProcessorFeatures();
-
-// Test hook, in the manner of a CPU-flag mask: features cleared here are
-// treated as absent, so each form can be run in turn on one machine. Not
-// exported; no host can reach it. All set (nothing masked) at load.
-void MaskProcessorFeatures(const ProcessorFeatures& allowed);
-ProcessorFeatures AllowedProcessorFeatures();
 
 }  // namespace veilshift

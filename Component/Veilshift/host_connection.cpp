@@ -3,16 +3,10 @@
 #include <cstring>
 
 #include "memory.h"
-#include "mul_table.h"
+#include "module_state.h"
 #include "platform/platform.h"
-#include "form_rules.h"
-#include "startup_settings.h"
 
 namespace veilshift {
-
-PlatewrightApi* ThePlatewrightApi = nullptr;
-PixmillApi* ThePixmillApi = nullptr;
-SystemApi* TheSystemApi = nullptr;
 
 bool NameBuffer::Assign(const char* name) {
     const size_t needed = std::strlen(name) + 1;
@@ -56,33 +50,34 @@ void* ConnectComponent(HostConnection& record, const char* moduleName, const cha
 bool ConnectPlatewright(HostConnection& record) {
     void* api = ConnectComponent(record, kPlatewrightModule, kPlatewrightFactory, kPlatewrightGuid);
     if (api == nullptr) return false;
-    ThePlatewrightApi = static_cast<PlatewrightApi*>(api);
+    moduleState.platewright = static_cast<PlatewrightApi*>(api);
     return true;
 }
 
 bool ConnectPixmill(HostConnection& record) {
     void* api = ConnectComponent(record, kPixmillModule, kPixmillFactory, kPixmillGuid);
     if (api == nullptr) return false;
-    ThePixmillApi = static_cast<PixmillApi*>(api);
-    if (!ThePixmillApi->IsReady()) return false;
-    ThePixmillApi->SetFlag(1);
-    // The key stays open until this step ends, on every way out.
+    PixmillApi* pixmill = static_cast<PixmillApi*>(api);
+    moduleState.pixmill = pixmill;
+    if (!pixmill->IsReady()) return false;
+    pixmill->SetFlag(1);
+    // The last step of this connection: the forms the user and the processor
+    // allow, and the blend table. The key stays open until it ends, on every way out.
     const platform::StartupKey key;
     const ProcessorReport processor = DetectProcessorReport();
-    RecordProcessorFeatures(processor.features);
-    RecordProcessorCaches(processor.caches);
+    RecordProcessorReport(processor);
     LoadStartupSettings(key, processor.features);
     return BuildMulTable();
 }
 
 SystemApi* FindSystemApi() {
-    if (TheSystemApi != nullptr) return TheSystemApi;
+    if (moduleState.system != nullptr) return moduleState.system;
     void* module = platform::FindLoadedModule(kCorvaneModule);
     if (module == nullptr) return nullptr;
     const ComponentFactoryFn factory = platform::FindFactory(module, kCorvaneFactory);
     if (factory == nullptr) return nullptr;
-    TheSystemApi = static_cast<SystemApi*>(factory(&kCorvaneGuid));
-    return TheSystemApi;
+    moduleState.system = static_cast<SystemApi*>(factory(&kCorvaneGuid));
+    return moduleState.system;
 }
 
 }  // namespace veilshift

@@ -1,4 +1,5 @@
-// The connection to one engine component, and the module-wide interface pointers.
+// The connection to one engine component; the interfaces found are kept in the
+// module's state (module_state.h).
 #pragma once
 
 #include <cstddef>
@@ -34,11 +35,6 @@ struct HostConnection {
 
     void Release();             // forgets the component; calls nothing on the host
 };
-
-// Module-wide: the effects reach the components through these.
-extern PlatewrightApi* ThePlatewrightApi;
-extern PixmillApi* ThePixmillApi;
-extern SystemApi* TheSystemApi;  // cache of Corvane's answer
 
 bool ConnectPlatewright(HostConnection& record);
 // Also reads the start-up settings and builds MulTable once the component is ready.

@@ -1,8 +1,8 @@
-// The module's four exports and its global state, in load order: the unload-time
-// releases are registered first, so they run after the plug-in object is gone.
+// The module's four exports and its global objects, in load order: the
+// release of the module's state is registered first, so it runs after the
+// plug-in object is gone.
 #include "effect_plugin.h"
-#include "mul_table.h"
-#include "render3d/depth_buffer.h"
+#include "module_state.h"
 
 #if defined(_WIN32)
 #define VS_EXPORT extern "C"
@@ -13,16 +13,13 @@
 namespace veilshift {
 namespace {
 
-struct DepthBufferRelease {
-    ~DepthBufferRelease() { depthBuffer.Free(); }
-};
-struct MulTableRelease {
-    ~MulTableRelease() { ReleaseMulTable(); }
+// Gives back the blend table, then the depth buffer.
+struct ModuleStateRelease {
+    ~ModuleStateRelease() { ReleaseModuleStorage(); }
 };
 
-// Constructed in this order, destroyed in reverse: plug-in, MulTable, depth buffer.
-DepthBufferRelease depthBufferRelease;
-MulTableRelease mulTableRelease;
+// Constructed in this order, destroyed in reverse: plug-in, then the state's storage.
+ModuleStateRelease moduleStateRelease;
 EffectPlugin effectPlugin;
 
 }  // namespace

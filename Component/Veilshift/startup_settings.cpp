@@ -2,22 +2,13 @@
 
 namespace veilshift {
 
-bool UseMMX = false;
-bool UseSSE = false;
-
-void ApplyStartupValues(const StartupValues& values, const ProcessorFeatures& features) {
-    const FormSettings settings = DecideFormSettings(values, features);
-    UseMMX = settings.useMmx;
-    UseSSE = settings.useSse;
-}
-
-void LoadStartupSettings(const platform::StartupKey& key, const ProcessorFeatures& features) {
+StartupValues ReadStartupValues(const platform::StartupKey& key) {
     StartupValues values;
     if (key.IsOpen()) {
         values.mmx.present = key.ReadValue("MMX", values.mmx.value);
         values.sse.present = key.ReadValue("SSE", values.sse.value);
     }
-    ApplyStartupValues(values, features);
+    return values;
 }
 
 }  // namespace veilshift

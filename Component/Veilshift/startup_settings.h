@@ -15,9 +15,6 @@
 
 namespace veilshift {
 
-extern bool UseMMX;  // the crossfade may use its grouped arithmetic (the MMX form and its wider forms)
-extern bool UseSSE;  // the crossfade may use its SSE form; never without UseMMX
-
 // One start-up value as read: absent, or present with its 32-bit value.
 struct StartupValue {
     bool present = false;
@@ -45,10 +42,7 @@ constexpr FormSettings DecideFormSettings(const StartupValues& values, const Pro
     return settings;
 }
 
-// Sets the two switches from the values and the processor's features by the rule above.
-void ApplyStartupValues(const StartupValues& values, const ProcessorFeatures& features);
-
-// Reads "MMX" and "SSE" from the open (or unopenable) start-up key and applies them.
-void LoadStartupSettings(const platform::StartupKey& key, const ProcessorFeatures& features);
+// "MMX" and "SSE" as the open (or unopenable) start-up key holds them.
+StartupValues ReadStartupValues(const platform::StartupKey& key);
 
 }  // namespace veilshift

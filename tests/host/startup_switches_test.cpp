@@ -9,9 +9,11 @@
 #include <string>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/platform/platform.h"
 #include "Veilshift/startup_settings.h"
 #include "Veilshift/transitions/crossfade.h"
+#include "host/module_forms.h"
 #include "host/startup_switches.h"
 
 #if defined(_WIN32)
@@ -22,6 +24,7 @@
 
 namespace {
 
+using refhost::ModuleForms;
 using refhost::StartupSwitches;
 using veilshift::StartupValue;
 using veilshift::StartupValues;
@@ -102,16 +105,16 @@ TEST(StartupSwitches, WhatTheScopesCodeWroteGoesToo) {
 // processor's features recorded as connection would, the mask, and all of it
 // (the streaming thresholds too) back at the end.
 TEST(StartupSwitches, OwnModuleThroughItsRuleAndMask) {
-    const StartupSwitches saved(refhost::kEveryFeature);
+    const ModuleForms saved(refhost::kEveryFeature);
     const veilshift::ProcessorFeatures present = veilshift::DetectProcessorFeatures();
-    veilshift::UseMMX = true;
-    veilshift::UseSSE = false;
-    veilshift::RecordProcessorFeatures({});
-    const uint64_t threshold = veilshift::StreamingBytesOverride;
+    veilshift::moduleState.settled.UseMMX = true;
+    veilshift::moduleState.settled.UseSSE = false;
+    veilshift::moduleState.settled.features = {};
+    const uint64_t threshold = veilshift::moduleState.hooks.streamingBytes;
     {
-        const StartupSwitches scope(StartupValues{{true, 0}, {true, 1}}, {true, true, false, false});
-        EXPECT_FALSE(veilshift::UseMMX);  // "MMX" 0 wins over "SSE" 1
-        EXPECT_FALSE(veilshift::UseSSE);
+        const ModuleForms scope(StartupValues{{true, 0}, {true, 1}}, {true, true, false, false});
+        EXPECT_FALSE(veilshift::moduleState.settled.UseMMX);  // "MMX" 0 wins over "SSE" 1
+        EXPECT_FALSE(veilshift::moduleState.settled.UseSSE);
         EXPECT_TRUE(Same(Read(), {{true, 0}, {true, 1}}));  // and a connection within reads the same
         const veilshift::FormSettings settings = veilshift::CurrentFormSettings();
         EXPECT_EQ(settings.features.mmx, present.mmx);
@@ -119,23 +122,23 @@ TEST(StartupSwitches, OwnModuleThroughItsRuleAndMask) {
         EXPECT_FALSE(settings.features.avx2);
         {
             const StartupValues both = refhost::SwitchValues(true, true);
-            const StartupSwitches grouped(both, refhost::kEveryFeature);
+            const ModuleForms grouped(both, refhost::kEveryFeature);
             const veilshift::FormSettings wanted = veilshift::DecideFormSettings(both, present);
-            EXPECT_EQ(veilshift::UseMMX, wanted.useMmx);
-            EXPECT_EQ(veilshift::UseSSE, wanted.useSse);
+            EXPECT_EQ(veilshift::moduleState.settled.UseMMX, wanted.useMmx);
+            EXPECT_EQ(veilshift::moduleState.settled.UseSSE, wanted.useSse);
             EXPECT_EQ(veilshift::CurrentFormSettings().features.sse2, present.sse2);
-            veilshift::StreamingBytesOverride = 1;
+            veilshift::moduleState.hooks.streamingBytes = 1;
         }
-        EXPECT_EQ(veilshift::StreamingBytesOverride, threshold);
+        EXPECT_EQ(veilshift::moduleState.hooks.streamingBytes, threshold);
         EXPECT_FALSE(veilshift::CurrentFormSettings().features.sse2);
-        const StartupSwitches maskOnly(veilshift::ProcessorFeatures{true, true, true, false});
-        EXPECT_FALSE(veilshift::UseMMX);  // the switches as they were
+        const ModuleForms maskOnly(veilshift::ProcessorFeatures{true, true, true, false});
+        EXPECT_FALSE(veilshift::moduleState.settled.UseMMX);  // the switches as they were
         EXPECT_FALSE(veilshift::CurrentFormSettings().features.avx2);
     }
-    EXPECT_TRUE(veilshift::UseMMX);
-    EXPECT_FALSE(veilshift::UseSSE);
-    EXPECT_FALSE(veilshift::RecordedProcessorFeatures().mmx);
-    EXPECT_TRUE(veilshift::AllowedProcessorFeatures().avx2);
+    EXPECT_TRUE(veilshift::moduleState.settled.UseMMX);
+    EXPECT_FALSE(veilshift::moduleState.settled.UseSSE);
+    EXPECT_FALSE(veilshift::moduleState.settled.features.mmx);
+    EXPECT_TRUE(veilshift::moduleState.hooks.allowed.avx2);
 }
 
 #if defined(_WIN32)
@@ -159,13 +162,13 @@ TEST(StartupSwitches, PrivateKeyLeavesTheUsersKeyAlone) {
 // The gathers: as the processor decides, or the forms with them or without
 // whatever they cost, and the recorded features back at the end.
 TEST(StartupSwitches, GathersAsDetectedUsedOrAvoided) {
-    const StartupSwitches saved(refhost::kEveryFeature);
+    const ModuleForms saved(refhost::kEveryFeature);
     const bool detected = veilshift::DetectProcessorFeatures().fastGather;
     EXPECT_EQ(veilshift::CurrentFormSettings().features.fastGather, detected);
     {
-        const StartupSwitches used(refhost::kEveryFeature, refhost::Gathers::Used);
+        const ModuleForms used(refhost::kEveryFeature, refhost::Gathers::Used);
         EXPECT_TRUE(veilshift::CurrentFormSettings().features.fastGather);
-        const StartupSwitches avoided(refhost::kEveryFeature, refhost::Gathers::Avoided);
+        const ModuleForms avoided(refhost::kEveryFeature, refhost::Gathers::Avoided);
         EXPECT_FALSE(veilshift::CurrentFormSettings().features.fastGather);
     }
     EXPECT_EQ(veilshift::CurrentFormSettings().features.fastGather, detected);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
 
@@ -175,20 +176,20 @@ TEST(FormDispatch, SwitchesChooseTheArithmeticAndFeaturesTheInstructions) {
 // lacks it.
 TEST(FormDispatch, StartupSwitchesNeedTheProcessorsFeature) {
     if (!kX86Forms) GTEST_SKIP() << "a processor other than x86 counts as having both (StartupRuleFromValuesAndProcessor)";
-    const refhost::StartupSwitches saved{refhost::kEveryFeature};
+    const refhost::ModuleForms saved{refhost::kEveryFeature};
     {
         const refhost::StartupSwitches none(StartupValues{});
         LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{false, false, true, true});
-        EXPECT_FALSE(UseMMX);
-        EXPECT_FALSE(UseSSE);
+        EXPECT_FALSE(moduleState.settled.UseMMX);
+        EXPECT_FALSE(moduleState.settled.UseSSE);
     }
     const refhost::StartupSwitches sseOnly(StartupValues{{}, {true, 1}});
     LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, true, false, false});
-    EXPECT_TRUE(UseMMX);
-    EXPECT_TRUE(UseSSE);
+    EXPECT_TRUE(moduleState.settled.UseMMX);
+    EXPECT_TRUE(moduleState.settled.UseSSE);
     LoadStartupSettings(platform::StartupKey(), ProcessorFeatures{true, false, false, false});
-    EXPECT_TRUE(UseMMX);
-    EXPECT_FALSE(UseSSE);
+    EXPECT_TRUE(moduleState.settled.UseMMX);
+    EXPECT_FALSE(moduleState.settled.UseSSE);
 }
 
 // The start-up rule as a table: the values (absent, or their number) and the
@@ -236,12 +237,12 @@ TEST(FormDispatch, EffectFormNames) {
 
 // The test hook masks features the processor has; it never adds one.
 TEST(FormDispatch, MaskOnlyRemovesFeatures) {
-    const refhost::StartupSwitches saved{refhost::kEveryFeature};
-    RecordProcessorFeatures({true, true, true, false});
-    MaskProcessorFeatures({true, true, true, true});
+    const refhost::ModuleForms saved{refhost::kEveryFeature};
+    moduleState.settled.features = {true, true, true, false};
+    moduleState.hooks.allowed = {true, true, true, true};
     EXPECT_FALSE(CurrentFormSettings().features.avx2);
     EXPECT_TRUE(CurrentFormSettings().features.sse2);
-    MaskProcessorFeatures({true, true, false, true});
+    moduleState.hooks.allowed = {true, true, false, true};
     EXPECT_FALSE(CurrentFormSettings().features.sse2);
 }
 

@@ -377,13 +377,13 @@ protected:
         calls.End();
         host.ClearCalls();
 
-        const refhost::StartupSwitches form(GetParam().Allowed(), GetParam().gathers);
+        const refhost::ModuleForms form(GetParam().Allowed(), GetParam().gathers);
         RunEveryEffect(calls, host, {{1, 1}, {37, 23}, {131, 37}}, out);
         module.Unload();
         inProcessPlugin = nullptr;
         EXPECT_EQ(module.Outstanding(), 0);
     }
-    const refhost::StartupSwitches saved{refhost::kEveryFeature};  // the switches as the other tests expect them
+    const refhost::ModuleForms saved{refhost::kEveryFeature};  // the switches as the other tests expect them
     FaultReport faults;
 };
 

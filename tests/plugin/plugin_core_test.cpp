@@ -9,7 +9,7 @@
 #include "Veilshift/frame_math.h"
 #include "Veilshift/host_connection.h"
 #include "Veilshift/memory.h"
-#include "Veilshift/mul_table.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/startup_settings.h"
 
 namespace veilshift {
@@ -85,17 +85,15 @@ TEST(FrameAlpha, TruncatesAndStaysInRangeForAnyFrameCount) {
 TEST(MulTable, IsFloorOfTheProductOver255) {
     ASSERT_TRUE(BuildMulTable());
     for (int a = 0; a < 256; ++a)
-        for (int b = 0; b < 256; ++b) ASSERT_EQ(MulTable.rows[a][b], a * b / 255) << a << ' ' << b;
-    EXPECT_EQ(MulTable.rows[128][128], 64);
-    EXPECT_EQ(MulTable.rows[254][254], 253);
-    EXPECT_EQ(MulTable.rows[1][254], 0);
-    EXPECT_EQ(MulTable.rows[7], MulTable.block + 7 * 256);
-    uint8_t* first = MulTable.block;
+        for (int b = 0; b < 256; ++b) ASSERT_EQ(moduleState.MulTable.rows[a][b], a * b / 255) << a << ' ' << b;
+    EXPECT_EQ(moduleState.MulTable.rows[128][128], 64);
+    EXPECT_EQ(moduleState.MulTable.rows[254][254], 253);
+    EXPECT_EQ(moduleState.MulTable.rows[1][254], 0);
+    EXPECT_EQ(moduleState.MulTable.rows[7], moduleState.MulTable.block + 7 * 256);
     ASSERT_TRUE(BuildMulTable());  // a rebuild replaces the table
-    EXPECT_NE(MulTable.block, nullptr);
-    (void)first;
+    EXPECT_NE(moduleState.MulTable.block, nullptr);
     ReleaseMulTable();
-    EXPECT_EQ(MulTable.rows, nullptr);
+    EXPECT_EQ(moduleState.MulTable.rows, nullptr);
     ReleaseMulTable();  // harmless twice
 }
 
@@ -104,8 +102,8 @@ TEST(MulTable, AllocationFailureLeavesItEmpty) {
         FailAllocationsFrom(n);
         EXPECT_FALSE(BuildMulTable());
         FailAllocationsFrom(0);
-        EXPECT_EQ(MulTable.rows, nullptr);
-        EXPECT_EQ(MulTable.block, nullptr);
+        EXPECT_EQ(moduleState.MulTable.rows, nullptr);
+        EXPECT_EQ(moduleState.MulTable.block, nullptr);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/processor_features.h"
 #include "Veilshift/transition_forms.h"
 
@@ -262,9 +263,9 @@ TEST(ProcessorReport, TransitionsStreamByTheirCachesAndEffect) {
     EXPECT_FALSE(streams(40, 3840, 2160));
     EXPECT_FALSE(streams(41, 3840, 2160));
     EXPECT_TRUE(streams(41, 4096, 3072));  // 36 MiB: larger than the L3
-    StreamingBytesOverride = 0;
+    moduleState.hooks.streamingBytes = 0;
     EXPECT_TRUE(streams(40, 2, 2));
-    StreamingBytesOverride = kStreamingByCaches;
+    moduleState.hooks.streamingBytes = kStreamingByCaches;
 }
 
 #if VEILSHIFT_WIDE_FORMS

@@ -204,8 +204,8 @@ TEST(RobustnessChecks, TunedSessionsHoldAndLeaveTheModuleAsTheyFoundIt) {
             EXPECT_EQ(RunOf(s), "") << "effect " << effect << ", tuning " << int{tuning};
         }
     }
-    EXPECT_EQ(veilshift::StreamingBytesOverride, veilshift::kStreamingByCaches);
-    veilshift::RecordProcessorFeatures(veilshift::DetectProcessorFeatures());
+    EXPECT_EQ(veilshift::moduleState.hooks.streamingBytes, veilshift::kStreamingByCaches);
+    veilshift::moduleState.settled.features = veilshift::DetectProcessorFeatures();
     const veilshift::ProcessorFeatures allowed = veilshift::CurrentFormSettings().features;
     EXPECT_EQ(allowed.sse2, veilshift::DetectProcessorFeatures().sse2);
     EXPECT_EQ(allowed.avx2, veilshift::DetectProcessorFeatures().avx2);

@@ -14,6 +14,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/platform/platform.h"
 #include "host/in_process_module.h"
+#include "host/module_forms.h"
 #include "host/startup_switches.h"
 #include "processor_forms.h"
 #include "session_fixture.h"
@@ -158,11 +159,11 @@ TEST_F(StartupSettings, OnlyExactlyOneSwitchesTheSseFormOn) {
         host->AddSurface(kDst, 8, 2).FillRandom(1);
         host->AddSurface(kSrcA, 8, 2).FillRandom(2);
         host->AddSurface(kSrcB, 8, 2).FillRandom(3);
-        const refhost::StartupSwitches scope(veilshift::ProcessorFeatures{true, true, true, true});
+        const refhost::ModuleForms scope(veilshift::ProcessorFeatures{true, true, true, true});
         refhost::InProcessModule module;
         module.Plugin().SetInterface(&veilshift::kScreenUpdaterId, host->Updater());
         module.Plugin().SetInterface(&veilshift::kSurfaceTableId, host->Table());
-        veilshift::MaskProcessorFeatures({true, true, false, false});
+        veilshift::moduleState.hooks.allowed = {true, true, false, false};
         {
             const refhost::StartupSwitches scoped(c.switches.Values());
             EXPECT_TRUE(module.Plugin().Begin(kDst, 0, 0, kSrcA, 0, 0, kSrcB, 0, 0, 8, 2, 1)) << c.what;

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "Veilshift/render3d/depth_buffer.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "processor_forms.h"
 #include "bit_pins.h"
@@ -93,7 +93,7 @@ Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room)
     Frame frame;
     ExitRecorder r;
     r.forms = test::RendererFormsNow();
-    if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight + 1, kWidth + 2)) return frame;
+    if (!r.Setup(kWidth, kHeight) || !moduleState.depthBuffer.Allocate(kHeight + 1, kWidth + 2)) return frame;
     TestSurface destination(kWidth + kLeft + 4, kHeight + kTop + 3, (kWidth + kLeft + 4) * 3 + 7);
     TestSurface textureA(23, 19, 23 * 3 + 2), textureB(11, 29, -11 * 3), textureC(23, 19, 23 * 3 + 2);
     for (TestSurface* s : {&destination, &textureA, &textureB, &textureC})
@@ -110,9 +110,9 @@ Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room)
     for (TestSurface* s : {&destination, &textureA, &textureB, &textureC}) s->SetLog(calls.Log());
 
     if (bandRows == 0) {
-        depthBuffer.Clear(0.0f);
+        moduleState.depthBuffer.Clear(0.0f);
     } else {
-        depthBuffer.Clear(kStale);
+        moduleState.depthBuffer.Clear(kStale);
         if (!r.bands.Reserve(room, kHeight) || !r.bands.Begin(kHeight, bandRows)) return frame;
     }
     for (const Piece& piece : scene) {
@@ -132,13 +132,13 @@ Frame DrawScene(const std::vector<Piece>& scene, int32_t bandRows, int32_t room)
 
     frame.pixels = destination.Snapshot();
     frame.calls = calls.SurfaceCalls();
-    for (int32_t row = 0; row < depthBuffer.rowCount; ++row)
-        frame.depth.insert(frame.depth.end(), depthBuffer.rowPointers[row],
-                           depthBuffer.rowPointers[row] + depthBuffer.columnCount);
+    for (int32_t row = 0; row < moduleState.depthBuffer.rowCount; ++row)
+        frame.depth.insert(frame.depth.end(), moduleState.depthBuffer.rowPointers[row],
+                           moduleState.depthBuffer.rowPointers[row] + moduleState.depthBuffer.columnCount);
     frame.exits = r.exits;
     frame.guardsIntact =
         destination.GuardsIntact() && textureA.GuardsIntact() && textureB.GuardsIntact() && textureC.GuardsIntact();
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
     return frame;
 }
 
@@ -175,7 +175,7 @@ void ExpectSameFrame(const Frame& banded, const Frame& direct, const char* what)
 
 TEST(Render3dBands, FramesAreThoseDrawnPartByPart) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const refhost::StartupSwitches scope(form.Allowed());
+        const refhost::ModuleForms scope(form.Allowed());
         std::mt19937 random(29);
         for (int32_t trial = 0; trial < 150; ++trial) {
             const std::vector<Piece> scene = RandomScene(random, trial % 4 == 3);
@@ -234,13 +234,13 @@ TEST(Render3dBands, NoFrameWithoutRoom) {
     EXPECT_FALSE(r.BeginBands());  // no room reserved
     ASSERT_TRUE(r.ReserveBands(4));
     EXPECT_FALSE(r.BeginBands());  // no depth buffer
-    ASSERT_TRUE(depthBuffer.Allocate(kHeight, kWidth - 1));
+    ASSERT_TRUE(moduleState.depthBuffer.Allocate(kHeight, kWidth - 1));
     EXPECT_FALSE(r.BeginBands());  // one column short
-    depthBuffer.Free();
-    ASSERT_TRUE(depthBuffer.Allocate(kHeight, kWidth));
+    moduleState.depthBuffer.Free();
+    ASSERT_TRUE(moduleState.depthBuffer.Allocate(kHeight, kWidth));
     EXPECT_TRUE(r.BeginBands());
     r.EndBands();
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
 }
 
 }  // namespace

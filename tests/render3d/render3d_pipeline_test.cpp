@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "Veilshift/memory.h"
-#include "Veilshift/render3d/depth_buffer.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "bit_pins.h"
 #include "virtual_slot.h"
@@ -20,7 +20,7 @@ class Render3dPipeline : public ::testing::Test {
 protected:
     void TearDown() override {
         FailAllocationsFrom(0);
-        depthBuffer.Free();
+        moduleState.depthBuffer.Free();
     }
 };
 
@@ -104,52 +104,52 @@ TEST_F(Render3dPipeline, SetupFailureKeepsTheViewportAndReleaseIsRepeatable) {
 }
 
 TEST_F(Render3dPipeline, DepthBufferAllocateClearFree) {
-    EXPECT_EQ(depthBuffer.rowPointers, nullptr);
-    depthBuffer.Clear(1.0f);  // nothing to clear
-    ASSERT_TRUE(depthBuffer.Allocate(480, 640));
-    EXPECT_EQ(depthBuffer.rowCount, 480);
-    EXPECT_EQ(depthBuffer.columnCount, 640);
-    depthBuffer.Clear(0.25f);
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers, nullptr);
+    moduleState.depthBuffer.Clear(1.0f);  // nothing to clear
+    ASSERT_TRUE(moduleState.depthBuffer.Allocate(480, 640));
+    EXPECT_EQ(moduleState.depthBuffer.rowCount, 480);
+    EXPECT_EQ(moduleState.depthBuffer.columnCount, 640);
+    moduleState.depthBuffer.Clear(0.25f);
     for (int32_t r = 0; r < 480; ++r) {
-        EXPECT_EQ(depthBuffer.rowPointers[r], depthBuffer.rowPointers[0] + r * 640);
-        for (int32_t c = 0; c < 640; ++c) ASSERT_EQ(depthBuffer.rowPointers[r][c], 0.25f) << r << "," << c;
+        EXPECT_EQ(moduleState.depthBuffer.rowPointers[r], moduleState.depthBuffer.rowPointers[0] + r * 640);
+        for (int32_t c = 0; c < 640; ++c) ASSERT_EQ(moduleState.depthBuffer.rowPointers[r][c], 0.25f) << r << "," << c;
     }
-    EXPECT_TRUE(depthBuffer.Covers(480, 640));
-    EXPECT_FALSE(depthBuffer.Covers(481, 640));
+    EXPECT_TRUE(moduleState.depthBuffer.Covers(480, 640));
+    EXPECT_FALSE(moduleState.depthBuffer.Covers(481, 640));
     // Every cell takes the value's own bits: a negative zero keeps its sign,
     // and the frame's 0.0 (cleared by bytes) leaves nothing of the value before.
     for (const float value : {-0.0f, 0.0f}) {
-        depthBuffer.Clear(value);
+        moduleState.depthBuffer.Clear(value);
         for (int32_t r = 0; r < 480; ++r)
             for (int32_t c = 0; c < 640; ++c)
-                ASSERT_EQ(FloatBits(depthBuffer.rowPointers[r][c]), FloatBits(value)) << r << "," << c;
+                ASSERT_EQ(FloatBits(moduleState.depthBuffer.rowPointers[r][c]), FloatBits(value)) << r << "," << c;
     }
-    depthBuffer.Clear(0.25f);
+    moduleState.depthBuffer.Clear(0.25f);
 
     // A non-positive size leaves the existing grid alone.
-    float** const before = depthBuffer.rowPointers;
-    EXPECT_FALSE(depthBuffer.Allocate(0, 640));
-    EXPECT_FALSE(depthBuffer.Allocate(480, -1));
-    EXPECT_EQ(depthBuffer.rowPointers, before);
-    EXPECT_EQ(depthBuffer.rowPointers[479][639], 0.25f);
+    float** const before = moduleState.depthBuffer.rowPointers;
+    EXPECT_FALSE(moduleState.depthBuffer.Allocate(0, 640));
+    EXPECT_FALSE(moduleState.depthBuffer.Allocate(480, -1));
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers, before);
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers[479][639], 0.25f);
 
     // Running out of memory, at either allocation, leaves no grid.
     for (int64_t failing : {1, 2}) {
         FailAllocationsFrom(failing);
-        EXPECT_FALSE(depthBuffer.Allocate(10, 10));
+        EXPECT_FALSE(moduleState.depthBuffer.Allocate(10, 10));
         FailAllocationsFrom(0);
-        EXPECT_EQ(depthBuffer.rowPointers, nullptr);
-        EXPECT_EQ(depthBuffer.rowCount, 0);
-        EXPECT_EQ(depthBuffer.columnCount, 0);
-        ASSERT_TRUE(depthBuffer.Allocate(3, 4));
+        EXPECT_EQ(moduleState.depthBuffer.rowPointers, nullptr);
+        EXPECT_EQ(moduleState.depthBuffer.rowCount, 0);
+        EXPECT_EQ(moduleState.depthBuffer.columnCount, 0);
+        ASSERT_TRUE(moduleState.depthBuffer.Allocate(3, 4));
     }
-    depthBuffer.Free();
-    depthBuffer.Free();
-    EXPECT_EQ(depthBuffer.rowPointers, nullptr);
-    EXPECT_FALSE(depthBuffer.Covers(1, 1));
+    moduleState.depthBuffer.Free();
+    moduleState.depthBuffer.Free();
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers, nullptr);
+    EXPECT_FALSE(moduleState.depthBuffer.Covers(1, 1));
     // Sizes whose product exceeds what the build can address are refused.
     if (sizeof(size_t) == 4) {
-        EXPECT_FALSE(depthBuffer.Allocate(65536, 65536));
+        EXPECT_FALSE(moduleState.depthBuffer.Allocate(65536, 65536));
     }
 }
 

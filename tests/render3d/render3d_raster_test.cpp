@@ -11,7 +11,7 @@
 #include <random>
 
 #include "Veilshift/platform/fpu_precision.h"
-#include "Veilshift/render3d/depth_buffer.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/render3d/soft_renderer.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
@@ -75,7 +75,7 @@ protected:
     static constexpr int32_t kTexWidth = 5;
     static constexpr int32_t kTexHeight = 4;
 
-    void TearDown() override { depthBuffer.Free(); }
+    void TearDown() override { moduleState.depthBuffer.Free(); }
 
     // A viewport inside a larger destination, a depth buffer larger than the
     // viewport (its extra cells must stay untouched) and two texture slots.
@@ -86,8 +86,8 @@ protected:
         renderer.vertices.Clear();
         renderer.triangles.Clear();
         renderer.spanCalls.clear();
-        ASSERT_TRUE(depthBuffer.Allocate(height + 2, width + 3));
-        depthBuffer.Clear(0.0f);
+        ASSERT_TRUE(moduleState.depthBuffer.Allocate(height + 2, width + 3));
+        moduleState.depthBuffer.Clear(0.0f);
         destination = PaddedSurface(width + kLeft + 4, height + kTop + 3, 7, bottomUp);
         destination->Fill({0x10, 0x20, kBackground});
         textureA = PaddedSurface(kTexWidth + 3, kTexHeight + 4, 2, bottomUp);
@@ -132,10 +132,10 @@ protected:
                 }
             }
         }
-        for (int32_t r = 0; r < depthBuffer.rowCount; ++r)
-            for (int32_t c = 0; c < depthBuffer.columnCount; ++c)
+        for (int32_t r = 0; r < moduleState.depthBuffer.rowCount; ++r)
+            for (int32_t c = 0; c < moduleState.depthBuffer.columnCount; ++c)
                 if (r >= height_ || c >= width_) {
-                    ASSERT_EQ(FloatBits(depthBuffer.rowPointers[r][c]), 0u) << r << "," << c;
+                    ASSERT_EQ(FloatBits(moduleState.depthBuffer.rowPointers[r][c]), 0u) << r << "," << c;
                 }
     }
 
@@ -201,7 +201,7 @@ TEST_F(Render3dRaster, RightTriangleCoversItsRowsInEveryVertexOrder) {
         for (int32_t y = 0; y < 16; ++y)
             for (int32_t x = 0; x < 16; ++x) ASSERT_EQ(Drawn(x, y), y < 10 && x <= 10 - y) << x << "," << y;
         ExpectConfined();
-        depthBuffer.Free();
+        moduleState.depthBuffer.Free();
         renderer.vertices.Clear();
         renderer.triangles.Clear();
     }
@@ -243,7 +243,7 @@ TEST_F(Render3dRaster, DepthTestIsStrictAndComesFirst) {
     AddTriangle(a, b, c, 1);  // same depth: the earlier pixel stays
     Draw();
     EXPECT_EQ(ViewportPixel(2, 2)[2], 0x5A);
-    EXPECT_EQ(depthBuffer.rowPointers[2][2], 0.5f);
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers[2][2], 0.5f);
 
     renderer.triangles.Clear();
     renderer.vertices.Clear();
@@ -253,20 +253,20 @@ TEST_F(Render3dRaster, DepthTestIsStrictAndComesFirst) {
     AddTriangle({0, 0, 1.5f, 0, 0}, {12, 0, 1.5f, 1, 0}, {0, 12, 1.5f, 0, 1}, 1);  // nearer: wins
     Draw();
     EXPECT_EQ(ViewportPixel(2, 2)[2], 0x6B);
-    EXPECT_EQ(depthBuffer.rowPointers[2][2], 1.0f / 1.5f);
+    EXPECT_EQ(moduleState.depthBuffer.rowPointers[2][2], 1.0f / 1.5f);
 
     // A NaN depth never passes; a cell holding NaN is never beaten.
     renderer.triangles.Clear();
     renderer.vertices.Clear();
-    depthBuffer.Clear(0.0f);
+    moduleState.depthBuffer.Clear(0.0f);
     destination->Fill({0x10, 0x20, kBackground});
-    depthBuffer.rowPointers[3][3] = kNaN;
+    moduleState.depthBuffer.rowPointers[3][3] = kNaN;
     AddTriangle({0, 0, kNaN, 0, 0}, {12, 0, kNaN, 1, 0}, {0, 12, kNaN, 0, 1});
     AddTriangle(a, b, c);
     Draw();
     EXPECT_FALSE(Drawn(3, 3));
     EXPECT_TRUE(Drawn(3, 4));
-    depthBuffer.rowPointers[3][3] = 0.0f;
+    moduleState.depthBuffer.rowPointers[3][3] = 0.0f;
     ExpectConfined();
 }
 
@@ -322,7 +322,7 @@ TEST_F(Render3dRaster, PerspectiveInterpolatesOneOverZ) {
     for (int32_t x : {0, 16, 31, 48, 63}) {
         const double t = (x + 0.5) / 64.0, iz = 1.0 - 2.0 * t / 3.0;
         EXPECT_NEAR(ViewportPixel(x, 4)[0], lastU * (t / 3.0) / iz, 0.51) << x;
-        EXPECT_NEAR(depthBuffer.rowPointers[4][x], iz, 1e-6) << x;
+        EXPECT_NEAR(moduleState.depthBuffer.rowPointers[4][x], iz, 1e-6) << x;
     }
 }
 
@@ -453,10 +453,10 @@ TEST_F(Render3dRaster, DrawsNothingWithoutADepthCellForEveryPixel) {
     CallRecorder log;
     destination->SetLog(log.Log());
     AddTriangle({0, 0, 1, 0, 0}, {10, 0, 1, 1, 0}, {0, 10, 1, 0, 1});
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
     Draw();
-    ASSERT_TRUE(depthBuffer.Allocate(15, 16));  // one row short
-    depthBuffer.Clear(0.0f);
+    ASSERT_TRUE(moduleState.depthBuffer.Allocate(15, 16));  // one row short
+    moduleState.depthBuffer.Clear(0.0f);
     Draw();
     renderer.DrawSpans(destination.get(), kLeft, kTop, 0, 0, 16);
     renderer.DrawTriangles(nullptr, 0, 0);
@@ -556,8 +556,8 @@ uint32_t RenderReferenceScene() {
     constexpr int32_t kWidth = 97, kHeight = 61;
     SoftRenderer r;
     r.forms = test::RendererFormsNow();
-    if (!r.Setup(kWidth, kHeight) || !depthBuffer.Allocate(kHeight, kWidth)) return 0;
-    depthBuffer.Clear(0.0f);
+    if (!r.Setup(kWidth, kHeight) || !moduleState.depthBuffer.Allocate(kHeight, kWidth)) return 0;
+    moduleState.depthBuffer.Clear(0.0f);
     TestSurface texture(40, 30, 40 * 3 + 3);
     for (int32_t j = 0; j < 30; ++j)
         for (int32_t i = 0; i < 40; ++i)
@@ -585,9 +585,9 @@ uint32_t RenderReferenceScene() {
     }
     const std::vector<uint8_t> pixels = target.Snapshot();
     uint32_t hash = test::Fnv1a(pixels.data(), pixels.size());
-    hash = test::Fnv1a(depthBuffer.rowPointers[0], sizeof(float) * kWidth * kHeight, hash);
+    hash = test::Fnv1a(moduleState.depthBuffer.rowPointers[0], sizeof(float) * kWidth * kHeight, hash);
     hash = test::Fnv1a(&r.span, sizeof r.span, hash);
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
     return hash;
 }
 
@@ -601,14 +601,14 @@ TEST(Render3dReference, SceneIsTheSameInEveryBuild) { EXPECT_EQ(RenderReferenceS
 // three roles: a texel drawn over earlier in a part is read as it is then, the
 // same whatever form the processor could use (and no copy overlaps itself).
 std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
-    const refhost::StartupSwitches flags(ProcessorFeatures{true, true, useSse2, useAvx2});
+    const refhost::ModuleForms flags(ProcessorFeatures{true, true, useSse2, useAvx2});
     constexpr int32_t kSize = 48;
     SoftRenderer r;
     r.forms = test::RendererFormsNow();
     std::vector<uint8_t> result;
     TestSurface surface(kSize + 8, kSize + 6, (kSize + 8) * 3 + 4);
-    if (r.Setup(kSize, kSize) && depthBuffer.Allocate(kSize, kSize)) {
-        depthBuffer.Clear(0.0f);
+    if (r.Setup(kSize, kSize) && moduleState.depthBuffer.Allocate(kSize, kSize)) {
+        moduleState.depthBuffer.Clear(0.0f);
         for (int32_t y = 0; y < surface.PixelHeight(); ++y)
             for (int32_t x = 0; x < surface.PixelWidth(); ++x)
                 surface.SetPixel(x, y, {static_cast<uint8_t>(x * 5 + y), static_cast<uint8_t>(y * 3), static_cast<uint8_t>(x ^ y)});
@@ -624,9 +624,9 @@ std::vector<uint8_t> DrawOntoItsOwnTexture(bool useSse2, bool useAvx2) {
         r.triangles.Append({{3, 4, 5}, 1, 0});
         r.DrawTriangles(&surface, 2, 2);
         result = surface.Snapshot();
-        const uint8_t* cells = reinterpret_cast<const uint8_t*>(depthBuffer.rowPointers[0]);
+        const uint8_t* cells = reinterpret_cast<const uint8_t*>(moduleState.depthBuffer.rowPointers[0]);
         result.insert(result.end(), cells, cells + sizeof(float) * kSize * kSize);
-        depthBuffer.Free();
+        moduleState.depthBuffer.Free();
     }
     return result;
 }
@@ -642,7 +642,7 @@ TEST(Render3dReference, DestinationAsItsOwnTextureIsDrawnPixelByPixel) {
 // the 32-bit build) and each vector form of the row walk and span filler.
 TEST(Render3dReference, SceneIsTheSameInEveryForm) {
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const refhost::StartupSwitches scope(form.Allowed());
+        const refhost::ModuleForms scope(form.Allowed());
         EXPECT_EQ(RenderReferenceScene(), kReferenceSceneHash) << form.name;
     }
 }
@@ -651,7 +651,7 @@ TEST(Render3dReference, SceneIsTheSameInEveryForm) {
 TEST(Render3dReference, SceneIgnoresTheHostsPrecisionControl) {
     const uint16_t original = platform::ReadFpuControlWord();
     for (const test::ProcessorForm& form : test::AvailableForms()) {
-        const refhost::StartupSwitches scope(form.Allowed());
+        const refhost::ModuleForms scope(form.Allowed());
         // 24, 53 and 64 bits, and 64 bits rounding toward zero.
         for (uint16_t word : {uint16_t{0x007F}, uint16_t{0x027F}, uint16_t{0x037F}, uint16_t{0x0F7F}}) {
             platform::WriteFpuControlWord(word);

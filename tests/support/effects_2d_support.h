@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "Veilshift/mul_table.h"
+#include "Veilshift/module_state.h"
 #include "host/test_surface.h"
 #include "call_recorder.h"
 #include "processor_forms.h"

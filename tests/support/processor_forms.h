@@ -1,16 +1,17 @@
 // The processor forms a test can run: which ones this build and machine have,
 // each as the vector features that select it. A test selects one with the
-// start-up switches' scope (host/startup_switches.h), which puts everything
-// back at its end, so that a test choosing a form leaves the next test what
+// module's forms scope (host/module_forms.h), which puts everything back at
+// its end, so that a test choosing a form leaves the next test what
 // it found.
 #pragma once
 
 #include <vector>
 
 #include "Veilshift/form_rules.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/render3d/renderer_forms.h"
 #include "Veilshift/startup_settings.h"
-#include "host/startup_switches.h"
+#include "host/module_forms.h"
 
 namespace veilshift::test {
 

@@ -473,7 +473,7 @@ TEST(CrossfadeRect, AsksForAddressesThenPitchesAndFollowsTheFlags) {
 #if VEILSHIFT_WIDE_FORMS
         if (c.avx2 && !HasAvx2()) continue;
 #endif
-        const refhost::StartupSwitches flags(refhost::SwitchValues(c.mmx, c.sse), {true, true, c.sse2, c.avx2});
+        const refhost::ModuleForms flags(refhost::SwitchValues(c.mmx, c.sse), {true, true, c.sse2, c.avx2});
         dst.Fill({7, 7, 7});
         log.Clear();
         CrossfadeRect(&dst, 3, 1, &a, 2, 2, &b, 1, 0, c.width, 3, 127,

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Veilshift/mul_table.h"
+#include "Veilshift/module_state.h"
 #include "effects_2d_support.h"
 #include "fenced_buffer.h"
 
@@ -23,7 +23,7 @@ namespace {
 
 using veilshift::MixWeights;
 using veilshift::MosaicColumns;
-using veilshift::MulTable;
+const veilshift::MulTableStorage& MulTable = veilshift::moduleState.MulTable;
 using veilshift::test::FencedBuffer;
 
 struct RowForms {

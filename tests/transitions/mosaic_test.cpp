@@ -234,13 +234,13 @@ class MosaicForms : public ::testing::TestWithParam<std::tuple<ProcessorForm, bo
 protected:
     void SetUp() override { ASSERT_TRUE(table.Built()); }
     MulTableScope table;
-    const refhost::StartupSwitches saved{refhost::kEveryFeature};  // the streaming threshold back after each test
+    const refhost::ModuleForms saved{refhost::kEveryFeature};  // the streaming threshold back after each test
 };
 
 TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
     const auto& [form, streamed] = GetParam();
-    const refhost::StartupSwitches scope(form.Allowed());
-    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
+    const refhost::ModuleForms scope(form.Allowed());
+    veilshift::moduleState.hooks.streamingBytes = streamed ? 0 : veilshift::kStreamingByCaches;
     struct Case {
         Rect rect;
         int32_t blockSize, alpha;
@@ -259,12 +259,12 @@ TEST_P(MosaicForms, FramesMatchThePerPixelModel) {
 
 TEST_P(MosaicForms, AsksTheHostWhatTheScalarFormAsks) {
     const auto& [form, streamed] = GetParam();
-    veilshift::StreamingBytesOverride = streamed ? 0 : veilshift::kStreamingByCaches;
+    veilshift::moduleState.hooks.streamingBytes = streamed ? 0 : veilshift::kStreamingByCaches;
     const Rect r{3, 2, 5, 1, 2, 4, 40, 23};
     for (int32_t blockSize : {1, 7}) {
         std::vector<std::vector<int32_t>> calls[2];
         for (int pass = 0; pass < 2; ++pass) {
-            const refhost::StartupSwitches scope((pass == 0 ? AvailableForms().front() : form).Allowed());
+            const refhost::ModuleForms scope((pass == 0 ? AvailableForms().front() : form).Allowed());
             CallRecorder recorder;
             Stage s(r, 4, recorder.Log());
             Draw(s, blockSize, 50);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Veilshift/mul_table.h"
+#include "Veilshift/module_state.h"
 #include "Veilshift/transitions/ripple_forms.h"
 #include "effects_2d_support.h"
 #include "fenced_buffer.h"
@@ -63,7 +63,7 @@ struct View {
 };
 
 veilshift::RippleFrame FrameOf(const View& v, const Tables& t, int32_t alpha) {
-    using veilshift::MulTable;
+    const veilshift::MulTableStorage& MulTable = veilshift::moduleState.MulTable;
     return {v.dst,
             v.a,
             v.b,

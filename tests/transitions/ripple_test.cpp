@@ -414,7 +414,7 @@ TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
             };
             std::vector<uint8_t> walked;
             for (const ProcessorForm& form : AvailableFormsAndGathers()) {
-                const refhost::StartupSwitches scope(form.Allowed(), form.gathers);
+                const refhost::ModuleForms scope(form.Allowed(), form.gathers);
                 EXPECT_EQ(draw(true), expected) << form.name;
                 const std::vector<uint8_t> direct = draw(false);
                 if (walked.empty()) walked = direct;
@@ -437,7 +437,7 @@ protected:
 };
 
 TEST_P(RippleForms, FramesMatchThePerPixelModel) {
-    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
+    const refhost::ModuleForms scope(GetParam().Allowed(), GetParam().gathers);
     struct Case {
         Rect rect;
         int32_t progress, total;
@@ -478,7 +478,7 @@ TEST_P(RippleForms, FramesMatchThePerPixelModel) {
 // it holds, the frames are those of the model (every table in it, the zeros
 // around the row moves included, is written afresh for each frame).
 TEST_P(RippleForms, PassesDrawTheSameFromADirtyBlock) {
-    const refhost::StartupSwitches scope(GetParam().Allowed());
+    const refhost::ModuleForms scope(GetParam().Allowed());
     const Rect rect{3, 2, 5, 1, 2, 4, 161, 97};
     ScratchScope scratch(rect.width, rect.height);
     ASSERT_NE(scratch.scratch.passBlock, nullptr);
@@ -492,7 +492,7 @@ TEST_P(RippleForms, PassesDrawTheSameFromADirtyBlock) {
 // The scratch's tables serve the frame: nothing is allocated; a scratch made
 // for another size is not used.
 TEST_P(RippleForms, AFrameWithItsScratchAllocatesNothing) {
-    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
+    const refhost::ModuleForms scope(GetParam().Allowed(), GetParam().gathers);
     Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 32);
     ScratchScope scratch(300, 40), otherSize(300, 41);
     veilshift::FailAllocationsFrom(0);
@@ -505,7 +505,7 @@ TEST_P(RippleForms, AFrameWithItsScratchAllocatesNothing) {
 }
 
 TEST_P(RippleForms, AsksThreeAddressesAndThreePitchesAndAllocatesTwoTables) {
-    const refhost::StartupSwitches scope(GetParam().Allowed(), GetParam().gathers);
+    const refhost::ModuleForms scope(GetParam().Allowed(), GetParam().gathers);
     CallRecorder recorder;
     Stage s({3, 2, 5, 1, 2, 4, 300, 40}, 31, recorder.Log());
     veilshift::FailAllocationsFrom(0);

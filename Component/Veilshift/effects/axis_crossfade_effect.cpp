@@ -1,7 +1,7 @@
 // Effects 40 and 41: the crossfade into the transition's work surface, which
 // the host's drawing component then moves into the destination along one axis.
 #include "../frame_math.h"
-#include "../host_connection.h"
+#include "../module_state.h"
 #include "../transitions/axis_crossfade.h"
 #include "../transitions/crossfade.h"
 #include "effects.h"
@@ -12,7 +12,7 @@ namespace {
 enum class Axis { X, Y };
 
 void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis axis) {
-    if (plugin.tempSurface == nullptr || ThePixmillApi == nullptr) return;
+    if (plugin.tempSurface == nullptr || moduleState.pixmill == nullptr) return;
     const TransitionParams& p = plugin.params;
     // The whole work surface is the rectangle: blended at (0, 0) in both effects.
     // Unblended, it would show an old frame: the host is not asked to move it.
@@ -20,10 +20,10 @@ void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis a
                        p.height, FrameAlpha(progress, total), plugin.forms.crossfade))
         return;
     if (axis == Axis::X) {
-        ThePixmillApi->CopyAxisX(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
+        moduleState.pixmill->CopyAxisX(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
                                  AxisAmount(progress, total, p.width / 2));
     } else {
-        ThePixmillApi->CopyAxisY(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
+        moduleState.pixmill->CopyAxisY(plugin.dst, p.dx, p.dy, plugin.tempSurface, 0, 0, p.width, p.height,
                                  AxisAmount(progress, total, p.height / 2));
     }
 }
@@ -31,8 +31,8 @@ void DrawAxisFrame(EffectPlugin& plugin, int32_t progress, int32_t total, Axis a
 }  // namespace
 
 bool PrepareWorkSurface(EffectPlugin& plugin) {
-    if (ThePlatewrightApi == nullptr) return false;
-    plugin.tempSurface = ThePlatewrightApi->CreateSurface(plugin.params.width, plugin.params.height, 24);
+    if (moduleState.platewright == nullptr) return false;
+    plugin.tempSurface = moduleState.platewright->CreateSurface(plugin.params.width, plugin.params.height, 24);
     return plugin.tempSurface != nullptr;
 }
 

@@ -1,9 +1,8 @@
 // Effect 34, the shatter: the renderer and the pieces made ready at Begin, and
 // each frame source B as the background, then every piece through the
 // renderer, each with its own spin and depth for the frame.
-#include "../host_connection.h"
+#include "../module_state.h"
 #include "../platform/fpu_precision.h"
-#include "../render3d/depth_buffer.h"
 #include "../shatter/shatter_mesh.h"
 #include "effects.h"
 
@@ -36,7 +35,7 @@ VS_PRECISION_BOUNDARY void DrawPieces(EffectPlugin& plugin, int32_t progress, in
 
 bool PrepareShatter(EffectPlugin& plugin) {
     const TransitionParams& p = plugin.params;
-    if (!depthBuffer.Allocate(p.height, p.width)) return false;
+    if (!moduleState.depthBuffer.Allocate(p.height, p.width)) return false;
     SoftRenderer& renderer = plugin.renderer;
     if (!renderer.Setup(p.width, p.height)) return false;
     // A piece's scene is one triangle, which the near cut leaves as at most four
@@ -56,18 +55,18 @@ bool PrepareShatter(EffectPlugin& plugin) {
 }
 
 void ReleaseShatter(EffectPlugin& plugin) {
-    depthBuffer.Free();
+    moduleState.depthBuffer.Free();
     plugin.renderer.Release();
 }
 
 void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     const TransitionParams& p = plugin.params;
-    ThePixmillApi->Copy(plugin.dst, p.dx, p.dy, plugin.srcB, p.bx, p.by, p.width, p.height);
+    moduleState.pixmill->Copy(plugin.dst, p.dx, p.dy, plugin.srcB, p.bx, p.by, p.width, p.height);
     // Pieces hide one another by depth whatever their order. The pieces are
     // drawn band by band, each band's depth cells cleared as it is first drawn;
     // without the bands, the whole buffer is cleared now.
     SoftRenderer& renderer = plugin.renderer;
-    if (!renderer.BeginBands()) depthBuffer.Clear(0.0f);
+    if (!renderer.BeginBands()) moduleState.depthBuffer.Clear(0.0f);
     platform::FpuSinglePrecision singlePrecision;
     DrawPieces(plugin, progress, total);
     single_precision::EndBands(renderer);

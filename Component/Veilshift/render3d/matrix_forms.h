@@ -5,7 +5,7 @@
 // sums in the scalar form's order.
 #pragma once
 
-#include "../form_rules.h"
+#include "../processor_features.h"
 #include "math3d.h"
 
 namespace veilshift {

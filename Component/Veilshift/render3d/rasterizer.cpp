@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "../module_state.h"
 #include "../platform/fpu_precision.h"
-#include "depth_buffer.h"
 #include "soft_renderer.h"
 #include "span_fill.h"
 #include "span_bands.h"
@@ -32,7 +32,7 @@ bool SlotUsable(const SoftRenderer& r, int32_t index) {
 // Every row and column the spans can reach has a depth cell.
 bool CanDraw(const SoftRenderer& r, HostSurface* destination) {
     return destination != nullptr && r.viewportWidth > 0 && r.viewportHeight > 0 &&
-           depthBuffer.Covers(r.viewportHeight, r.viewportWidth);
+           moduleState.depthBuffer.Covers(r.viewportHeight, r.viewportWidth);
 }
 
 struct Corner {
@@ -95,7 +95,7 @@ VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destina
         part.row = top;
     }
 
-    const SpanPartTarget target{texture, {depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth}};
+    const SpanPartTarget target{texture, {moduleState.depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth}};
     if (part.row < part.endRow) {
         if (r.bands.Active() && !texelsMeetPixels) {
             // Kept for the band's turn; the edges go on to the part's last row now.
@@ -235,11 +235,11 @@ bool SoftRenderer::ReserveBands(int32_t parts) { return bands.Reserve(parts, vie
 
 bool SoftRenderer::BeginBands() {
     // No band without a depth cell for every pixel of the viewport: nothing is drawn then.
-    if (viewportWidth <= 0 || viewportHeight <= 0 || !depthBuffer.Covers(viewportHeight, viewportWidth)) {
+    if (viewportWidth <= 0 || viewportHeight <= 0 || !moduleState.depthBuffer.Covers(viewportHeight, viewportWidth)) {
         bands.End();
         return false;
     }
-    return bands.Begin(viewportHeight, BandRows(depthBuffer.columnCount));
+    return bands.Begin(viewportHeight, BandRows(moduleState.depthBuffer.columnCount));
 }
 
 void SoftRenderer::EndBands() {

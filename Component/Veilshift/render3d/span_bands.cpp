@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "depth_buffer.h"
+#include "../module_state.h"
 
 namespace veilshift {
 
@@ -99,10 +99,10 @@ void SpanBands::ClearBand(int32_t band) {
     // rows the buffer has are cleared.
     const int32_t first = band * bandRows_;
     int32_t end = first + bandRows_ < rows_ ? first + bandRows_ : rows_;
-    if (end > depthBuffer.rowCount) end = depthBuffer.rowCount;
+    if (end > moduleState.depthBuffer.rowCount) end = moduleState.depthBuffer.rowCount;
     if (first >= end) return;
-    std::memset(depthBuffer.rowPointers[first], 0,
-                static_cast<size_t>(end - first) * static_cast<size_t>(depthBuffer.columnCount) * sizeof(float));
+    std::memset(moduleState.depthBuffer.rowPointers[first], 0,
+                static_cast<size_t>(end - first) * static_cast<size_t>(moduleState.depthBuffer.columnCount) * sizeof(float));
 }
 
 void SpanBands::DrawKept() {

@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "../form_rules.h"
+#include "../processor_features.h"
 
 namespace veilshift {
 

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../form_rules.h"
+#include "../processor_features.h"
 #include "span_fill.h"
 #include "span_state.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "../frame_math.h"
-#include "../mul_table.h"
+#include "../module_state.h"
 
 namespace veilshift {
 namespace {
@@ -46,7 +46,7 @@ int32_t MosaicBlockSize(int32_t progress, int32_t total) {
 void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int32_t ax, int32_t ay,
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t blockSize,
                 int32_t alpha, const MosaicForms& forms) {
-    if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
+    if (width < 1 || height < 1 || moduleState.MulTable.rows == nullptr) return;
     if (blockSize < 1) blockSize = 1;
     alpha = std::clamp(alpha, 0, 255);
 
@@ -55,7 +55,7 @@ void MosaicRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
     uint8_t* dstRow = dst->PixelAddress(dx, dy);
     if (dstRow == nullptr) return;
     const ptrdiff_t dstPitch = dst->Pitch();
-    const MixWeights weights{MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha};
+    const MixWeights weights{moduleState.MulTable.rows[255 - alpha], moduleState.MulTable.rows[alpha], alpha};
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     const bool stream = forms.stream;
 

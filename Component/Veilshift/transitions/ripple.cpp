@@ -7,7 +7,7 @@
 
 #include "../frame_math.h"
 #include "../memory.h"
-#include "../mul_table.h"
+#include "../module_state.h"
 
 namespace veilshift {
 namespace {
@@ -41,7 +41,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total, const RippleForms& forms, const RippleScratch* scratch) {
     // An empty rectangle has no pixel whose address could be asked for.
-    if (width < 1 || height < 1 || MulTable.rows == nullptr) return;
+    if (width < 1 || height < 1 || moduleState.MulTable.rows == nullptr) return;
     uint8_t* const dstStart = dst->PixelAddress(dx, dy);
     const uint8_t* const bStart = srcB->PixelAddress(bx, by);
     const uint8_t* const aStart = srcA->PixelAddress(ax, ay);
@@ -52,7 +52,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
 
     const int32_t alpha = FrameAlpha(progress, total);
     const RippleFrame frame{dstStart, aStart, bStart, dstPitch, aPitch, bPitch, width, height, nullptr, nullptr,
-                            {MulTable.rows[255 - alpha], MulTable.rows[alpha], alpha}};
+                            {moduleState.MulTable.rows[255 - alpha], moduleState.MulTable.rows[alpha], alpha}};
     if (scratch != nullptr && (scratch->width != width || scratch->height != height)) scratch = nullptr;
     if (scratch != nullptr && scratch->shifts != nullptr) {
         DrawWithTables(frame, progress, total, scratch->shifts, scratch->shifts + width,

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../form_rules.h"
+#include "../processor_features.h"
 #include "mix_rows.h"
 
 namespace veilshift {

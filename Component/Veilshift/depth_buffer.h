@@ -1,4 +1,4 @@
-// The process-wide depth buffer: one grid of floats holding 1/z of the nearest
+// The shatter's depth buffer: one grid of floats holding 1/z of the nearest
 // surface drawn at each cell, 0.0 for nothing drawn (larger is nearer).
 #pragma once
 
@@ -30,8 +30,5 @@ public:
     int32_t columnCount = 0;
     int32_t rowCount = 0;
 };
-
-// Constant-initialised, trivially destructible: nothing runs at load or exit.
-extern DepthBuffer depthBuffer;
 
 }  // namespace veilshift

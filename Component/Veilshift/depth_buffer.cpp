@@ -3,13 +3,11 @@
 #include <cstring>
 #include <type_traits>
 
-#include "../memory.h"
+#include "memory.h"
 
 namespace veilshift {
 
 static_assert(std::is_trivially_destructible_v<DepthBuffer>);
-
-constinit DepthBuffer depthBuffer;
 
 bool DepthBuffer::Allocate(int32_t rows, int32_t columns) {
     if (columns <= 0 || rows <= 0) return false;
