@@ -5,6 +5,8 @@
 #include <sstream>
 #include <utility>
 
+#include "Veilshift/effect_catalog.h"
+
 namespace web {
 
 const char kCaseFileHeader[] =
@@ -25,16 +27,16 @@ std::vector<FrameCase> StandardCases() {
                             {"builtin", 97, 61, {5, 3, 83, 50}},
                             {"noise", 67, 45, {1, 2, 61, 40}},
                             {"builtin", 160, 120, {0, 0, 160, 120}}};
-    // The crossfade's arithmetic follows "MMX"; "SSE" chooses code only.
+    // The crossfade's arithmetic follows "MMX"; "SSE" chooses code only. Every
+    // effect of the catalog, in its order, the crossfades under every pair.
     const std::pair<const char*, const char*> startups[] = {
         {kAbsent, kAbsent}, {"1", kAbsent}, {"0", kAbsent}, {"1", "0"}, {"2", "1"}};
     std::vector<FrameCase> cases;
     for (const Shape& shape : shapes)
-        for (int32_t effect : {1, 6, 31, 34, 40, 41}) {
-            const bool crossfade = effect == 1 || effect == 40 || effect == 41;
+        for (const veilshift::EffectCatalogEntry& effect : veilshift::kEffectCatalog) {
             for (const auto& [mmx, sse] : startups) {
                 FrameCase c;
-                c.effect = effect;
+                c.effect = effect.number;
                 c.pictures = shape.pictures;
                 c.width = shape.width;
                 c.height = shape.height;
@@ -43,7 +45,7 @@ std::vector<FrameCase> StandardCases() {
                 c.mmx = mmx;
                 c.sse = sse;
                 cases.push_back(c);
-                if (!crossfade) break;
+                if (!effect.crossfade) break;
             }
         }
     return cases;

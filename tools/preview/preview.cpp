@@ -45,7 +45,12 @@ namespace preview {
 namespace {
 
 constexpr char kProgram[] = "veilshift-preview";
-constexpr int32_t kShatterEffect = 34;  // the one effect that reads the host's timer (--seed)
+// The one effect that reads the host's timer (--seed), as the catalog has it.
+constexpr int32_t kShatterEffect = [] {
+    for (const veilshift::EffectCatalogEntry& entry : veilshift::kEffectCatalog)
+        if (entry.readsTimer) return entry.number;
+    return -1;
+}();
 constexpr int kExitFailed = 1;  // something went wrong while running; nothing was written
 constexpr int kExitUsage = 2;   // the command line or an input is wrong
 
@@ -468,7 +473,7 @@ void WarnUnusedOptions(const Options& o, const std::vector<int32_t>& effects) {
     const bool animation = !o.animationFile.empty() || !o.gallery.empty();
     const bool sheet = !o.sheet.empty() || !o.gallery.empty();
     auto plays = [&](auto test) { return std::any_of(effects.begin(), effects.end(), test); };
-    if (o.given.count("--seed") && !plays([](int32_t e) { return e == kShatterEffect; }))
+    if (o.given.count("--seed") && !plays(veilshift::EffectReadsTimer))
         Warn("--seed is read only by effect " + std::to_string(kShatterEffect) + " (" + EffectName(kShatterEffect) +
              "), which this run does not play; it changes nothing");
     if (o.given.count("--form") && !plays(FormApplies))
