@@ -26,6 +26,7 @@
 #include "host/in_process_module.h"
 #include "host/module_forms.h"
 #include "host/reference_host.h"
+#include "host/stage.h"
 #include "host/startup_switches.h"
 #include "processor_names.h"
 
@@ -215,12 +216,11 @@ inline FrameSet& Frames(FrameSize size) {
 class Session {
 public:
     Session(FrameSize size, int32_t effect, bool logged = true) : host_(Options(logged)) {
-        host_.AddSurface(1, size.width, size.height).FillRandom(1);
-        host_.AddSurface(2, size.width, size.height).FillRandom(2);
-        host_.AddSurface(3, size.width, size.height).FillRandom(3);
+        const int32_t w = size.width, h = size.height;
+        refhost::SetStage(host_, {w, h, nullptr, 1}, {w, h, nullptr, 2}, {w, h, nullptr, 3});
         module_.Plugin().SetInterface(&veilshift::kScreenUpdaterId, host_.Updater());
         module_.Plugin().SetInterface(&veilshift::kSurfaceTableId, host_.Table());
-        begun_ = module_.Plugin().Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
+        begun_ = refhost::BeginOnStage(module_.Plugin(), refhost::SameCorner(0, 0, w, h), effect);
     }
     ~Session() {
         if (begun_) module_.Plugin().End();

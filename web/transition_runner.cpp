@@ -3,22 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "host/pictures.h"
 #include "host/reference_host.h"
-#include "pictures.h"
+#include "host/stage.h"
 
 namespace web {
 namespace {
-
-// The host's numbers for the screen and the two sources.
-constexpr int32_t kScreen = 1;
-constexpr int32_t kSourceA = 2;
-constexpr int32_t kSourceB = 3;
-
-void CopyInto(const Picture& picture, refhost::TestSurface& surface) {
-    for (int32_t y = 0; y < picture.height; ++y)
-        std::memcpy(surface.At(0, y), picture.rgb.data() + static_cast<size_t>(y) * picture.width * 3,
-                    static_cast<size_t>(picture.width) * 3);
-}
 
 bool Usable(const Picture& picture) {
     return PictureSizeFits(picture.width, picture.height) &&
@@ -28,8 +18,7 @@ bool Usable(const Picture& picture) {
 }  // namespace
 
 Picture BuiltInPicture(int which, int32_t width, int32_t height) {
-    preview::Image image = which == 0 ? preview::SunsetPicture(width, height) : preview::TilePicture(width, height);
-    return {image.width, image.height, std::move(image.rgb)};
+    return which == 0 ? refhost::SunsetPicture(width, height) : refhost::TilePicture(width, height);
 }
 
 Picture NoisePicture(uint32_t seed, int32_t width, int32_t height) {
@@ -67,12 +56,9 @@ bool TransitionRunner::Begin(int32_t effect, Rect rect) {
     const Picture& a = pictures_[0];
     const Picture& b = pictures_[1];
     if (a.rgb.empty() || b.rgb.empty()) return false;
-    screen_ = &host_->AddSurface(kScreen, a.width, a.height);
-    CopyInto(a, *screen_);  // before the transition the screen shows the picture being left
-    CopyInto(a, host_->AddSurface(kSourceA, a.width, a.height));
-    CopyInto(b, host_->AddSurface(kSourceB, b.width, b.height));
-    running_ = host_->Begin(kScreen, rect.x, rect.y, kSourceA, rect.x, rect.y, kSourceB, rect.x, rect.y, rect.width,
-                            rect.height, effect);
+    // Before the transition the screen shows the picture being left.
+    screen_ = &refhost::SetStage(*host_, {a.width, a.height, &a}, {a.width, a.height, &a}, {b.width, b.height, &b});
+    running_ = refhost::BeginOnStage(*host_, refhost::SameCorner(rect.x, rect.y, rect.width, rect.height), effect);
     return running_;
 }
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "host/image.h"
+
 namespace refhost {
 class Host;
 class TestSurface;
@@ -16,14 +18,10 @@ class TestSurface;
 
 namespace web {
 
-// 8-bit RGB, rows top to bottom, no padding.
-struct Picture {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> rgb;
-};
+// 8-bit RGB, rows top to bottom, no padding: the host's one picture shape.
+using Picture = refhost::Image;
 
-// The preview tool's built-in pair at any size: 0 is A (the sunset), 1 is B (the tiles).
+// The host's built-in pair at any size: 0 is A (the sunset), 1 is B (the tiles).
 Picture BuiltInPicture(int which, int32_t width, int32_t height);
 // Noise from the reference host's generator (integer arithmetic only).
 Picture NoisePicture(uint32_t seed, int32_t width, int32_t height);

@@ -41,6 +41,7 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
+#include "host/stage.h"
 #include "../processor_names.h"
 #include "host/startup_switches.h"
 #include "../stream_floor.h"
@@ -107,10 +108,9 @@ struct Group {
 // A host with destination 1, sources 2 and 3 of one size, and the effect begun.
 struct Stage {
     Stage(Size size, int32_t effect) {
-        host.AddSurface(1, size.width, size.height).FillRandom(1);
-        host.AddSurface(2, size.width, size.height).FillRandom(2);
-        host.AddSurface(3, size.width, size.height).FillRandom(3);
-        begun = host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
+        const int32_t w = size.width, h = size.height;
+        refhost::SetStage(host, {w, h, nullptr, 1}, {w, h, nullptr, 2}, {w, h, nullptr, 3});
+        begun = refhost::BeginOnStage(host, refhost::SameCorner(0, 0, w, h), effect);
     }
     ~Stage() {
         if (begun) host.End();

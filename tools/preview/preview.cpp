@@ -28,10 +28,10 @@
 #include "contact_sheet.h"
 #include "effect_names.h"
 #include "gallery_page.h"
+#include "host/pictures.h"
 #include "image_input.h"
 #include "output_files.h"
 #include "output_plan.h"
-#include "pictures.h"
 #include "platform.h"
 #include "png_output.h"
 #include "progress.h"
@@ -566,8 +566,8 @@ Stop LoadPair(const Options& o, Pair& pair) {
         const Size size = o.builtInSize.value_or(Size{320, 240});
         if (int64_t{size.width} * size.height > kMaxPixels)
             return Fail(kExitUsage, "--size is larger than " + std::to_string(kMaxPixels >> 20) + " million pixels");
-        pair.a = SunsetPicture(size.width, size.height);
-        pair.b = TilePicture(size.width, size.height);
+        pair.a = refhost::SunsetPicture(size.width, size.height);
+        pair.b = refhost::TilePicture(size.width, size.height);
         pair.description = "The built-in pictures, " + SizeText(size.width, size.height);
         return std::nullopt;
     }

@@ -8,20 +8,18 @@
 #include <limits>
 #include <optional>
 
+#include "Veilshift/effect_catalog.h"
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/message_capture.h"
 #include "host/reference_host.h"
+#include "host/stage.h"
 #include "host/startup_switches.h"
 #include "platform.h"
 
 namespace preview {
 namespace {
 
-// The host's numbers for the three surfaces of a transition.
-constexpr int32_t kScreenNumber = 1;
-constexpr int32_t kSourceANumber = 2;
-constexpr int32_t kSourceBNumber = 3;
 std::string WhereModulesAre() {
     return std::string(" (") + platform::kModuleFile +
            " and the engine's components are loaded from this program's folder)";
@@ -64,11 +62,6 @@ bool ClipAxis(int64_t& d, int64_t& a, int64_t& b, int64_t& size, const int64_t l
 int32_t ToInt32(int64_t v) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
-}
-
-void CopyIntoSurface(const Image& picture, refhost::TestSurface& surface) {
-    for (int32_t y = 0; y < picture.height; ++y)
-        std::memcpy(surface.At(0, y), picture.Pixel(0, y), static_cast<size_t>(picture.width) * 3);
 }
 
 Image SurfacePicture(const refhost::TestSurface& surface) {
@@ -134,20 +127,18 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
         }
         refhost::Host host;
         if (request.seed) host.Control(refhost::Component::Corvane)->time = *request.seed;
-        refhost::TestSurface& screen = host.AddSurface(kScreenNumber, request.screenWidth, request.screenHeight);
-        CopyIntoSurface(*request.a, host.AddSurface(kSourceANumber, request.a->width, request.a->height));
-        CopyIntoSurface(*request.b, host.AddSurface(kSourceBNumber, request.b->width, request.b->height));
         // Before the transition the screen shows the picture being left.
-        const int32_t shownWidth = std::min(request.screenWidth, request.a->width);
-        for (int32_t y = 0; y < std::min(request.screenHeight, request.a->height); ++y)
-            std::memcpy(screen.At(0, y), request.a->Pixel(0, y), static_cast<size_t>(shownWidth) * 3);
+        refhost::TestSurface& screen =
+            refhost::SetStage(host, {request.screenWidth, request.screenHeight, request.a},
+                              {request.a->width, request.a->height, request.a},
+                              {request.b->width, request.b->height, request.b});
 
         const Placement& p = request.placement;
         bool begun;
         {
             refhost::MessageCapture capture(host);
-            begun = host.Begin(kScreenNumber, p.dst.x, p.dst.y, kSourceANumber, p.a.x, p.a.y, kSourceBNumber, p.b.x,
-                               p.b.y, p.width, p.height, request.effect);
+            begun = refhost::BeginOnStage(
+                host, {p.dst.x, p.dst.y, p.a.x, p.a.y, p.b.x, p.b.y, p.width, p.height}, request.effect);
             result.moduleMessage = JoinMessages(capture.Finish());
         }
         switches.reset();
@@ -203,16 +194,13 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
         const refhost::StartupSwitches switches(veilshift::StartupValues{}, refhost::SwitchStore::PrivateKey);
         refhost::Host host;
         constexpr int32_t kSide = 16;
-        host.AddSurface(kScreenNumber, kSide, kSide);
-        host.AddSurface(kSourceANumber, kSide, kSide).FillRandom(1);
-        host.AddSurface(kSourceBNumber, kSide, kSide).FillRandom(2);
-        for (int32_t effect = 0; effect < kEffectTableSize; ++effect) {
+        refhost::SetStage(host, {kSide, kSide}, {kSide, kSide, nullptr, 1}, {kSide, kSide, nullptr, 2});
+        for (int32_t effect = 0; effect < veilshift::kEffectCount; ++effect) {
             EffectProbe probe;
             probe.effect = effect;
             {
                 refhost::MessageCapture capture(host);
-                probe.implemented = host.Begin(kScreenNumber, 0, 0, kSourceANumber, 0, 0, kSourceBNumber, 0, 0, kSide,
-                                               kSide, effect);
+                probe.implemented = refhost::BeginOnStage(host, refhost::SameCorner(0, 0, kSide, kSide), effect);
                 probe.message = JoinMessages(capture.Finish());
             }
             host.End();

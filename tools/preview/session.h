@@ -83,7 +83,6 @@ struct EffectProbe {
 // its effect table. Its messages are caught, not shown. Empty on failure, with
 // `error` set.
 std::vector<EffectProbe> ProbeEffects(std::string& error);
-inline constexpr int32_t kEffectTableSize = 42;
 
 // What this processor offers the module's forms, read as the module reads it.
 veilshift::ProcessorFeatures DetectProcessor();

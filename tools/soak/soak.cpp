@@ -19,11 +19,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
 
+#include "Veilshift/effect_catalog.h"
 #include "host/reference_host.h"
+#include "host/stage.h"
 #include "host/startup_switches.h"
 
 namespace {
@@ -99,15 +102,15 @@ int main(int argc, char** argv) {
     refhost::HostOptions hostOptions;
     hostOptions.logCalls = false;
     refhost::Host host(hostOptions);
-    host.AddSurface(1, w, h).FillRandom(1);
-    host.AddSurface(2, w, h, w * 3 + 12).FillRandom(2);
-    host.AddSurface(3, w, h, -(w * 3 + 4)).FillRandom(3);
+    // Source A's rows padded, source B's bottom-up and padded.
+    refhost::SetStage(host, {w, h, nullptr, 1}, {w, h, nullptr, 2, w * 3 + 12}, {w, h, nullptr, 3, -(w * 3 + 4)});
     refhost::ComponentControl& platewright = *host.Control(refhost::Component::Platewright);
     refhost::ComponentControl& corvane = *host.Control(refhost::Component::Corvane);
 
     std::mt19937 random(options.seed);
     auto uniform = [&](int32_t low, int32_t high) { return std::uniform_int_distribution<int32_t>(low, high)(random); };
-    const int32_t effects[] = {1, 6, 31, 34, 40, 41};
+    const auto& effects = veilshift::kEffectCatalog;
+    const int32_t effectCount = static_cast<int32_t>(std::size(effects));
 
     int64_t frames = 0, transitions = 0, refused = 0;
     Memory start{};
@@ -119,7 +122,7 @@ int main(int argc, char** argv) {
     while (frames < options.frames) {
         // Every effect once, in order, before the start is measured: the
         // connection, the blend table and each effect's first storage are in.
-        int32_t effect = transitions < 6 ? effects[transitions] : effects[uniform(0, 5)];
+        int32_t effect = effects[transitions < effectCount ? transitions : uniform(0, effectCount - 1)].number;
         if (options.effect != 0) effect = options.effect;
         // Mostly inside the surfaces, sometimes across an edge, rarely outside.
         const int32_t rw = uniform(1, w + w / 4), rh = uniform(1, h + h / 4);
@@ -128,7 +131,7 @@ int main(int argc, char** argv) {
         const int32_t bx = uniform(-w / 8, w - 1), by = uniform(-h / 8, h - 1);
         corvane.time = static_cast<uint32_t>(random());
         ++transitions;
-        if (!host.Begin(1, dx, dy, 2, ax, ay, 3, bx, by, rw, rh, effect)) {
+        if (!refhost::BeginOnStage(host, {dx, dy, ax, ay, bx, by, rw, rh}, effect)) {
             ++refused;  // nothing of the rectangle inside all three surfaces
             continue;
         }

@@ -1,11 +1,11 @@
-#include "pictures.h"
+#include "host/pictures.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 
-namespace preview {
+namespace refhost {
 namespace {
 
 using Colour = std::array<double, 3>;
@@ -112,4 +112,4 @@ Image TilePicture(int32_t width, int32_t height) {
     });
 }
 
-}  // namespace preview
+}  // namespace refhost

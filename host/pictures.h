@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "image.h"
+#include "host/image.h"
 
-namespace preview {
+namespace refhost {
 
 Image SunsetPicture(int32_t width, int32_t height);  // source A: sky, sun, hills, a lake
 Image TilePicture(int32_t width, int32_t height);    // source B: blue tiles crossed by rings
 
-}  // namespace preview
+}  // namespace refhost
