@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "../pixel_words.h"
 #include "span_fill_wide.h"
 
 namespace veilshift {
@@ -39,14 +40,6 @@ struct Avx2Chunk {
 inline void Prefetch(const void* address) {
     __asm__ __volatile__("prefetcht0 %0" : : "m"(*static_cast<const char*>(address)));
 }
-
-inline uint32_t Load4(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-inline void Store4(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // The texel indices and offsets of eight pixels from count k (first lane) on.
 struct Avx2Texels {
@@ -108,9 +101,9 @@ inline void CopyRun(uint8_t* dst, const uint8_t* src, size_t bytes) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), head);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + bytes - 8), tail);
     } else if (bytes >= 4) {
-        const uint32_t head = Load4(src), tail = Load4(src + bytes - 4);
-        Store4(dst, head);
-        Store4(dst + bytes - 4, tail);
+        const uint32_t head = LoadWord(src), tail = LoadWord(src + bytes - 4);
+        StoreWord(dst, head);
+        StoreWord(dst + bytes - 4, tail);
     } else {
         std::memcpy(dst, src, 3);
     }
@@ -204,7 +197,7 @@ struct Avx2Form {
         if ((kind & (kDrawn | kLastColumn)) == kDrawn) {
             // Four bytes read per texel (the fourth is the next texel's, still in
             // the slot), each store's fourth byte overwritten by the next pixel.
-            for (int32_t i = 0; i < 7; ++i) Store4(pixels + 3 * i, Load4(chunk.texels + offset[i]));
+            for (int32_t i = 0; i < 7; ++i) StoreWord(pixels + 3 * i, LoadWord(chunk.texels + offset[i]));
             std::memcpy(pixels + 21, chunk.texels + offset[7], 3);
             return;
         }

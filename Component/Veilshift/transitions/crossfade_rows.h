@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../pixel_words.h"
 #include "blend.h"
-#include "pixel_words.h"
 
 namespace veilshift {
 namespace {

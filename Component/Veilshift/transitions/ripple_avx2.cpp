@@ -48,12 +48,18 @@ inline __m256i GatherPixels(const uint8_t* start, size_t rowTerm, const size_t* 
     return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(SourcePixel(start, rowTerm, columnTerms[k]))); });
 }
 
-// The three pixel bytes of each lane, packed into the low 24 bytes and stored.
-inline void StorePixels(uint8_t* out, __m256i lanes) {
+// In each half, the three pixel bytes of its four lanes packed into its low
+// twelve bytes (the last four zero).
+inline __m256i DropFourthBytes(__m256i lanes) {
     const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
                                                 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    return _mm256_shuffle_epi8(lanes, dropFourth);
+}
+
+// The three pixel bytes of each lane, packed into the low 24 bytes and stored.
+inline void StorePixels(uint8_t* out, __m256i lanes) {
     const __m256i joinHalves = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
-    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(lanes, dropFourth), joinHalves);
+    const __m256i packed = _mm256_permutevar8x32_epi32(DropFourthBytes(lanes), joinHalves);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
 }
@@ -62,9 +68,7 @@ inline void StorePixels(uint8_t* out, __m256i lanes) {
 // meaning: the second run writes the first one's again, and the caller
 // writes the four after the group again (or owns them).
 inline void StorePixelsSpilling(uint8_t* out, __m256i lanes) {
-    const __m256i dropFourth = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
-                                                0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
-    const __m256i packed = _mm256_shuffle_epi8(lanes, dropFourth);
+    const __m256i packed = DropFourthBytes(lanes);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(packed, 1));
 }

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "../pixel_words.h"
 #include "mix_rows.h"
-#include "pixel_words.h"
 #include "ripple_forms.h"
 
 namespace veilshift {

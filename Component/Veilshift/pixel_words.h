@@ -1,6 +1,7 @@
 // Pixels as 32-bit words: a pixel's three bytes and the byte after them, at
-// any alignment. Shared by the form files, each with its own copy (internal
-// linkage: see Component/Veilshift/CMakeLists.txt).
+// any alignment. Shared by the form files of the 2D kernels and the span
+// filler, each with its own copy (internal linkage: see
+// Component/Veilshift/CMakeLists.txt).
 #pragma once
 
 #include <cstdint>
