@@ -68,7 +68,12 @@ public:
     bool PrepareEffect();
     void ReleaseEffectResources();
 
-    // Fields, in this order.
+    // Fields in the order of the plug-in's data model: after the interface
+    // table (the object's first word, so that the object's address is the
+    // interface pointer the host holds) the host's interfaces, the session's
+    // flags, the connections, the surfaces and the clipped Begin arguments,
+    // then what the effects keep. Only the table's place is binary interface;
+    // the rest keeps the model's order so that the two read alike.
     ScreenUpdater* screenUpdater = nullptr;
     SurfaceTable* surfaceTable = nullptr;
     bool connected = false;
@@ -80,7 +85,7 @@ public:
     HostSurface* srcA = nullptr;
     HostSurface* srcB = nullptr;
     TransitionParams params{};
-    HostSurface* tempSurface = nullptr;
+    HostSurface* tempSurface = nullptr;  // the work surface of the effects that have one
     SoftRenderer renderer;
     GrowableArray<ShatterPiece> pieces;
     Vec3 pictureCorner{};

@@ -37,37 +37,18 @@
 // Gathers. The ripple's AVX2 passes read their pixels, and their rows'
 // moves, eight at a time with AVX2's 32-bit gather (vpgatherdd), whose cost
 // differs by a factor of several between processors with the same feature
-// bits: uops.info measures the eight-lane form at 5 micro-ops and one per 5
-// cycles on Skylake, against 39 micro-ops and one per 8 cycles on Zen 3 (AMD
-// runs it in microcode on every Zen core so far), and Intel's microcode
-// against gather data sampling (2023, on by default) fences every gather on
-// the cores from Skylake to Ice Lake, Tiger Lake and Rocket Lake, which
-// Intel's own analysis says rendering software may feel. The ripple
-// therefore has a second AVX2 form of its passes that reads each word with a
-// load of its own into the vector's lanes (RipplePasses_Avx2Loads, the same
-// bytes), and the processor's identity decides between them
-// (DecideFastGather in processor_features.h, decoded from CPUID and tested on
-// answers recorded on real processors). Gathers count as slow on:
-//   - every AMD and Hygon processor: Zen 1 to Zen 4 by the costs above and by
-//     the sources below, and Zen 5 (family 0x1A) by measurement: on an EPYC
-//     of family 0x1A model 2 the passes without gathers took 0.55 to 0.75 of
-//     the time of those with them at every size;
-//   - Intel's Haswell and Broadwell (the first gathers, many micro-ops each),
-//     the cores fenced against gather data sampling (Skylake to Rocket Lake),
-//     the processors with cores of two kinds (leaf 7 EDX bit 15: a thread may
-//     run on the efficient cores) and those of efficient cores only;
-//   - processors of makers this module does not know.
-// Everywhere else (Sapphire Rapids and later server cores, later families)
-// the gather forms stay: on the Xeon the published figures come from they ran
-// 1.3 to 1.5 times as fast as the passes without them in SSE2 code. The same processors are marked
-// in FFmpeg's CPU detection (libavutil/x86/cpu.c, AV_CPU_FLAG_SLOW_GATHER:
-// AMD families up to 0x19, that is Zen 3 and Zen 4 included, and Intel's
-// family 6 models before Sapphire Rapids without Ice Lake's AVX-512 set; its
-// scaler then takes kernels without gathers) and in GCC's tuning
-// (x86-tune.def: no gathers for Zen 1, Zen 2, Zen 4, Alder Lake and the
-// efficient cores); astc-encoder measured loads faster than gathers on Zen 2,
-// Zen 4, Redwood Cove and Crestmont and slower on Skylake-X. The direct walk's
-// AVX2 form reads with loads on every processor; no other kernel gathers.
+// bits. The ripple therefore has a second AVX2 form of its passes that reads
+// each word with a load of its own into the vector's lanes
+// (RipplePasses_Avx2Loads, the same bytes), and the processor's identity
+// decides between them (DecideFastGather in processor_features.h, decoded
+// from CPUID and tested on answers recorded on real processors). Gathers
+// count as slow on every AMD and Hygon processor; on Intel's Haswell and
+// Broadwell, the cores fenced against gather data sampling (Skylake to Rocket
+// Lake), the processors with cores of two kinds and those of efficient cores
+// only; and on processors of makers this module does not know. Everywhere
+// else the gather forms stay. The measurements and sources behind that list
+// are in docs/arithmetic.md ("Gathers"). The direct walk's AVX2 form reads
+// with loads on every processor; no other kernel gathers.
 // A processor's forms never change while the module runs: nothing is timed.
 //
 // Streaming stores. Where the crossfade's and the mosaic's vector forms store

@@ -321,7 +321,7 @@ std::vector<uint8_t> MosaicSessionFrame(refhost::Host& host, const Rect& r, int3
 namespace sessiontest {
 namespace {
 
-// Whole transitions through the module's exports (and effect_sessions_test.cpp).
+// Whole transitions through the module's exports (and tests/effects/effect_sessions_test.cpp).
 class MosaicSession : public SessionTest {};
 
 TEST_F(MosaicSession, EveryFrameMatchesTheModelAndEndsOnSourceB) {

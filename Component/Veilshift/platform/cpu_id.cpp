@@ -1,5 +1,6 @@
 // CPUID and the ID-flag test. Built without SIMD code generation, like every file
-// but the crossfade's processor forms: this is what decides whether they may run.
+// but the kernels' processor forms (MMX, SSE, SSE2 and AVX2 files): this is
+// what decides whether they may run.
 #include "platform.h"
 
 namespace veilshift::platform {
