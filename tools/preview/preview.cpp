@@ -185,6 +185,134 @@ bool ParsePair(const std::string& text, char separator, int32_t low, int32_t hig
            ParseInt32(text.substr(at + 1), low, high, second);
 }
 
+// Each option that takes a value, once: its long name, its short name (or
+// none), and what it makes of the value: empty when it took it, else what it
+// wants ("2 to 100000 frames"). Usage above describes them; a name on the
+// command line is looked up here alone.
+struct ValueOption {
+    const char* name;
+    const char* shortName;
+    std::string (*take)(const std::string& value, Options& o);
+};
+
+constexpr int32_t kAnyInt32Min = std::numeric_limits<int32_t>::min();
+constexpr int32_t kAnyInt32Max = std::numeric_limits<int32_t>::max();
+
+std::string TakeSize(const std::string& value, std::optional<Size>& into) {
+    Size size;
+    if (!ParsePair(value, 'x', 1, kMaxSide, size.width, size.height))
+        return "WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxSide);
+    into = size;
+    return {};
+}
+
+std::string TakePoint(const std::string& value, Point& into) {
+    if (!ParsePair(value, ',', kAnyInt32Min, kAnyInt32Max, into.x, into.y)) return "X,Y, such as 10,20";
+    return {};
+}
+
+std::string TakeSheetFrames(const std::string& value, Options& o) {
+    o.sheetList.clear();
+    if (value.find(',') == std::string::npos) {
+        if (!ParseInt32(value, 1, 1000, o.sheetCount)) return "1 to 1000 frames, or a list such as 0,5,9";
+        return {};
+    }
+    size_t start = 0;
+    while (start <= value.size()) {
+        const size_t comma = std::min(value.find(',', start), value.size());
+        int32_t frame;
+        if (!ParseInt32(value.substr(start, comma - start), 0, 99999, frame))
+            return "frame numbers from 0, separated by commas";
+        o.sheetList.push_back(frame);
+        start = comma + 1;
+    }
+    return {};
+}
+
+const ValueOption kValueOptions[] = {
+    // Any number is handed to the module, which has its own word for those it lacks.
+    {"--effect", "-e",
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, kAnyInt32Min, kAnyInt32Max, o.effect) ? "" : "an effect number, such as 1";
+     }},
+    {"--frames", "-n",
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, 2, 100000, o.frames) ? "" : "2 to 100000 frames";
+     }},
+    {"--rect", nullptr, [](const std::string& v, Options& o) { return TakeSize(v, o.rect); }},
+    {"--dst-at", nullptr, [](const std::string& v, Options& o) { return TakePoint(v, o.dstAt); }},
+    {"--a-at", nullptr, [](const std::string& v, Options& o) { return TakePoint(v, o.aAt); }},
+    {"--b-at", nullptr, [](const std::string& v, Options& o) { return TakePoint(v, o.bAt); }},
+    {"--screen", nullptr, [](const std::string& v, Options& o) { return TakeSize(v, o.screen); }},
+    {"--size", nullptr, [](const std::string& v, Options& o) { return TakeSize(v, o.builtInSize); }},
+    {"--seed", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         int64_t seed;
+         if (!ParseInt64(v, 0, 0xFFFFFFFFll, seed)) return "0 to 4294967295, or 0x0 to 0xFFFFFFFF";
+         o.seed = static_cast<uint32_t>(seed);
+         return {};
+     }},
+    {"--form", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         if (v != "auto" && v != "scalar" && v != "mmx" && v != "sse") return "auto, scalar, mmx or sse";
+         o.form = v;
+         return {};
+     }},
+    {"--frames-dir", "-o",
+     [](const std::string& v, Options& o) {
+         o.framesDir = v;
+         return std::string();
+     }},
+    {"--animation", "-w",
+     [](const std::string& v, Options& o) {
+         o.animationFile = v;
+         return std::string();
+     }},
+    {"--sheet", "-s",
+     [](const std::string& v, Options& o) {
+         o.sheet = v;
+         return std::string();
+     }},
+    {"--gallery", "-g",
+     [](const std::string& v, Options& o) {
+         o.gallery = v;
+         return std::string();
+     }},
+    {"--delay", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, 1, 10000, o.delayMs) ? "" : "1 to 10000 ms";
+     }},
+    {"--hold", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, 0, 60000, o.holdMs) ? "" : "0 to 60000 ms";
+     }},
+    {"--quality", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         o.animationSettings.lossless = v == "lossless";
+         if (!o.animationSettings.lossless && !ParseInt32(v, 0, 100, o.animationSettings.quality))
+             return "0 to 100, or lossless";
+         return {};
+     }},
+    {"--sheet-frames", nullptr, TakeSheetFrames},
+    {"--columns", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, 1, 100, o.columns) ? "" : "1 to 100 columns";
+     }},
+    {"--thumb", nullptr,
+     [](const std::string& v, Options& o) -> std::string {
+         return ParseInt32(v, 8, 4096, o.thumbSide) ? "" : "8 to 4096 pixels";
+     }},
+};
+
+// The option a name on the command line stands for: a long or short name, or
+// the animation format's own name (--webp, --gif) for --animation.
+const ValueOption* FindValueOption(const std::string& typed) {
+    const std::string name = typed == kAnimationFormat.longOption ? "--animation" : typed;
+    for (const ValueOption& option : kValueOptions)
+        if (name == option.name || (option.shortName != nullptr && name == option.shortName)) return &option;
+    return nullptr;
+}
+
 // Parses the command line; on a mistake, prints it and returns the exit code.
 std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -225,84 +353,13 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& o) {
             value = args[++i];
             hasValue = true;
         }
-        // Short names and aliases by their long name; messages use the name as typed.
-        const std::string typed = arg;
-        auto bad = [&](const std::string& what) {
-            return Fail(kExitUsage, "bad value \"" + value + "\" for " + typed + ": " + what);
-        };
-        static const std::pair<const char*, const char*> kAliases[] = {
-            {"-e", "--effect"},  {"-n", "--frames"}, {"-o", "--frames-dir"}, {"-w", "--animation"},
-            {"-s", "--sheet"},   {"-g", "--gallery"}, {kAnimationFormat.longOption, "--animation"}};
-        for (const auto& [alias, name] : kAliases)
-            if (arg == alias) arg = name;
-        static const char* const kKnown[] = {"--effect", "--frames", "--rect", "--dst-at", "--a-at", "--b-at",
-                                             "--screen", "--size", "--seed", "--form", "--frames-dir",
-                                             "--animation", "--sheet", "--gallery", "--delay", "--hold",
-                                             "--quality", "--sheet-frames", "--columns", "--thumb"};
-        if (std::find(std::begin(kKnown), std::end(kKnown), arg) == std::end(kKnown))
-            return Fail(kExitUsage, "unknown option " + typed + " (see --help)");
-        if (!hasValue) return Fail(kExitUsage, "option " + typed + " needs a value (see --help)");
-        o.given.insert(arg);
-
-        const int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
-        Size size;
-        Point point;
-        if (arg == "--effect") {
-            // Any number is handed to the module, which has its own word for those it lacks.
-            if (!ParseInt32(value, kMin, kMax, o.effect)) return bad("an effect number, such as 1");
-        } else if (arg == "--frames") {
-            if (!ParseInt32(value, 2, 100000, o.frames)) return bad("2 to 100000 frames");
-        } else if (arg == "--rect" || arg == "--screen" || arg == "--size") {
-            if (!ParsePair(value, 'x', 1, kMaxSide, size.width, size.height))
-                return bad("WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxSide));
-            (arg == "--rect" ? o.rect : arg == "--screen" ? o.screen : o.builtInSize) = size;
-        } else if (arg == "--dst-at" || arg == "--a-at" || arg == "--b-at") {
-            if (!ParsePair(value, ',', kMin, kMax, point.x, point.y)) return bad("X,Y, such as 10,20");
-            (arg == "--dst-at" ? o.dstAt : arg == "--a-at" ? o.aAt : o.bAt) = point;
-        } else if (arg == "--seed") {
-            int64_t seed;
-            if (!ParseInt64(value, 0, 0xFFFFFFFFll, seed)) return bad("0 to 4294967295, or 0x0 to 0xFFFFFFFF");
-            o.seed = static_cast<uint32_t>(seed);
-        } else if (arg == "--form") {
-            if (value != "auto" && value != "scalar" && value != "mmx" && value != "sse")
-                return bad("auto, scalar, mmx or sse");
-            o.form = value;
-        } else if (arg == "--frames-dir") {
-            o.framesDir = value;
-        } else if (arg == "--animation") {
-            o.animationFile = value;
-        } else if (arg == "--sheet") {
-            o.sheet = value;
-        } else if (arg == "--gallery") {
-            o.gallery = value;
-        } else if (arg == "--delay") {
-            if (!ParseInt32(value, 1, 10000, o.delayMs)) return bad("1 to 10000 ms");
-        } else if (arg == "--hold") {
-            if (!ParseInt32(value, 0, 60000, o.holdMs)) return bad("0 to 60000 ms");
-        } else if (arg == "--quality") {
-            o.animationSettings.lossless = value == "lossless";
-            if (!o.animationSettings.lossless && !ParseInt32(value, 0, 100, o.animationSettings.quality))
-                return bad("0 to 100, or lossless");
-        } else if (arg == "--sheet-frames") {
-            o.sheetList.clear();
-            if (value.find(',') == std::string::npos) {
-                if (!ParseInt32(value, 1, 1000, o.sheetCount)) return bad("1 to 1000 frames, or a list such as 0,5,9");
-            } else {
-                size_t start = 0;
-                while (start <= value.size()) {
-                    const size_t comma = std::min(value.find(',', start), value.size());
-                    int32_t frame;
-                    if (!ParseInt32(value.substr(start, comma - start), 0, 99999, frame))
-                        return bad("frame numbers from 0, separated by commas");
-                    o.sheetList.push_back(frame);
-                    start = comma + 1;
-                }
-            }
-        } else if (arg == "--columns") {
-            if (!ParseInt32(value, 1, 100, o.columns)) return bad("1 to 100 columns");
-        } else if (arg == "--thumb") {
-            if (!ParseInt32(value, 8, 4096, o.thumbSide)) return bad("8 to 4096 pixels");
-        }
+        // Messages use the name as typed; `given` holds the long name.
+        const ValueOption* option = FindValueOption(arg);
+        if (option == nullptr) return Fail(kExitUsage, "unknown option " + arg + " (see --help)");
+        if (!hasValue) return Fail(kExitUsage, "option " + arg + " needs a value (see --help)");
+        o.given.insert(option->name);
+        if (const std::string wanted = option->take(value, o); !wanted.empty())
+            return Fail(kExitUsage, "bad value \"" + value + "\" for " + arg + ": " + wanted);
     }
     if (o.inputs.size() != 0 && o.inputs.size() != 2)
         return Fail(kExitUsage, "give two pictures (A, then B) or none for the built-in pair; got " +
