@@ -15,6 +15,9 @@ constexpr int32_t kShapedSides[] = {45, 47, 48, 49, 63, 64, 65, 95, 96, 97, 98, 
                                     127, 128, 129, 193, 194, 195, 255, 256, 257};
 constexpr int32_t kLargeSides[] = {2048, 2047, 1025, 1024, 1023, 640, 480, 513, 512, 511, 387, 320, 385, 300, 291};
 static_assert(std::size(kLargeSides) == 247 - 232);
+// The format's own list of the implemented effects (a byte below 216 picks
+// one), apart from the catalog so that a corpus reads the same scenarios
+// whatever the catalog gains.
 constexpr int32_t kEffects[] = {1, 6, 31, 34, 40, 41};
 constexpr int32_t kOtherEffects[] = {0, 2, 5, 7, 30, 32, 33, 35, 39, 42, -1, INT32_MIN, INT32_MAX, 255, 256, 1000};
 

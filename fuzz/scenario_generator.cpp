@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "Veilshift/effect_catalog.h"
 #include "fuzz/scenario.h"
 
 namespace robustness {
 
 namespace {
-constexpr int32_t kEffects[] = {1, 6, 31, 34, 40, 41};
 constexpr int32_t kOtherEffects[] = {0, 2, 33, 42, -1, INT32_MIN, INT32_MAX};
 constexpr int32_t kShapedSides[] = {45, 47, 48, 49, 63, 64, 65, 95, 96, 97, 98, 127, 128, 129, 193, 194, 255, 257};
 constexpr int32_t kLargeSides[] = {320, 480, 511, 512, 513, 640, 1023, 1024, 2047, 2048};
@@ -91,7 +91,7 @@ std::vector<uint8_t> ScenarioGenerator::Session() {
     for (int op = 0; op < operations; ++op) {
         const uint32_t pick = Below(100);
         if (pick < 30) {
-            const int32_t effect = Chance(90) ? kEffects[Below(std::size(kEffects))]
+            const int32_t effect = Chance(90) ? veilshift::kEffectCatalog[Below(std::size(veilshift::kEffectCatalog))].number
                                               : kOtherEffects[Below(std::size(kOtherEffects))];
             // The rectangle by the smallest surface it names, each corner by
             // its own surface: mostly one that fits, some nearly, a few anything.

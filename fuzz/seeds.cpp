@@ -11,13 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "Veilshift/effect_catalog.h"
 #include "fuzz/scenario.h"
 
 using robustness::ScenarioWriter;
 
 namespace {
-
-constexpr int32_t kEffects[] = {1, 6, 31, 34, 40, 41};
 
 // Destination packed, A padded, B bottom-up and padded, as the session tests set them.
 ScenarioWriter Stage(int32_t width, int32_t height, uint8_t setup = 0, uint8_t faults = 0,
@@ -301,9 +300,9 @@ int main(int argc, char** argv) {
         ++written;
     };
 
-    for (int32_t effect : kEffects)
+    for (const veilshift::EffectCatalogEntry& effect : veilshift::kEffectCatalog)
         for (const EffectSeed& seed : kEffectSeeds)
-            save("effect" + std::to_string(effect) + "-" + seed.name, seed.make(effect));
+            save("effect" + std::to_string(effect.number) + "-" + seed.name, seed.make(effect.number));
     for (const Seed& seed : kSessionSeeds) save(seed.name, seed.make());
     for (const BitsSeed& seed : kAbsentSeeds) save(seed.name, Absent(seed.bits));
     for (const BitsSeed& seed : kFaultSeeds) save(seed.name, Faulty(seed.bits));
