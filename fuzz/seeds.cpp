@@ -29,31 +29,26 @@ ScenarioWriter Stage(int32_t width, int32_t height, uint8_t setup = 0, uint8_t f
     return w;
 }
 
-// Three surfaces of different sizes and pitches, two transitions on them.
-ScenarioWriter MixedSizes(int32_t effect) {
-    ScenarioWriter w;
-    w.Setup(0, 0, 7)
-        .Surface(33, 17, ScenarioWriter::kBottomUp)
-        .Surface(20, 40, ScenarioWriter::kPadded, 64)
-        .Surface(64, 9, ScenarioWriter::kTight)
-        .Begin(1, 2, 1, 2, 0, 3, 3, 5, 0, 64, 64, effect)
-        .Frames(16)
-        .Begin(3, 1, 1, 1, 0, 0, 2, 2, 2, 30, 30, effect)
-        .Frames(7);
-    return w;
-}
+// Three surfaces of different sizes and pitches (1 bottom-up, 2 padded, 3
+// packed) and two transitions on them, with the tuning byte.
+struct MixedShape {
+    int32_t sides[3][2];
+    uint8_t padding;  // surface 2's
+    uint8_t frames[2];
+};
+constexpr MixedShape kMixedSizes{{{33, 17}, {20, 40}, {64, 9}}, 64, {16, 7}};
+constexpr MixedShape kTunedSizes{{{45, 33}, {37, 40}, {64, 31}}, 9, {5, 3}};
 
-// The same on other sizes, with the tuning byte.
-ScenarioWriter Tuned(int32_t effect, uint8_t tuning) {
+ScenarioWriter Mixed(int32_t effect, const MixedShape& m, uint8_t tuning = 0) {
     ScenarioWriter w;
     w.Setup(0, 0, 7, tuning)
-        .Surface(45, 33, ScenarioWriter::kBottomUp)
-        .Surface(37, 40, ScenarioWriter::kPadded, 9)
-        .Surface(64, 31, ScenarioWriter::kTight)
+        .Surface(m.sides[0][0], m.sides[0][1], ScenarioWriter::kBottomUp)
+        .Surface(m.sides[1][0], m.sides[1][1], ScenarioWriter::kPadded, m.padding)
+        .Surface(m.sides[2][0], m.sides[2][1], ScenarioWriter::kTight)
         .Begin(1, 2, 1, 2, 0, 3, 3, 5, 0, 64, 64, effect)
-        .Frames(5)
+        .Frames(m.frames[0])
         .Begin(3, 1, 1, 1, 0, 0, 2, 2, 2, 30, 30, effect)
-        .Frames(3);
+        .Frames(m.frames[1]);
     return w;
 }
 
@@ -72,15 +67,15 @@ const EffectSeed kEffectSeeds[] = {
      }},
     // Tiny surfaces, odd sides, and every surface a different size.
     {"one-pixel", [](int32_t e) { return Stage(1, 1).Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, 1, 1, e).Frames(3); }},
-    {"mixed-sizes", MixedSizes},
+    {"mixed-sizes", [](int32_t e) { return Mixed(e, kMixedSizes); }},
     // The other vector forms and the streaming stores, on small rectangles
     // (tuning bits: 1 scalar, 2 up to SSE2; 4 streaming from the first byte,
     // 8 from 4 KiB).
-    {"scalar", [](int32_t e) { return Tuned(e, 1); }},
-    {"sse2", [](int32_t e) { return Tuned(e, 2); }},
-    {"streamed", [](int32_t e) { return Tuned(e, 4); }},
-    {"streamed-4k", [](int32_t e) { return Tuned(e, 8); }},
-    {"sse2-streamed", [](int32_t e) { return Tuned(e, 6); }},
+    {"scalar", [](int32_t e) { return Mixed(e, kTunedSizes, 1); }},
+    {"sse2", [](int32_t e) { return Mixed(e, kTunedSizes, 2); }},
+    {"streamed", [](int32_t e) { return Mixed(e, kTunedSizes, 4); }},
+    {"streamed-4k", [](int32_t e) { return Mixed(e, kTunedSizes, 8); }},
+    {"sse2-streamed", [](int32_t e) { return Mixed(e, kTunedSizes, 6); }},
     // Frame counts far beyond the usual range.
     {"huge-totals",
      [](int32_t e) {
