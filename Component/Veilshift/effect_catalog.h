@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 namespace veilshift {
 
@@ -29,35 +30,43 @@ inline constexpr EffectCatalogEntry kEffectCatalog[] = {
 // Effect numbers run from 0 to one below this; the effect table has a slot for each.
 inline constexpr int32_t kEffectCount = 42;
 
+// The catalog's index of an effect number, or -1 for a number not listed. (An
+// index, not a pointer: a pointer compared in a constant expression is not
+// constant under the sanitizers' checks.)
+constexpr int32_t CatalogIndex(int32_t effect) {
+    for (int32_t i = 0; i < static_cast<int32_t>(std::size(kEffectCatalog)); ++i)
+        if (kEffectCatalog[i].number == effect) return i;
+    return -1;
+}
+
 // The catalog's entry for an effect number, or null for a number not listed.
-constexpr const EffectCatalogEntry* FindCatalogEntry(int32_t effect) {
-    for (const EffectCatalogEntry& entry : kEffectCatalog)
-        if (entry.number == effect) return &entry;
-    return nullptr;
+inline const EffectCatalogEntry* FindCatalogEntry(int32_t effect) {
+    const int32_t i = CatalogIndex(effect);
+    return i < 0 ? nullptr : &kEffectCatalog[i];
 }
 
 // The display name of an effect number, or null for a number not listed.
 constexpr const char* EffectDisplayName(int32_t effect) {
-    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
-    return entry != nullptr ? entry->name : nullptr;
+    const int32_t i = CatalogIndex(effect);
+    return i < 0 ? nullptr : kEffectCatalog[i].name;
 }
 
 // Whether the effect blends with the crossfade (false for a number not listed).
 constexpr bool EffectUsesCrossfade(int32_t effect) {
-    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
-    return entry != nullptr && entry->crossfade;
+    const int32_t i = CatalogIndex(effect);
+    return i >= 0 && kEffectCatalog[i].crossfade;
 }
 
 // Whether the effect draws into a work surface (false for a number not listed).
 constexpr bool EffectUsesWorkSurface(int32_t effect) {
-    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
-    return entry != nullptr && entry->workSurface;
+    const int32_t i = CatalogIndex(effect);
+    return i >= 0 && kEffectCatalog[i].workSurface;
 }
 
 // Whether the effect reads the host's timer (false for a number not listed).
 constexpr bool EffectReadsTimer(int32_t effect) {
-    const EffectCatalogEntry* entry = FindCatalogEntry(effect);
-    return entry != nullptr && entry->readsTimer;
+    const int32_t i = CatalogIndex(effect);
+    return i >= 0 && kEffectCatalog[i].readsTimer;
 }
 
 }  // namespace veilshift
