@@ -35,8 +35,10 @@ foreach(line IN LISTS lines)
   endif()
   set(section "${CMAKE_MATCH_1}")
   set(name "${CMAKE_MATCH_3}")
-  if(section MATCHES "^\\.data\\.rel\\.ro" OR name MATCHES "^DW\\.ref\\.")
-    continue()  # read-only after relocation; the compiler's own reference to its personality routine
+  # Read-only after relocation; the compiler's own reference to its
+  # personality routine; AddressSanitizer's markers of each global.
+  if(section MATCHES "^\\.data\\.rel\\.ro" OR name MATCHES "^(DW\\.ref\\.|__odr_asan|_?__asan)")
+    continue()
   endif()
   list(APPEND found "${name}")
 endforeach()
