@@ -21,8 +21,16 @@ namespace preview {
 namespace {
 
 std::string WhereModulesAre() {
-    return std::string(" (") + platform::kModuleFile +
-           " and the engine's components are loaded from this program's folder)";
+    return std::string(" (") + platform::kModuleFile + " is loaded from this program's folder, the engine's components' " +
+           "stand-ins from its " + kStandInFolder + " folder)";
+}
+
+// The host this tool plays through: its stand-ins for the engine's components
+// lie in a folder of their own, so that nobody takes them for the engine's.
+refhost::HostOptions ToolHost() {
+    refhost::HostOptions options;
+    options.componentFolder = kStandInFolder;
+    return options;
 }
 
 struct AxisNames {
@@ -125,7 +133,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
             result.error = "cannot give the module its start-up switches for --form " + request.form;
             return result;
         }
-        refhost::Host host;
+        refhost::Host host(ToolHost());
         if (request.seed) host.Control(refhost::Component::Corvane)->time = *request.seed;
         // Before the transition the screen shows the picture being left.
         refhost::TestSurface& screen =
@@ -192,7 +200,7 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
     std::vector<EffectProbe> probes;
     try {
         const refhost::StartupSwitches switches(veilshift::StartupValues{}, refhost::SwitchStore::PrivateKey);
-        refhost::Host host;
+        refhost::Host host(ToolHost());
         constexpr int32_t kSide = 16;
         refhost::SetStage(host, {kSide, kSide}, {kSide, kSide, nullptr, 1}, {kSide, kSide, nullptr, 2});
         for (int32_t effect = 0; effect < veilshift::kEffectCount; ++effect) {
