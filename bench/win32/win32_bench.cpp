@@ -37,6 +37,7 @@
 #include <utility>
 #include <vector>
 
+#include "Veilshift/effect_catalog.h"
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
@@ -352,10 +353,14 @@ void PrintJson(const std::vector<Result>& results, const char* executable, const
     std::printf("{\n  \"context\": {\n    \"date\": \"%sZ\",\n    \"executable\": \"%s\",\n    \"num_cpus\": %lu,\n"
                 "    \"library_build_type\": \"release\",\n    \"build\": \"win32 (i686) under Wine\",\n"
                 "    \"processor_features\": \"%s\",\n    \"processor\": \"%s\",\n"
-                "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"\n  },\n"
-                "  \"benchmarks\": [\n",
+                "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"",
                 date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
                 FeatureList(features).c_str(), identity.c_str(), caches.c_str(), features.fastGather ? "fast" : "slow");
+    // Each effect's name from the module's catalog.
+    for (const veilshift::EffectCatalogEntry& entry : veilshift::kEffectCatalog)
+        std::printf(",\n    \"effect_name:Effect%d\": \"%s\"", static_cast<int>(entry.number),
+                    JsonString(entry.name).c_str());
+    std::printf("\n  },\n  \"benchmarks\": [\n");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
         // ns_per_pixel holds seconds per pixel, as Google Benchmark's inverted rate counter does.
