@@ -62,6 +62,15 @@ void ReleaseShatter(EffectPlugin& plugin) {
 
 void DrawShatterFrame(EffectPlugin& plugin, int32_t progress, int32_t total) {
     const TransitionParams& p = plugin.params;
+    if (progress == 0) {
+        // At rest the pieces tile the picture: the first frame is source A
+        // itself. Drawn through the renderer it would only come close: the last
+        // column's texel lies 1/(2 x width) of a texel from a rounding tie, less
+        // than the running edges' single-precision error over a tall piece, and
+        // a piece narrower than a column is skipped as a sliver.
+        ThePixmillApi->Copy(plugin.dst, p.dx, p.dy, plugin.srcA, p.ax, p.ay, p.width, p.height);
+        return;
+    }
     ThePixmillApi->Copy(plugin.dst, p.dx, p.dy, plugin.srcB, p.bx, p.by, p.width, p.height);
     // Pieces hide one another by depth whatever their order. The pieces are
     // drawn band by band, each band's depth cells cleared as it is first drawn;

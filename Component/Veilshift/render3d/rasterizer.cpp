@@ -152,6 +152,13 @@ int32_t BandRows(int32_t columns) {
     return rows < 1 ? 1 : static_cast<int32_t>(rows);
 }
 
+// A triangle within one column is a sliver seen edge on, skipped: at most a
+// column of pixels that the span rule would give it. In a viewport narrower
+// than this the pieces of a picture are that narrow themselves, and skipping
+// them empties whole columns; there every triangle with area is drawn. From
+// this width up the skip stays, and with it every frame drawn so far.
+constexpr int32_t kSliverSkipWidth = 8;
+
 }  // namespace
 
 namespace single_precision {
@@ -227,7 +234,8 @@ VS_PRECISION_BOUNDARY void DrawTriangles(SoftRenderer& r, HostSurface* destinati
         const int32_t y2 = TruncateToInt32(c[2].y);
         if (y0 == y1 && y1 == y2) continue;
         const int32_t x0 = TruncateToInt32(c[0].x);
-        if (x0 == TruncateToInt32(c[1].x) && x0 == TruncateToInt32(c[2].x)) continue;
+        if (r.viewportWidth >= kSliverSkipWidth && x0 == TruncateToInt32(c[1].x) && x0 == TruncateToInt32(c[2].x))
+            continue;
         if (!SetGradients(r.span, c)) continue;
         DrawParts(r, destination, x, y, t.textureSlot, c, y0, y1, y2);
     }
