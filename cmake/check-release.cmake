@@ -34,7 +34,8 @@ if(NOT "${present}" STREQUAL "${listed}")
 endif()
 foreach(required Veilshift.dll README.txt README-ja.txt LICENSE THIRD-PARTY-NOTICES.txt include/host_interfaces.h
                  docs/integration.md docs/integration.ja.md CHANGELOG.md
-                 preview/Corvane.dll preview/Platewright.dll preview/Pixmill.dll)
+                 preview/stand-ins/Corvane.dll preview/stand-ins/Platewright.dll preview/stand-ins/Pixmill.dll
+                 preview/stand-ins/DO-NOT-COPY-INTO-A-GAME.txt)
   if(NOT required IN_LIST present)
     message(FATAL_ERROR "the zip lacks ${required}")
   endif()
@@ -46,10 +47,17 @@ if(EXISTS ${root}/preview/veilshift-preview.exe)
     endif()
   endforeach()
 endif()
+# Nothing in preview\ beside the tool that a game maker could take for the
+# engine's own: the stand-ins stay in their folder.
+file(GLOB beside_tool RELATIVE ${root}/preview ${root}/preview/*.dll)
+if(NOT beside_tool STREQUAL "Veilshift.dll" AND NOT beside_tool STREQUAL "")
+  message(FATAL_ERROR "preview\\ holds DLLs besides Veilshift.dll: ${beside_tool}")
+endif()
 
 # The text files as Notepad wants them: every line ended by CR LF, the version
-# filled in; the Japanese one in UTF-8 with a byte-order mark.
-foreach(text README.txt README-ja.txt LICENSE THIRD-PARTY-NOTICES.txt)
+# filled in.
+foreach(text README.txt README-ja.txt LICENSE THIRD-PARTY-NOTICES.txt preview/stand-ins/DO-NOT-COPY-INTO-A-GAME.txt
+             CHANGELOG.md docs/integration.md docs/integration.ja.md)
   # As bytes (file(READ) as text drops every CR): " 0d 0a" pairs taken out, no
   # CR or LF may be left.
   file(READ ${root}/${text} hex HEX)
@@ -63,10 +71,21 @@ foreach(text README.txt README-ja.txt LICENSE THIRD-PARTY-NOTICES.txt)
     message(FATAL_ERROR "${text} has an unfilled ${CMAKE_MATCH_0}")
   endif()
 endforeach()
-file(READ ${root}/README-ja.txt bom LIMIT 3 HEX)
-file(READ ${root}/README.txt start LIMIT 3 HEX)
-if(NOT bom STREQUAL "efbbbf" OR start STREQUAL "efbbbf")
-  message(FATAL_ERROR "README-ja.txt must begin with the UTF-8 byte-order mark, README.txt without it")
+# Every text beyond ASCII (both READMEs quote the module's Japanese message)
+# begins with the UTF-8 byte-order mark, which Notepad before Windows 10 1903
+# needs to read it as UTF-8.
+foreach(text README.txt README-ja.txt docs/integration.ja.md preview/README.ja.md
+             preview/stand-ins/DO-NOT-COPY-INTO-A-GAME.txt)
+  if(EXISTS ${root}/${text})
+    file(READ ${root}/${text} bom LIMIT 3 HEX)
+    if(NOT bom STREQUAL "efbbbf")
+      message(FATAL_ERROR "${text} must begin with the UTF-8 byte-order mark")
+    endif()
+  endif()
+endforeach()
+file(READ ${root}/CHANGELOG.md changelog)
+if(changelog MATCHES "\n## Unreleased")
+  message(FATAL_ERROR "the zip's CHANGELOG.md carries changes not yet released")
 endif()
 file(STRINGS ${BUILD}/CMakeCache.txt version_line REGEX "^CMAKE_PROJECT_VERSION:")
 string(REGEX REPLACE "^[^=]*=" "" version "${version_line}")

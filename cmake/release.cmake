@@ -2,7 +2,8 @@
 # Veilshift-<version>-win32.zip with the DLL, README.txt and README-ja.txt,
 # LICENSE and THIRD-PARTY-NOTICES.txt, the host contract, the integration
 # guide (English and Japanese), the changelog, the preview tool with the
-# reference components it runs on, and SHA256SUMS of every file.
+# reference components it runs on (in preview/stand-ins), and SHA256SUMS of
+# every file.
 
 # The changelog's newest release heading names the project version; changes
 # not yet released may stand above it, under "## Unreleased".
@@ -17,7 +18,7 @@ if(NOT newest MATCHES "^## ${PROJECT_VERSION} ")
 endif()
 
 # The plain-text files a Windows user opens first, with Windows line ends and
-# the version filled in (README-ja.txt keeps its byte-order mark for Notepad).
+# the version filled in (both READMEs keep their byte-order mark for Notepad).
 set(release_texts)
 foreach(text dist/README.txt dist/README-ja.txt dist/THIRD-PARTY-NOTICES.txt LICENSE)
   get_filename_component(name ${text} NAME)
@@ -25,17 +26,56 @@ foreach(text dist/README.txt dist/README-ja.txt dist/THIRD-PARTY-NOTICES.txt LIC
   list(APPEND release_texts ${CMAKE_BINARY_DIR}/release-texts/${name})
 endforeach()
 
+# The Markdown files likewise with Windows line ends, the Japanese ones with
+# the byte-order mark (Notepad before Windows 10 1903 reads UTF-8 without one
+# as the local code page), the changelog without the changes not yet released.
+string(ASCII 239 187 191 byte_order_mark)
+function(release_markdown source out)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+  file(READ ${PROJECT_SOURCE_DIR}/${source} content)
+  if(source STREQUAL "CHANGELOG.md")
+    string(FIND "${content}" "\n## Unreleased\n" unreleased)
+    if(unreleased GREATER_EQUAL 0)
+      math(EXPR after "${unreleased} + 1")
+      string(SUBSTRING "${content}" ${after} -1 rest)
+      string(FIND "${rest}" "\n## " next)
+      string(SUBSTRING "${content}" 0 ${unreleased} before)
+      string(SUBSTRING "${rest}" ${next} -1 rest)
+      set(content "${before}${rest}")
+    endif()
+  endif()
+  string(REPLACE "\r\n" "\n" content "${content}")
+  string(REPLACE "\n" "\r\n" content "${content}")
+  get_filename_component(name ${source} NAME)
+  set(path ${CMAKE_BINARY_DIR}/release-markdown/${name})
+  if(name MATCHES "\\.ja\\.md$")
+    file(WRITE ${path} "${byte_order_mark}${content}")
+  else()
+    file(WRITE ${path} "${content}")
+  endif()
+  set(${out} ${path} PARENT_SCOPE)
+endfunction()
+release_markdown(docs/integration.md integration_md)
+release_markdown(docs/integration.ja.md integration_ja_md)
+release_markdown(CHANGELOG.md changelog_md)
+release_markdown(tools/preview/README.md preview_md)
+release_markdown(tools/preview/README.ja.md preview_ja_md)
+
 install(TARGETS Veilshift RUNTIME DESTINATION .)
 install(FILES ${release_texts} DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/Component/Veilshift/host_interfaces.h DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/integration.md ${PROJECT_SOURCE_DIR}/docs/integration.ja.md DESTINATION docs)
-install(FILES ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
-install(TARGETS Corvane Platewright Pixmill RUNTIME DESTINATION preview)
+install(FILES ${integration_md} ${integration_ja_md} DESTINATION docs)
+install(FILES ${changelog_md} DESTINATION .)
+# The preview tool's stand-ins for the engine's components in a folder of their
+# own, named so in Explorer that nobody copies them into a game.
+configure_file(${PROJECT_SOURCE_DIR}/dist/stand-ins.txt ${CMAKE_BINARY_DIR}/release-texts/DO-NOT-COPY-INTO-A-GAME.txt
+               @ONLY NEWLINE_STYLE CRLF)
+install(TARGETS Corvane Platewright Pixmill RUNTIME DESTINATION preview/stand-ins)
+install(FILES ${CMAKE_BINARY_DIR}/release-texts/DO-NOT-COPY-INTO-A-GAME.txt DESTINATION preview/stand-ins)
 if(TARGET veilshift-preview)
   install(TARGETS veilshift-preview RUNTIME DESTINATION preview)
   install(TARGETS Veilshift RUNTIME DESTINATION preview)
-  install(FILES ${PROJECT_SOURCE_DIR}/tools/preview/README.md ${PROJECT_SOURCE_DIR}/tools/preview/README.ja.md
-          DESTINATION preview)
+  install(FILES ${preview_md} ${preview_ja_md} DESTINATION preview)
 endif()
 # Last: the checksums of everything installed before.
 install(CODE [[

@@ -182,6 +182,7 @@ Host::Host(const HostOptions& options)
     if (hostAlive) throw std::logic_error("one reference host at a time: they would share the module");
     log_.append = options.logCalls ? AppendCall : nullptr;
     log_.context = &calls_;
+    componentFolder_ = options.componentFolder;
     const bool wanted[3] = {options.loadCorvane, options.loadPlatewright, options.loadPixmill};
     try {
         // The components first: the engine has them loaded before the plug-in's first Begin.
@@ -242,7 +243,8 @@ void Host::UnloadModule() {
 }
 
 void* Host::LoadComponent(const char* name, bool withoutFactory) {
-    void* module = OpenModule(withoutFactory ? std::string("without-factory") + kFolderSeparator + name : std::string(name));
+    const std::string folder = withoutFactory ? std::string("without-factory") : componentFolder_;
+    void* module = OpenModule(folder.empty() ? std::string(name) : folder + kFolderSeparator + name);
     if (module == nullptr) throw std::runtime_error(std::string(name) + ": " + LoadFailure());
     return module;
 }

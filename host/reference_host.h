@@ -43,6 +43,10 @@ struct HostOptions {
     // name that exports only its control block): the module finds the
     // component but not the factory.
     std::optional<Component> withoutFactory{};
+    // The folder beside the program that holds the three components (the
+    // preview tool keeps them in "stand-ins", apart from its own files);
+    // empty: beside the program.
+    std::string componentFolder{};
 };
 
 class Host {
@@ -100,6 +104,7 @@ private:
     std::map<int32_t, std::unique_ptr<TestSurface>> surfaces_;
     std::unique_ptr<TableImpl> table_;
     std::unique_ptr<UpdaterImpl> updater_;
+    std::string componentFolder_;
     void* components_[3] = {};
     ComponentControl* controls_[3] = {};
     void* module_ = nullptr;

@@ -10,6 +10,10 @@
 //
 // The screen has picture A's size and shows A before the transition; the
 // rectangle stands at the same corner on the screen and in both pictures.
+// Frame i is the screen after draw(0, n) ... draw(i, n) in order after begin,
+// as a game draws it: an effect may leave pixels of the frame before, so a
+// frame drawn out of order onto another is not that frame. To show frame i
+// again, begin anew and draw from the first (or keep the frames drawn).
 // The module reads its start-up values once, at its first connection (the
 // first begin of the instance); a new instance reads them again.
 // Appended to the module's own code (emcc --post-js): `Module` is the instance.

@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "Veilshift/effect_catalog.h"
+#include "Veilshift/platform/platform.h"
+
 namespace {
 
 std::string ReadPage(const std::string& relative) {
@@ -162,6 +165,49 @@ INSTANTIATE_TEST_SUITE_P(Pages, PagePair,
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
+
+// The two READMEs of the release zip, which a game maker follows to the letter:
+// the same commands (the lines indented by four), file names, registry names
+// and effects, the effect table listing what the module implements, and the
+// start-up key the module really opens.
+TEST(ReleaseReadmes, AgreeWithEachOtherAndWithTheModule) {
+    struct Text {
+        Page page;
+        std::vector<std::string> commands;
+        std::vector<int> tableRows;
+        std::set<std::string> files;
+    };
+    auto read = [](const char* relative, bool japanese) {
+        const std::string text = ReadPage(relative);
+        Text t{Parse(text, japanese, relative), {}, {}, {}};
+        static const std::regex kRow(R"(^  (\d+) {2,}\S)");
+        static const std::regex kFile(R"([\w-]+\.(?:dll|exe|txt|md|h)\b|SHA256SUMS|LICENSE)");
+        std::smatch row;
+        for (const std::string& line : Lines(text)) {
+            if (line.rfind("    ", 0) == 0 && line.size() > 4 && line[4] != ' ') t.commands.push_back(Trimmed(line));
+            if (std::regex_search(line, row, kRow)) t.tableRows.push_back(std::stoi(row[1].str()));
+        }
+        for (std::sregex_iterator it(text.begin(), text.end(), kFile), end; it != end; ++it) t.files.insert(it->str());
+        return t;
+    };
+    const Text en = read("dist/README.txt", false), ja = read("dist/README-ja.txt", true);
+    EXPECT_EQ(en.commands, ja.commands);
+    EXPECT_EQ(en.files, ja.files);
+    EXPECT_EQ(en.page.registry, ja.page.registry);
+    EXPECT_EQ(en.page.effects, ja.page.effects);
+    std::vector<int> implemented;
+    for (const veilshift::EffectCatalogEntry& entry : veilshift::kEffectCatalog) implemented.push_back(entry.number);
+    EXPECT_EQ(en.tableRows, implemented);
+    EXPECT_EQ(ja.tableRows, implemented);
+    EXPECT_EQ(en.page.effects, std::set<int>(implemented.begin(), implemented.end()));
+    const std::string key = std::string("HKEY_CURRENT_USER\\") + veilshift::platform::kStartupKeyPath;
+    for (const Text* t : {&en, &ja}) {
+        EXPECT_EQ(t->page.registry.count(key), 1u) << key;
+        for (const std::string& name : t->page.registry)
+            if (name.rfind("HKEY_", 0) == 0) EXPECT_EQ(name, key);
+    }
+    EXPECT_GE(en.commands.size(), 7u) << "certutil, findstr, reg query, add and delete of both values";
+}
 
 // What the checks read, and that they see a change of one number or one line of code.
 TEST(PagePairChecks, ReadTheGuideAndSeeAChange) {

@@ -21,17 +21,20 @@ constexpr char kPrompt[] = "Press any key to close this window.";
 
 class ExplorerLaunch : public ::testing::Test {
 protected:
-    // A copy of the program with its modules, as unpacked from the release,
-    // and a separate folder to start it in: the gallery goes beside the program.
+    // A copy of the program with its modules, as unpacked from the release
+    // (the stand-ins for the engine's components in their own folder, none
+    // beside the program), and a separate folder to start it in: the gallery goes beside the program.
     void SetUp() override {
         dir_ = MakeScratchFolder();
         app_ = dir_ / "app";
         start_ = dir_ / "elsewhere";
         fs::create_directories(app_);
         fs::create_directories(start_);
-        for (const char* file : {"veilshift-preview.exe", "Veilshift.dll", "Corvane.dll", "Platewright.dll",
-                                 "Pixmill.dll"})
+        for (const char* file : {"veilshift-preview.exe", "Veilshift.dll"})
             fs::copy_file(ToolFolder() / file, app_ / file);
+        fs::create_directories(app_ / "stand-ins");
+        for (const char* file : {"Corvane.dll", "Platewright.dll", "Pixmill.dll"})
+            fs::copy_file(ToolFolder() / file, app_ / "stand-ins" / file);
         record_ = dir_ / "opened.txt";
         SetEnvironmentVariableA(kRecordVariable, record_.string().c_str());
     }

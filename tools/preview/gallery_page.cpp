@@ -31,9 +31,28 @@ std::string Fixed(double value, int decimals) {
 
 std::string Kilobytes(long long bytes) { return bytes < 0 ? "?" : Fixed(bytes / 1024.0, 1) + " KB"; }
 
-// Per-frame Draw times as bars; long runs are folded into at most 300 bars,
+// The smallest of 1, 2 and 5 times a power of ten at or above `value`: the
+// chart's full height, a round number to read the bars against.
+double RoundTop(double value) {
+    double step = 1e-3;
+    while (step * 10 < value && step < 1e9) step *= 10;
+    for (double factor : {1.0, 2.0, 5.0, 10.0})
+        if (step * factor >= value) return step * factor;
+    return step * 10;
+}
+
+// Trims a fixed-point number's trailing zeros ("0.200" -> "0.2").
+std::string Short(double value) {
+    std::string text = Fixed(value, 3);
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
+// Per-frame Draw times as bars against a scale (full height a round number of
+// ms, the median a dashed line); long runs are folded into at most 300 bars,
 // each the slowest frame it covers, so a spike stays visible.
-std::string TimingChart(const std::vector<double>& frameMs) {
+std::string TimingChart(const std::vector<double>& frameMs, double median) {
     if (frameMs.empty()) return {};
     const size_t bars = std::min<size_t>(frameMs.size(), 300);
     std::vector<double> values(bars, 0.0);
@@ -41,8 +60,10 @@ std::string TimingChart(const std::vector<double>& frameMs) {
         double& slot = values[i * bars / frameMs.size()];
         slot = std::max(slot, frameMs[i]);
     }
-    const double top = std::max(*std::max_element(values.begin(), values.end()), 1e-6);
-    std::string svg = "<svg class=\"chart\" viewBox=\"0 0 " + std::to_string(bars) +
+    const double top = RoundTop(*std::max_element(values.begin(), values.end()));
+    std::string svg = "<figure class=\"timing\"><div class=\"plot\"><span class=\"top\">" + Short(top) +
+                      " ms</span><span class=\"zero\">0</span><svg class=\"chart\" viewBox=\"0 0 " +
+                      std::to_string(bars) +
                       " 40\" preserveAspectRatio=\"none\" role=\"img\" aria-label=\"time per frame\">";
     for (size_t i = 0; i < bars; ++i) {
         const double h = std::max(0.5, 40.0 * values[i] / top);
@@ -51,7 +72,26 @@ std::string TimingChart(const std::vector<double>& frameMs) {
                Fixed(h, 2) + "\"><title>frame " + std::to_string(first) + ": " + Fixed(values[i], 3) +
                " ms</title></rect>";
     }
-    return svg + "</svg>";
+    const std::string y = Fixed(40.0 - 40.0 * median / top, 2);
+    svg += "<line class=\"median\" x1=\"0\" x2=\"" + std::to_string(bars) + "\" y1=\"" + y + "\" y2=\"" + y +
+           "\"/></svg></div><figcaption>each bar one frame's Draw" +
+           std::string(bars < frameMs.size() ? " (the slowest of the frames it covers)" : "") +
+           ", first to last; full height " + Short(top) + " ms, the dashed line the median</figcaption></figure>";
+    return svg;
+}
+
+// What a reader may take for a fault of the effect: the work surface of
+// effects 40 and 41 is the host's own drawing.
+std::string EffectNote(int32_t effect) {
+    if (effect == 40)
+        return "The black columns at the sides are the reference host's: its CopyAxisX draws the work surface "
+               "squeezed towards the vertical centre line, black where it has moved away. In a game the "
+               "engine's own CopyAxisX draws it.";
+    if (effect == 41)
+        return "The black rows above and below are the reference host's: its CopyAxisY draws the work surface "
+               "squeezed towards the horizontal centre line, black where it has moved away. In a game the "
+               "engine's own CopyAxisY draws it.";
+    return {};
 }
 
 // The size attributes of an <img> of a width x height picture; small pictures
@@ -87,8 +127,17 @@ h1 { margin: 0 0 4px; font-size: 24px; }
 .stats { display: grid; grid-template-columns: max-content 1fr; gap: 2px 12px; margin: 0; font-size: 13px; }
 .stats dt { color: var(--dim); }
 .stats dd { margin: 0; }
-.chart { width: 100%; height: 40px; display: block; margin: 8px 0 0; background: #181a20; }
+.timing { margin: 8px 0 0; }
+.timing .plot { position: relative; padding-left: 64px; }
+.timing .top, .timing .zero { position: absolute; left: 0; width: 58px; text-align: right; color: var(--dim); font-size: 12px; }
+.timing .top { top: -2px; }
+.timing .zero { bottom: -2px; }
+.chart { width: 100%; height: 48px; display: block; background: #181a20; border-top: 1px solid var(--line);
+         border-bottom: 1px solid var(--line); }
 .chart rect { fill: var(--accent); }
+.chart .median { stroke: var(--text); stroke-width: 1; stroke-dasharray: 4 3; vector-effect: non-scaling-stroke; }
+.timing figcaption { color: var(--dim); font-size: 12px; margin: 2px 0 0 64px; }
+.note { color: var(--dim); font-size: 13px; margin: 8px 0 0; }
 .warning { color: #ff7b72; font-size: 13px; }
 footer { margin-top: 24px; color: var(--dim); font-size: 13px; }
 code { font-size: 12px; }
@@ -159,10 +208,13 @@ std::string RenderGalleryHtml(const GalleryPage& page) {
                 Kilobytes(e.sheetBytes) + "), labelled with each frame's progress</figcaption></figure>\n</div>\n";
         html += "<dl class=\"stats\">\n<dt>frames</dt><dd>" + std::to_string(e.frames) + "</dd>\n<dt>size</dt><dd>" +
                 std::to_string(e.width) + "&times;" + std::to_string(e.height) + ", rectangle " + Escape(e.rectangle) +
-                "</dd>\n<dt>per frame</dt><dd>" + Fixed(t.mean, 3) + " ms mean, " + Fixed(t.median, 3) +
-                " ms median, " + Fixed(t.max, 3) + " ms slowest</dd>\n<dt>form</dt><dd>" + Escape(e.form) + "</dd>\n";
+                "</dd>\n<dt>per frame</dt><dd><strong>" + Fixed(t.median, 3) + " ms</strong> median (" +
+                Fixed(t.mean, 3) + " ms mean, " + Fixed(t.max, 3) + " ms slowest)</dd>\n<dt>form</dt><dd>" +
+                Escape(e.form) + "</dd>\n";
         if (!e.seed.empty()) html += "<dt>seed</dt><dd>" + Escape(e.seed) + " (the host timer's answer)</dd>\n";
-        html += "</dl>\n" + TimingChart(e.frameMs) + "\n";
+        html += "</dl>\n" + TimingChart(e.frameMs, t.median) + "\n";
+        const std::string note = EffectNote(e.effect);
+        if (!note.empty()) html += "<p class=\"note\">" + Escape(note) + "</p>\n";
         if (!e.warning.empty()) html += "<p class=\"warning\">" + Escape(e.warning) + "</p>\n";
         html += "</section>\n";
     }

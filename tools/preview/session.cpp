@@ -23,8 +23,16 @@ constexpr int32_t kScreenNumber = 1;
 constexpr int32_t kSourceANumber = 2;
 constexpr int32_t kSourceBNumber = 3;
 std::string WhereModulesAre() {
-    return std::string(" (") + platform::kModuleFile +
-           " and the engine's components are loaded from this program's folder)";
+    return std::string(" (") + platform::kModuleFile + " is loaded from this program's folder, the engine's components' " +
+           "stand-ins from its " + kStandInFolder + " folder)";
+}
+
+// The host this tool plays through: its stand-ins for the engine's components
+// lie in a folder of their own, so that nobody takes them for the engine's.
+refhost::HostOptions ToolHost() {
+    refhost::HostOptions options;
+    options.componentFolder = kStandInFolder;
+    return options;
 }
 
 struct AxisNames {
@@ -132,7 +140,7 @@ TransitionResult PlayTransition(const TransitionRequest& request, const FrameSin
             result.error = "cannot give the module its start-up switches for --form " + request.form;
             return result;
         }
-        refhost::Host host;
+        refhost::Host host(ToolHost());
         if (request.seed) host.Control(refhost::Component::Corvane)->time = *request.seed;
         refhost::TestSurface& screen = host.AddSurface(kScreenNumber, request.screenWidth, request.screenHeight);
         CopyIntoSurface(*request.a, host.AddSurface(kSourceANumber, request.a->width, request.a->height));
@@ -201,7 +209,7 @@ std::vector<EffectProbe> ProbeEffects(std::string& error) {
     std::vector<EffectProbe> probes;
     try {
         const refhost::StartupSwitches switches(veilshift::StartupValues{}, refhost::SwitchStore::PrivateKey);
-        refhost::Host host;
+        refhost::Host host(ToolHost());
         constexpr int32_t kSide = 16;
         host.AddSurface(kScreenNumber, kSide, kSide);
         host.AddSurface(kSourceANumber, kSide, kSide).FillRandom(1);

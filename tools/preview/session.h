@@ -15,6 +15,10 @@
 
 namespace preview {
 
+// The folder beside the program that holds the stand-ins for the engine's
+// three components (the build and the release zip put them there).
+inline constexpr char kStandInFolder[] = "stand-ins";
+
 struct Point {
     int32_t x = 0;
     int32_t y = 0;

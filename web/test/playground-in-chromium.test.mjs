@@ -1,8 +1,8 @@
 // The playground page in headless Chromium (Debian's), driven by playwright-core:
 // it loads with no console error, shows the version, draws every effect, and
 // the checksum it shows for every frame equals the native build's (the case
-// file's) and that of the pixels on its canvas. Its controls work: play,
-// scrub, a chosen picture, the animated PNG. VEILSHIFT_PLAYGROUND_PAGES lists
+// file's) and that of the pixels on its canvas, whether walked in order or
+// jumped to. Its controls work: play, scrub, a chosen picture, the animated PNG. VEILSHIFT_PLAYGROUND_PAGES lists
 // the pages (separated by |), VEILSHIFT_EXPECTED_FRAMES names the case file.
 import assert from 'node:assert/strict';
 import {mkdtempSync, readFileSync, rmSync, existsSync, writeFileSync} from 'node:fs';
@@ -75,16 +75,21 @@ for (const pagePath of pages) {
       assert.ok(effects.length >= 6, 'every effect is offered');
 
       const mismatches = [];
-      for (const c of pageCases) {
+      // The settings of a case, chosen as a person chooses them.
+      const choose = async (c) => {
         await page.fill('#pairWidth', String(c.width));
         await page.fill('#pairHeight', String(c.height));
         await page.click('#builtIn');
         await page.fill('#frames', String(c.frames));
         await page.dispatchEvent('#frames', 'change');
         await page.selectOption('#effect', String(c.effect));
+        await page.evaluate(() => window.playground.idle());
+      };
+      for (const c of pageCases) {
+        await choose(c);
         for (let i = 0; i < c.frames; ++i) {
-          const shown = await page.evaluate((index) => {
-            const state = window.playground.show(index);
+          const shown = await page.evaluate(async (index) => {
+            const state = await window.playground.show(index);
             // The canvas's own pixels, hashed as the module hashes a frame.
             const canvas = document.getElementById('screen');
             const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
@@ -103,14 +108,37 @@ for (const pagePath of pages) {
           }
         }
       }
-      problems.push(...mismatches);
       for (const effect of effects) assert.ok(pageCases.some((c) => c.effect === effect), `effect ${effect} checked`);
+
+      // A frame jumped or scrubbed to is the frame a game shows: the ripple
+      // leaves pixels of the frame before, so a frame drawn onto whatever was
+      // shown last would differ. Forward, back and again
+      // forward, with drawn frames kept and with none kept (each jump drawn
+      // again from the first frame).
+      for (const effect of effects) {
+        const c = pageCases.find((k) => k.effect === effect);
+        const last = c.frames - 1, mid = Math.floor(c.frames / 2);
+        for (const kept of [256 << 20, 0]) {
+          await choose(c);
+          await page.evaluate((bytes) => window.playground.keepFrames(bytes), kept);
+          for (const i of [mid, 1, last - 1, mid - 1, last, 0, mid + 1]) {
+            const shown = await page.evaluate((index) => window.playground.show(index), i);
+            const expected = c.sums[i].toString(16).padStart(8, '0');
+            if (shown.frame !== i || shown.checksum !== expected)
+              mismatches.push(`${caseKey(c)}: jumped to frame ${i} (${kept ? 'frames kept' : 'none kept'}), ` +
+                              `shows frame ${shown.frame} with ${shown.checksum}, in order ${expected}`);
+          }
+        }
+        await page.evaluate(() => window.playground.keepFrames(256 << 20));
+      }
+      problems.push(...mismatches);
 
       await t.test('play runs to the last frame', async () => {
         await page.fill('#frames', '6');
         await page.dispatchEvent('#frames', 'change');
         await page.evaluate(() => window.playground.show(0));
         await page.click('#play');
+        await page.waitForFunction(() => window.playground.shown.frame > 0);
         await page.waitForFunction(() => window.playground.shown.frame === 5 && document.getElementById('play').textContent === 'Play');
       });
 
@@ -138,6 +166,23 @@ for (const pagePath of pages) {
         const shown = await page.evaluate(() => window.playground.show(0));
         assert.equal(shown.height, 23);
         assert.equal(await page.getAttribute('#state', 'data-state'), 'ready');
+        assert.equal(await page.textContent('#nameA'), 'chosen.png');
+        assert.equal(await page.textContent('#sizeA'), '37×23');
+      });
+
+      await t.test('a refused file is explained and changes nothing', async () => {
+        const before = await page.evaluate(() => window.playground.idle());
+        const file = join(profile, 'broken.png');
+        writeFileSync(file, Buffer.from('not a picture'));
+        await page.setInputFiles('#fileB', file);
+        await page.waitForSelector('#error:not([hidden])');
+        assert.match(await page.textContent('#error'), /broken\.png/);
+        assert.equal(await page.inputValue('#fileB'), '', 'the chooser no longer names the refused file');
+        const after = await page.evaluate((index) => window.playground.show(index), before.frame);
+        assert.equal(after.checksum, before.checksum);
+        await page.click('#builtIn');
+        await page.evaluate(() => window.playground.idle());
+        assert.equal(await page.isHidden('#error'), true, 'the error goes once pictures are in use again');
       });
     } finally {
       await context.close();
