@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Veilshift/effect_catalog.h"
 #include "bench_support.h"
 #include "stream_floor.h"
 
@@ -78,6 +79,9 @@ const bool registered = [] {
     benchmark::AddCustomContext("processor", benchnames::ProcessorName(processor.identity));
     benchmark::AddCustomContext("processor_caches", benchnames::CacheNames(processor.caches));
     benchmark::AddCustomContext("processor_gathers", processor.features.fastGather ? "fast" : "slow");
+    // Each effect's name from the module's catalog, beside the forms chosen for it.
+    for (const veilshift::EffectCatalogEntry& entry : veilshift::kEffectCatalog)
+        benchmark::AddCustomContext("effect_name:Effect" + std::to_string(entry.number), entry.name);
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string name = benchsupport::SizeName(size);
         benchmark::RegisterBenchmark(BenchName({"Floor", "stream", name}).c_str(), FloorStream, size, false)

@@ -38,14 +38,6 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_OUT = os.path.join(ROOT, "docs", "performance.md")
 COMMAND = "python3 scripts/bench-report.py --win32 --save-dir out/bench"
 
-EFFECT_NAMES = {
-    1: "crossfade",
-    6: "mosaic",
-    31: "ripple",
-    34: "shatter",
-    40: "axis X",
-    41: "axis Y",
-}
 SIZES = ["640x480", "1920x1080", "3840x2160"]
 
 # Targets, for the form the module chooses on the processor of the run. The
@@ -113,8 +105,6 @@ class Row:
         self.form = "/".join(parts[1:size_at])
         self.size = parts[size_at]
         self.param = "/".join(parts[size_at + 1:])
-        if self.effect == 31 and self.param == "peak":  # runs saved before the whole-transition names
-            self.param = "progress50"
 
 
 def base_name(name):
@@ -195,6 +185,10 @@ class Run:
             return named[0]
         return self.widest(effect, arithmetic, size, param)
 
+    def effect_name(self, effect):
+        """The effect's name as the benchmarks publish it from the module's catalog; "" when the run has none."""
+        return self.data.get("context", {}).get("effect_name:Effect%d" % effect, "")
+
     def get_any(self, size):
         return any(r.size == size for r in self.effects)
 
@@ -254,6 +248,17 @@ def worst_frame_target(runs, t, effect, floor):
     return t
 
 
+def effect_name(runs, effect):
+    """The effect's name as the first run that publishes one has it."""
+    return next((run.effect_name(effect) for run in runs if run.effect_name(effect)), "")
+
+
+def labelled(runs, effect):
+    """"31 ripple crossfade": the number, then the name when the runs publish one."""
+    name = effect_name(runs, effect)
+    return "%d %s" % (effect, name) if name else "%d" % effect
+
+
 def targets(runs):
     """Every target, with each run's figure (ratio, form, which frame) in its cells; each target at
     every size in turn."""
@@ -282,23 +287,24 @@ def targets(runs):
         out.append(t)
         for effect, param, kind, lim in OTHER_LIMITS:
             lim = lim[size] if isinstance(lim, dict) else lim
-            t = Target("effect %d %s, %s ≤ %.1f× %s" % (effect, EFFECT_NAMES[effect], param, lim, kind), size, lim)
+            t = Target("effect %s, %s ≤ %.1f× %s" % (labelled(runs, effect), param, lim, kind), size, lim)
             for run in runs:
                 form = run.chosen(effect, None, size, param)
                 t.cells[run.title] = (ratio(run.get(effect, form, size, param), run.floor(kind, size)), form, "")
             out.append(t)
             if effect == 31:
-                t = Target("effect 31 ripple, progress50, scalar form ≤ %.1f× stream" % RIPPLE_SCALAR_LIMIT,
-                           size, RIPPLE_SCALAR_LIMIT)
+                t = Target("effect %s, progress50, scalar form ≤ %.1f× stream" % (
+                    labelled(runs, 31), RIPPLE_SCALAR_LIMIT), size, RIPPLE_SCALAR_LIMIT)
                 for run in runs:
                     t.cells[run.title] = (ratio(run.get(31, "scalar", size, "progress50"),
                                                 run.floor("stream", size)), "scalar", "")
                 out.append(t)
-                out.append(worst_frame_target(runs, Target("effect 31 ripple, worst frame of the transition "
-                                                           "(× stream)", size, None), 31, "stream"))
-        out.append(worst_frame_target(runs, Target("effect 34 shatter, worst frame of the transition ≤ %.1f× "
-                                                   "copy_depth_clear" % SHATTER_WORST_LIMIT, size,
-                                                   SHATTER_WORST_LIMIT), 34, "copy_depth_clear"))
+                out.append(worst_frame_target(runs, Target("effect %s, worst frame of the transition "
+                                                           "(× stream)" % labelled(runs, 31), size, None),
+                                              31, "stream"))
+        out.append(worst_frame_target(runs, Target("effect %s, worst frame of the transition ≤ %.1f× "
+                                                   "copy_depth_clear" % (labelled(runs, 34), SHATTER_WORST_LIMIT),
+                                                   size, SHATTER_WORST_LIMIT), 34, "copy_depth_clear"))
         for i, t in enumerate(out[first:]):
             t.order = i
     # Sizes a run did not measure (a filtered run) leave nothing to show.
@@ -353,8 +359,8 @@ def beside_table(native, dll):
         over_floors = None
         if value is not None and dll.floor(kind, r.size) and native.floor(kind, r.size):
             over_floors = value / ratio(dll.floor(kind, r.size), native.floor(kind, r.size))
-        lines.append("| %d %s | %s | %s | %s | %.3f | %s | %s | %.2f× | %s | %s |" % (
-            r.effect, EFFECT_NAMES.get(r.effect, ""), r.form, r.param or "", r.size, r.ns,
+        lines.append("| %s | %s | %s | %s | %.3f | %s | %s | %.2f× | %s | %s |" % (
+            labelled([dll, native], r.effect), r.form, r.param or "", r.size, r.ns,
             "%.3f" % n.ns if n else "(not measured)", fmt_ratio(value), limit, met(value, limit),
             fmt_ratio(over_floors)))
     for r in sorted((r for r in dll.rows if r.kind == "Floor"), key=lambda r: (r.form, size_key(r.size))):
@@ -403,8 +409,8 @@ def chosen_lines(run):
                 "|---|---|---|---|---:|---|---:|---:|"]
         for effect, param, size, chosen, mine, fastest, within in rows:
             if not within:
-                out.append("| %d %s | %s | %s | %s | %.3f | %s | %.3f | %s |" % (
-                    effect, EFFECT_NAMES.get(effect, ""), param, size, chosen, mine.ns, fastest.form, fastest.ns,
+                out.append("| %s | %s | %s | %s | %.3f | %s | %.3f | %s |" % (
+                    labelled([run], effect), param, size, chosen, mine.ns, fastest.form, fastest.ns,
                     fmt_ratio(mine.ns / fastest.ns)))
         out.append("")
     return out
@@ -421,22 +427,22 @@ def chart_entries(run, size):
                 form = run.chosen(effect, "grouped", size, param)
                 r = run.get(effect, form, size, param)
                 if r:
-                    entries.append(("%d %s%s" % (effect, EFFECT_NAMES[effect], " (draw)" if param else ""),
+                    entries.append(("%s%s" % (labelled([run], effect), " (draw)" if param else ""),
                                     r, run.floor("stream", size)))
         elif effect == 6:
             for param in ("block1", "block19", "block97"):
                 r = run.get(6, run.chosen(6, None, size, param), size, param)
                 if r:
-                    entries.append(("6 mosaic %s" % param, r, run.floor(floor_kind(6, param), size)))
+                    entries.append(("%s %s" % (labelled([run], 6), param), r, run.floor(floor_kind(6, param), size)))
         elif effect in (31, 34):
             form = run.chosen(effect, None, size, "progress0")
             kind = floor_kind(effect, "")
             first = run.get(effect, form, size, "progress0" if effect == 34 else "progress50")
             if first:
-                entries.append(("%d %s %s" % (effect, EFFECT_NAMES[effect], first.param), first, run.floor(kind, size)))
+                entries.append(("%s %s" % (labelled([run], effect), first.param), first, run.floor(kind, size)))
             worst = worst_frame(run, effect, form, size)
             if worst and (not first or worst.param != first.param):
-                entries.append(("%d %s worst (%s)" % (effect, EFFECT_NAMES[effect], worst.param), worst,
+                entries.append(("%s worst (%s)" % (labelled([run], effect), worst.param), worst,
                                 run.floor(kind, size)))
     return entries
 
@@ -509,7 +515,7 @@ def effect_tables(run):
         sizes = sorted({r.size for r in rows}, key=size_key)
         kinds = sorted({floor_kind(effect, p) for _, p in keys})
         against = "× stream for block1, × memset for the larger blocks" if len(kinds) > 1 else "× " + kinds[0]
-        out += ["#### Effect %d (%s), %s" % (effect, EFFECT_NAMES.get(effect, ""), against), ""]
+        out += ["#### Effect %s, %s" % (labelled([run], effect), against), ""]
         out.append("| form | param | " + " | ".join(sizes) + " |")
         out.append("|---|---|" + "---:|" * len(sizes))
         for form, param in keys:
@@ -637,100 +643,70 @@ def load(path):
 
 # --- the document ------------------------------------------------------------------
 
-INTRO = """# Performance
-
-Generated by `scripts/bench-report.py` from one run of the benchmarks; do not edit
-by hand. To measure again and rewrite this file (about 15 minutes on a
-2-core machine):
-
-```sh
-cmake --preset native && cmake --build --preset native -j2
-cmake --preset win32 && cmake --build --preset win32 -j2
-%(command)s
-```
-
-What is measured: every effect in every processor form the machine runs, at
-640x480, 1920x1080 and 3840x2160, in the native x86-64 build
-(`build/native/bin/veilshift_bench`, Google Benchmark, forms selected by
-masking the processor's features) and in the 32-bit DLL under Wine
-(`build/win32/bin/veilshift_win32_bench.exe`, which drives `Veilshift.dll`
-through the reference host and can only set the start-up values "MMX" and
-"SSE", so it measures the form of each arithmetic its module chooses on the
-processor). The runs record the processor (vendor, family, model and stepping
-as the module decodes CPUID, its caches, and whether its gathers count as
-fast), and the native run the form the module chooses for each kernel. Each
-figure is the
-median of the repetitions; ratios compare figures of one process, measured
-minutes apart, because the machine is shared and its absolute speed drifts.
-
-Names are `Effect<N>/<form>/<W>x<H>[/<param>]`. The form is the one that runs,
-by the module's own rules (`Component/Veilshift/form_rules.h`): for the
-crossfade (effects 1, 40, 41) `exact-scalar`, `exact-sse2`, `exact-avx2` (the
-exact arithmetic, chosen with "MMX" and "SSE" off) and `grouped-mmx`,
-`grouped-sse`, `grouped-sse2`, `grouped-avx2` (the grouped arithmetic, as
-"MMX" allows); for the others `scalar`, `sse2`, `avx2`, and `avx2-loads` for
-the ripple's AVX2 passes without gathers (the form chosen where gathers are
-slow; `avx2` is the one with gathers). The arithmetic of each
-form is described in [arithmetic.md](arithmetic.md). The params: the mosaic at
-frames 1, 10 and 50 of 100 (`block1`, `block19`, `block97`: its block size), the
-ripple and the shatter over the whole transition, every tenth frame of 100
-(`progress0` to `progress90`; the ripple peaks at `progress50`), effects 40 and
-41 as their blend into the work surface (no param) and as whole frames
-(`draw`: a Draw through the reference host, the host's `CopyAxisX` /
-`CopyAxisY` included). Effect 1 and the blends cycle through all 255 weights.
-
-The floors: `stream` (two frames read, one written: a byte average, AVX2 where
-the processor has it) for effects 1, 31, 40, 41 and the mosaic's one-pixel
-blocks; `memset` for the mosaic's larger blocks; `copy_depth_clear` (a frame
-copy and a float depth clear of the same size: what every shatter frame does
-besides its triangles, though the frame clears its depth cells band by band, as
-each band is first drawn) for the shatter; `stream_nt` and `memcpy` for
-reference. A figure meets its limit as printed, to two decimals.
-The peer: libyuv's `InterpolatePlane` on the same bytes (one plane of width × 3
-bytes per row), natively only.
-"""
+# Prose a person writes and keeps: the document's sections between
+# <!-- hand-kept: NAME --> and <!-- /hand-kept: NAME -->, each read from the
+# file being rewritten and put back where it stood. A section missing from the
+# file is written as an empty frame to fill in, with a warning.
+HAND_KEPT = ["intro", "bounds", "designs"]
 
 
-BOUNDS = """## What bounds the slower effects
+def hand_kept_sections(path):
+    """NAME -> the section's text, marks included, for every hand-kept section of the file at `path`."""
+    old = ""
+    if path and path != "-" and os.path.exists(path):
+        with open(path) as f:
+            old = f.read()
+    sections = {}
+    for name in HAND_KEPT:
+        start_mark, end_mark = "<!-- hand-kept: %s -->" % name, "<!-- /hand-kept: %s -->" % name
+        start, end = old.find(start_mark), old.find(end_mark)
+        if start < 0 or end < start:
+            print("warning: no hand-kept section '%s' in %s: an empty one is written" % (name, path),
+                  file=sys.stderr)
+            sections[name] = "%s\n(write this section by hand)\n%s\n" % (start_mark, end_mark)
+        else:
+            sections[name] = old[start:end + len(end_mark)] + "\n"
+    return sections
 
-Profiled with `perf` (software clock sampling: the guest has no hardware
-counters) on the native build on an AMD EPYC of family 0x1A model 2 (Zen 5,
-32 MiB L3, 1 MiB L2), and timed by CPU time beside the wall clock, because the
-machine was shared and loaded; the DLL runs the same code in 32-bit.
 
-- **The ripple at its peak** (the passes without gathers, as AMD processors
-  run them; the gather form took 1.4 to 1.7 times as long there). By parts,
-  in CPU time per pixel at 640x480 / 1920x1080 / 3840x2160: the row mix and
-  the shift tables 0.17 / 0.14 / 0.19 ns, the first pass (each pixel's row
-  move and mixed word: two dependent loads and an insert) 0.48 / 0.88 /
-  0.93 ns, the second (one load and an insert a pixel, its rows of the
-  scratch image read from the L3 from 1920x1080 on) 0.35 / 0.65 / 0.84 ns.
-  Each pixel costs about eight micro-operations in the two passes even with
-  everything cached, while the streaming pass moves a pixel in about a third
-  of a cycle (32-byte vectors from a fast L3), so on this processor the
-  floor is two to three times faster than the Xeon's and the ratio two to
-  three times larger at the same absolute speed. A taller tile of the second
-  pass (128 rows, fewer re-reads of the scratch image) measured no faster.
-- **The scalar ripple** mixes through the multiply table: two look-ups a
-  byte before any pixel moves.
-- **The shatter**: 60 % of a 640x480 frame at `progress` 0 is the span
-  filler, a quarter of that waiting on the texels of the flat copy path (the
-  frame's texture, destination and depth buffers, about 3 MB, exceed the
-  L2, and the look-ahead asks for lines only in rows of 1024 pixels or
-  more); the rest is per-piece and per-span set-up that does not shrink with
-  the frame. Its absolute time per pixel is close to the Xeon's; the copy and
-  depth clear it is measured against take a third of the Xeon's time here.
-"""
+# --- the frame budget -----------------------------------------------------------------
+
+# What a game can give a transition: a quarter of a 60 Hz frame at 1920x1080, a whole one at 3840x2160.
+BUDGET_MS = {"1920x1080": 4.0, "3840x2160": 16.7}
+
+
+def budget_lines(run, runs):
+    """Each effect's slowest frame the run measured in a form its module chooses (the forms the run names as
+    chosen; the DLL's run measures no other), any frame (the ripple's direct walk, timed for comparison, left
+    out), in milliseconds, against the budget."""
+    effects = sorted({r.effect for r in run.effects})
+    header = "| effect |" + "".join(" %s worst frame | within %.1f ms |" % (size, BUDGET_MS[size])
+                                    for size in BUDGET_MS)
+    lines = [header, "|---|" + "---:|---|" * len(BUDGET_MS)]
+    for effect in effects:
+        line = "| %s |" % labelled(runs, effect)
+        for size in BUDGET_MS:
+            chosen = run.data.get("context", {}).get("chosen_form:Effect%d" % effect, "").split()
+            frames = [r for r in run.effects if r.effect == effect and r.size == size
+                      and not r.param.endswith("_direct") and (not chosen or r.form in chosen)]
+            if not frames:
+                line += " – | – |"
+                continue
+            worst = max(frames, key=lambda r: r.ms)
+            line += " %.2f ms (%s%s) | %s |" % (worst.ms, worst.form, ", " + worst.param if worst.param else "",
+                                                 "yes" if worst.ms <= BUDGET_MS[size] else "**no**")
+        lines.append(line)
+    return lines
 
 
 def chart_name(out_path, size):
     return "%s-%s.svg" % (os.path.splitext(os.path.basename(out_path))[0], size)
 
 
-def document(runs, out_path):
+def document(runs, out_path, kept):
     native = next((r for r in runs if r.native), None)
     dll = next((r for r in runs if not r.native), None)
-    out = [INTRO % {"command": COMMAND}]
+    out = [kept["intro"]]
 
     out += ["## Targets", ""]
     lines, summary = targets_table(runs)
@@ -755,7 +731,17 @@ def document(runs, out_path):
         out += ["The same figures drawn, one chart per frame size (ns per pixel; each effect in its chosen form "
                 "beside its floor, the DLL beside the native build):", ""]
         out += ["![%s](%s)" % (size, chart_name(out_path, size)) for size in sizes] + [""]
-    out.append(BOUNDS)
+    budget_run = dll or native
+    out += ["## Frame budget", "",
+            "The slowest frame of each effect in the %s on %s, in milliseconds, against what a game can give a "
+            "transition: a quarter of a 60 Hz frame (4 ms) at 1920x1080, a whole one (16.7 ms) at 3840x2160."
+            % ("DLL" if budget_run is dll else "native build", budget_run.processor()), ""]
+    out += budget_lines(budget_run, runs) + [""]
+    if budget_run is dll:
+        out += ["Effects 40 and 41 are timed in the DLL as whole Draws: their figures include the host's "
+                "`CopyAxisX` / `CopyAxisY` (here the reference host's), which the module only calls.", ""]
+    out.append(kept["bounds"])
+    out.append(kept["designs"])
 
     if native:
         checked = chosen_lines(native)
@@ -856,7 +842,8 @@ def main():
     if measuring:
         print("measured in %.0f s" % (time.time() - started), file=sys.stderr)
 
-    text = document(runs, None if args.out == "-" else args.out) + kept_section(args.out)
+    kept = hand_kept_sections(DEFAULT_OUT if args.out == "-" else args.out)
+    text = document(runs, None if args.out == "-" else args.out, kept) + kept_section(args.out)
     if args.out == "-":
         sys.stdout.write(text)
     else:

@@ -146,7 +146,7 @@ MatrixForms ChooseMatrixForms(const ProcessorFeatures& features) {
     if (DecideVectorSet(features) != InstructionSet::Scalar) return {MultiplyMatrix_Sse2, TransformPoint_Sse2};
 #endif
     static_cast<void>(features);
-    return {detail::MultiplyMatrixUnguarded, detail::TransformPointUnguarded};
+    return {single_precision::MultiplyMatrix, single_precision::TransformPoint};
 }
 
 SpanRowForms ChooseSpanRows(const ProcessorFeatures& features) {

@@ -41,7 +41,6 @@
 #include "Veilshift/form_rules.h"
 #include "Veilshift/startup_settings.h"
 #include "host/reference_host.h"
-#include "host/stage.h"
 #include "../processor_names.h"
 #include "host/startup_switches.h"
 #include "../stream_floor.h"
@@ -108,9 +107,10 @@ struct Group {
 // A host with destination 1, sources 2 and 3 of one size, and the effect begun.
 struct Stage {
     Stage(Size size, int32_t effect) {
-        const int32_t w = size.width, h = size.height;
-        refhost::SetStage(host, {w, h, nullptr, 1}, {w, h, nullptr, 2}, {w, h, nullptr, 3});
-        begun = refhost::BeginOnStage(host, refhost::SameCorner(0, 0, w, h), effect);
+        host.AddSurface(1, size.width, size.height).FillRandom(1);
+        host.AddSurface(2, size.width, size.height).FillRandom(2);
+        host.AddSurface(3, size.width, size.height).FillRandom(3);
+        begun = host.Begin(1, 0, 0, 2, 0, 0, 3, 0, 0, size.width, size.height, effect);
     }
     ~Stage() {
         if (begun) host.End();
@@ -356,10 +356,10 @@ void PrintJson(const std::vector<Result>& results, const char* executable, const
                 "    \"processor_caches\": \"%s\",\n    \"processor_gathers\": \"%s\"",
                 date, JsonString(executable).c_str(), static_cast<unsigned long>(info.dwNumberOfProcessors),
                 FeatureList(features).c_str(), identity.c_str(), caches.c_str(), features.fastGather ? "fast" : "slow");
-    // Each effect's name as the catalog has it, keyed as the native benchmarks key theirs.
-    for (const veilshift::EffectCatalogEntry& effect : veilshift::kEffectCatalog)
-        std::printf(",\n    \"effect_name:Effect%d\": \"%s\"", static_cast<int>(effect.number),
-                    JsonString(effect.name).c_str());
+    // Each effect's name from the module's catalog.
+    for (const veilshift::EffectCatalogEntry& entry : veilshift::kEffectCatalog)
+        std::printf(",\n    \"effect_name:Effect%d\": \"%s\"", static_cast<int>(entry.number),
+                    JsonString(entry.name).c_str());
     std::printf("\n  },\n  \"benchmarks\": [\n");
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];

@@ -212,7 +212,7 @@ TEST(Render3dMath, Sse2ProductsGiveTheScalarBits) {
     const MatrixForms scalar = ChooseMatrixForms({true, true, false, false});
     const MatrixForms sse2 = ChooseMatrixForms({true, true, true, false});
     ASSERT_EQ(sse2.multiply, MultiplyMatrix_Sse2);
-    ASSERT_EQ(scalar.transformPoint, detail::TransformPointUnguarded);
+    ASSERT_EQ(scalar.transformPoint, single_precision::TransformPoint);
     std::mt19937 random(41);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     for (int32_t trial = 0; trial < 2000; ++trial) {

@@ -207,6 +207,16 @@ TEST_F(Render3dPipeline, TransformSceneMovesTheObjectThenTheCamera) {
     EXPECT_NEAR(viewed.x, 1.0f, 1e-6f);
     EXPECT_EQ(viewed.y, 0.0f);
     EXPECT_NEAR(viewed.z, -6.0f, 1e-6f);
+
+    // Turned again about the other axis, the camera's rotations follow its new angles.
+    r.cameraAngleY = 0;
+    r.cameraAngleX = 90;
+    r.cameraPosition = {0, 0, 0};
+    r.TransformScene();
+    const Vec3 tilted = r.sceneTriangles[0].vertex[2].viewPosition;  // (1, 0, 1) about X
+    EXPECT_EQ(tilted.x, 1.0f);
+    EXPECT_EQ(tilted.y, -1.0f);
+    EXPECT_NEAR(tilted.z, 0.0f, 1e-6f);
 }
 
 TEST_F(Render3dPipeline, NearClipKeepsVertexOrderAndFans) {

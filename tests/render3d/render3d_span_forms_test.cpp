@@ -343,7 +343,7 @@ TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
         EXPECT_EQ(SelectSpanFill(forms.fill, usual, false), ChooseSpanFill(usual, false, features));
         EXPECT_EQ(forms.rows.walk, features.sse2 ? WalkSpanRows_Sse2 : WalkSpanRows_Scalar);
         EXPECT_EQ(forms.rows.step, features.sse2 ? StepSpanRows_Sse2 : StepSpanRows_Scalar);
-        EXPECT_EQ(forms.matrix.multiply, features.sse2 ? MultiplyMatrix_Sse2 : detail::MultiplyMatrixUnguarded);
+        EXPECT_EQ(forms.matrix.multiply, features.sse2 ? MultiplyMatrix_Sse2 : single_precision::MultiplyMatrix);
     }
 }
 #endif  // VEILSHIFT_WIDE_FORMS

@@ -27,7 +27,7 @@
 #define VEILSHIFT_X87_MATH 1
 #endif
 
-// The work function behind a guard: `VS_PRECISION_BOUNDARY void DrawSingle(...)`.
+// The work function behind a guard: `VS_PRECISION_BOUNDARY void single_precision::Draw(...)`.
 // Not inlining it is not enough. GCC still analyses a noinline function for its
 // callers: it may find it free of side effects (const) and then hoist the call
 // out of a loop, or merge it with an identical call made before the guard, so

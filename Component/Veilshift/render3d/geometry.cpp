@@ -9,7 +9,11 @@ bool InFront(const ScreenVertex& v) { return v.viewPosition.z >= NearInsideZ; } 
 
 ScreenVertex ToScreenVertex(const MeshVertex& m) { return {m.viewPosition, 0.0f, 0.0f, m.u, m.v}; }
 
-ScreenVertex IntersectNearPlaneSingle(const ScreenVertex& a, const ScreenVertex& b) {
+}  // namespace
+
+namespace single_precision {
+
+VS_PRECISION_BOUNDARY ScreenVertex IntersectNearPlane(const ScreenVertex& a, const ScreenVertex& b) {
     const float m = (NearCrossingZ - a.viewPosition.z) / (b.viewPosition.z - a.viewPosition.z);
     ScreenVertex c;
     c.viewPosition.x = a.viewPosition.x + m * (b.viewPosition.x - a.viewPosition.x);
@@ -22,11 +26,7 @@ ScreenVertex IntersectNearPlaneSingle(const ScreenVertex& a, const ScreenVertex&
     return c;
 }
 
-VS_PRECISION_BOUNDARY ScreenVertex IntersectNearPlaneCall(const ScreenVertex& a, const ScreenVertex& b) {
-    return IntersectNearPlaneSingle(a, b);
-}
-
-VS_PRECISION_BOUNDARY void BuildScreenTrianglesSingle(SoftRenderer& r) {
+VS_PRECISION_BOUNDARY void BuildScreenTriangles(SoftRenderer& r) {
     for (const SceneTriangle& scene : r.sceneTriangles) {
         const ScreenVertex corner[3] = {ToScreenVertex(scene.vertex[0]), ToScreenVertex(scene.vertex[1]),
                                         ToScreenVertex(scene.vertex[2])};
@@ -39,7 +39,7 @@ VS_PRECISION_BOUNDARY void BuildScreenTrianglesSingle(SoftRenderer& r) {
             const bool curIn = InFront(cur);
             const bool nextIn = InFront(next);
             if (curIn) polygon[n++] = cur;
-            if (curIn != nextIn) polygon[n++] = IntersectNearPlaneSingle(cur, next);
+            if (curIn != nextIn) polygon[n++] = single_precision::IntersectNearPlane(cur, next);
         }
         if (n == 0) continue;
 
@@ -57,7 +57,7 @@ VS_PRECISION_BOUNDARY void BuildScreenTrianglesSingle(SoftRenderer& r) {
     }
 }
 
-VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
+VS_PRECISION_BOUNDARY void ProjectTriangles(SoftRenderer& r) {
     // The exact halves (166.5 for 333 columns): +-1 then land on the viewport's
     // edges whatever its parity, so pieces at rest cover it pixel for pixel.
     // Halving a float is exact, so every build gets the same bits.
@@ -90,26 +90,21 @@ VS_PRECISION_BOUNDARY void ProjectTrianglesSingle(SoftRenderer& r) {
     }
 }
 
-}  // namespace
+}  // namespace single_precision
 
 ScreenVertex IntersectNearPlane(const ScreenVertex& a, const ScreenVertex& b) {
     platform::FpuSinglePrecision guard;
-    return IntersectNearPlaneCall(a, b);
+    return single_precision::IntersectNearPlane(a, b);
 }
 
 void BuildScreenTriangles(SoftRenderer& renderer) {
     platform::FpuSinglePrecision guard;
-    BuildScreenTrianglesSingle(renderer);
+    single_precision::BuildScreenTriangles(renderer);
 }
 
 void ProjectTriangles(SoftRenderer& renderer) {
     platform::FpuSinglePrecision guard;
-    ProjectTrianglesSingle(renderer);
+    single_precision::ProjectTriangles(renderer);
 }
-
-namespace single_precision {
-void BuildScreenTriangles(SoftRenderer& renderer) { BuildScreenTrianglesSingle(renderer); }
-void ProjectTriangles(SoftRenderer& renderer) { ProjectTrianglesSingle(renderer); }
-}  // namespace single_precision
 
 }  // namespace veilshift

@@ -21,24 +21,28 @@ struct SineCosine {
     float cosine;
 };
 
+// The work behind the double-precision guards below.
+namespace double_precision {
+
 // The float stored is the double result rounded once. Runtimes differ in the
 // last bits of a double sine or cosine, which the rounding to float almost
 // always hides; near a zero of the function (cos 90, sin 720), where the
 // result is itself tiny, the 32-bit runtime's x87 argument reduction gives a
 // value with fewer correct bits (both are below 1e-16).
-VS_PRECISION_BOUNDARY SineCosine SineCosineOfDegreesDouble(float degrees) {
+VS_PRECISION_BOUNDARY SineCosine SineCosineOfDegrees(float degrees) {
     const double radians = static_cast<double>(degrees) * kRadiansPerDegree;
     return {static_cast<float>(RoundToDouble(std::sin(radians))),
             static_cast<float>(RoundToDouble(std::cos(radians)))};
 }
 
+VS_PRECISION_BOUNDARY float VerticalScale() {
+    return static_cast<float>(RoundToDouble(1.0 / RoundToDouble(std::tan(kHalfVerticalFieldOfView))));
+}
+}  // namespace double_precision
+
 SineCosine SineCosineOfDegrees(float degrees) {
     FpuDoublePrecision guard;
-    return SineCosineOfDegreesDouble(degrees);
-}
-
-VS_PRECISION_BOUNDARY float VerticalScaleDouble() {
-    return static_cast<float>(RoundToDouble(1.0 / RoundToDouble(std::tan(kHalfVerticalFieldOfView))));
+    return double_precision::SineCosineOfDegrees(degrees);
 }
 
 float FloatFromBits(uint32_t bits) {
@@ -47,7 +51,40 @@ float FloatFromBits(uint32_t bits) {
     return value;
 }
 
-VS_PRECISION_BOUNDARY void InvertMatrixSingle(Matrix4& m) {
+}  // namespace
+
+namespace single_precision {
+
+VS_PRECISION_BOUNDARY Vec3& TransformPoint(Vec3& point, const Matrix4& mat) {
+    const float x = point.x, y = point.y, z = point.z;
+    const float* m = mat.m;
+    float px = x * m[0] + y * m[4] + z * m[8] + m[12];
+    float py = x * m[1] + y * m[5] + z * m[9] + m[13];
+    float pz = x * m[2] + y * m[6] + z * m[10] + m[14];
+    const float w = x * m[3] + y * m[7] + z * m[11] + m[15];
+    if (!(w == 0.0f)) {
+        const float r = 1.0f / w;
+        px *= r;
+        py *= r;
+        pz *= r;
+    }
+    point = {px, py, pz};
+    return point;
+}
+
+VS_PRECISION_BOUNDARY void MultiplyMatrix(Matrix4& a, const Matrix4& b) {
+    // Both operands are read from copies, so the product may overwrite either.
+    const Matrix4 left = a;
+    const Matrix4 right = b;
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            a.At(row, column) = left.At(row, 0) * right.At(0, column) + left.At(row, 1) * right.At(1, column) +
+                                left.At(row, 2) * right.At(2, column) + left.At(row, 3) * right.At(3, column);
+        }
+    }
+}
+
+VS_PRECISION_BOUNDARY void InvertMatrix(Matrix4& m) {
     Matrix4 w = m;
     Matrix4 r = MakeIdentity();
     for (int k = 0; k < 4; ++k) {
@@ -89,63 +126,21 @@ VS_PRECISION_BOUNDARY void InvertMatrixSingle(Matrix4& m) {
     m = r;
 }
 
-VS_PRECISION_BOUNDARY void TransformPointSingle(Vec3& point, const Matrix4& matrix) {
-    detail::TransformPointUnguarded(point, matrix);
-}
-
-VS_PRECISION_BOUNDARY void MultiplyMatrixSingle(Matrix4& a, const Matrix4& b) {
-    detail::MultiplyMatrixUnguarded(a, b);
-}
-
-}  // namespace
-
-namespace detail {
-
-Vec3& TransformPointUnguarded(Vec3& point, const Matrix4& mat) {
-    const float x = point.x, y = point.y, z = point.z;
-    const float* m = mat.m;
-    float px = x * m[0] + y * m[4] + z * m[8] + m[12];
-    float py = x * m[1] + y * m[5] + z * m[9] + m[13];
-    float pz = x * m[2] + y * m[6] + z * m[10] + m[14];
-    const float w = x * m[3] + y * m[7] + z * m[11] + m[15];
-    if (!(w == 0.0f)) {
-        const float r = 1.0f / w;
-        px *= r;
-        py *= r;
-        pz *= r;
-    }
-    point = {px, py, pz};
-    return point;
-}
-
-void MultiplyMatrixUnguarded(Matrix4& a, const Matrix4& b) {
-    // Both operands are read from copies, so the product may overwrite either.
-    const Matrix4 left = a;
-    const Matrix4 right = b;
-    for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 4; ++column) {
-            a.At(row, column) = left.At(row, 0) * right.At(0, column) + left.At(row, 1) * right.At(1, column) +
-                                left.At(row, 2) * right.At(2, column) + left.At(row, 3) * right.At(3, column);
-        }
-    }
-}
-
-}  // namespace detail
+}  // namespace single_precision
 
 Vec3& TransformPoint(Vec3& point, const Matrix4& matrix) {
     FpuSinglePrecision guard;
-    TransformPointSingle(point, matrix);
-    return point;
+    return single_precision::TransformPoint(point, matrix);
 }
 
 void MultiplyMatrix(Matrix4& a, const Matrix4& b) {
     FpuSinglePrecision guard;
-    MultiplyMatrixSingle(a, b);
+    single_precision::MultiplyMatrix(a, b);
 }
 
 void InvertMatrix(Matrix4& m) {
     FpuSinglePrecision guard;
-    InvertMatrixSingle(m);
+    single_precision::InvertMatrix(m);
 }
 
 Matrix4 MakeIdentity() {
@@ -162,8 +157,9 @@ Matrix4 MakeTranslation(float tx, float ty, float tz) {
     return m;
 }
 
-Matrix4 MakeRotationY(float degrees) {
-    const SineCosine a = SineCosineOfDegrees(degrees);
+namespace {
+
+Matrix4 RotationY(SineCosine a) {
     Matrix4 m{};
     m.At(0, 0) = a.cosine;
     m.At(0, 2) = -a.sine;
@@ -174,8 +170,7 @@ Matrix4 MakeRotationY(float degrees) {
     return m;
 }
 
-Matrix4 MakeRotationX(float degrees) {
-    const SineCosine a = SineCosineOfDegrees(degrees);
+Matrix4 RotationX(SineCosine a) {
     Matrix4 m{};
     m.At(1, 1) = a.cosine;
     m.At(1, 2) = a.sine;
@@ -186,11 +181,28 @@ Matrix4 MakeRotationX(float degrees) {
     return m;
 }
 
+}  // namespace
+
+Matrix4 MakeRotationY(float degrees) { return RotationY(SineCosineOfDegrees(degrees)); }
+
+Matrix4 MakeRotationX(float degrees) { return RotationX(SineCosineOfDegrees(degrees)); }
+
+void MakeRotationsYX(float degreesY, float degreesX, Matrix4& rotationY, Matrix4& rotationX) {
+    SineCosine y, x;
+    {
+        FpuDoublePrecision guard;
+        y = double_precision::SineCosineOfDegrees(degreesY);
+        x = double_precision::SineCosineOfDegrees(degreesX);
+    }
+    rotationY = RotationY(y);
+    rotationX = RotationX(x);
+}
+
 Matrix4 MakeProjection() {
     float verticalScale;
     {
         FpuDoublePrecision guard;
-        verticalScale = VerticalScaleDouble();
+        verticalScale = double_precision::VerticalScale();
     }
     Matrix4 m{};
     m.At(0, 0) = 1.0f;

@@ -40,14 +40,19 @@ Matrix4 MakeTranslation(float tx, float ty, float tz);
 // Angles in degrees; sine and cosine are taken in double precision and stored as floats.
 Matrix4 MakeRotationY(float degrees);
 Matrix4 MakeRotationX(float degrees);
+// MakeRotationY (degreesY) and MakeRotationX (degreesX), the same bits, with one
+// switch to double precision for the two.
+void MakeRotationsYX(float degreesY, float degreesX, Matrix4& rotationY, Matrix4& rotationX);
 // Left-handed perspective with w = z: 90 degrees across, 45 degrees down, depth
 // 0 at z = 1 and 1 at z = 1000.
 Matrix4 MakeProjection();
 
-// The renderer's stages run these many times under one guard of their own.
-namespace detail {
-Vec3& TransformPointUnguarded(Vec3& point, const Matrix4& matrix);
-void MultiplyMatrixUnguarded(Matrix4& a, const Matrix4& b);
-}  // namespace detail
+// The same operations for code that already holds a single-precision guard
+// (the renderer's stages run them many times under one guard of their own).
+namespace single_precision {
+Vec3& TransformPoint(Vec3& point, const Matrix4& matrix);
+void MultiplyMatrix(Matrix4& a, const Matrix4& b);
+void InvertMatrix(Matrix4& m);
+}  // namespace single_precision
 
 }  // namespace veilshift

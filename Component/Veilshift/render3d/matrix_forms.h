@@ -1,5 +1,5 @@
 // The renderer's matrix products in two forms with the same bits: the scalar
-// form (math3d.h's detail functions; x87 code in the 32-bit build, run under
+// form (math3d.h's single_precision functions; x87 code in the 32-bit build, run under
 // the caller's single-precision guard) and, in x86 builds, the SSE2 form,
 // which takes the four columns of a row at once, each element's products and
 // sums in the scalar form's order.
@@ -11,8 +11,8 @@
 namespace veilshift {
 
 struct MatrixForms {
-    void (*multiply)(Matrix4& a, const Matrix4& b);         // as detail::MultiplyMatrixUnguarded
-    Vec3& (*transformPoint)(Vec3& point, const Matrix4& m);  // as detail::TransformPointUnguarded
+    void (*multiply)(Matrix4& a, const Matrix4& b);         // as single_precision::MultiplyMatrix
+    Vec3& (*transformPoint)(Vec3& point, const Matrix4& m);  // as single_precision::TransformPoint
 };
 
 void MultiplyMatrix_Sse2(Matrix4& a, const Matrix4& b);

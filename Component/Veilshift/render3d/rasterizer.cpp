@@ -20,7 +20,9 @@ namespace {
 using platform::IntToFloat;
 using platform::TruncateToInt32;
 
-VS_PRECISION_BOUNDARY int32_t NearestIntegerCall(float value) { return NearestIntegerSingle(value); }
+// The kernels' inline rounding, kept out of line for the public entry so that
+// it runs after the entry's guard.
+VS_PRECISION_BOUNDARY int32_t NearestIntegerOutOfLine(float value) { return single_precision::NearestInteger(value); }
 
 // A slot that can be sampled: filled, with at least one texel.
 bool SlotUsable(const SoftRenderer& r, int32_t index) {
@@ -63,57 +65,6 @@ void SetLeftEdge(SpanState& s, const Corner& from, float slope, float preStep) {
 void SetRightEdge(SpanState& s, const Corner& from, float slope, float preStep) {
     s.rightSlope = slope;
     s.rightX = from.x + slope * preStep;
-}
-
-VS_PRECISION_BOUNDARY void DrawSpansSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y,
-                                           int32_t slotIndex, int32_t firstRow, int32_t endRow) {
-    if (!CanDraw(r, destination) || !SlotUsable(r, slotIndex)) return;
-    const TextureSlot slot = r.textureSlots[slotIndex];
-    uint8_t* const textureAddress = slot.surface->PixelAddress(0, 0);
-    const int32_t texturePitch = slot.surface->Pitch();
-    uint8_t* const destinationAddress = destination->PixelAddress(x, y);
-    const int32_t destinationPitch = destination->Pitch();
-    if (textureAddress == nullptr || destinationAddress == nullptr) return;
-    const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
-                                                                      static_cast<int64_t>(slot.x) * 3),
-                              texturePitch, slot.width - 1, slot.height - 1};
-    const bool texelsMeetPixels =
-        TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth, r.viewportHeight);
-    const SpanRowForms rowForms = r.forms.rows;
-    KeptSpanPart part{r.span, firstRow, endRow < r.viewportHeight ? endRow : r.viewportHeight, rowForms.walk,
-                      SelectSpanFill(r.forms.fill, texture, texelsMeetPixels)};
-    SpanState& s = part.state;
-    // Rows above the viewport are stepped over in one go.
-    const int32_t top = endRow < 0 ? endRow : 0;
-    if (firstRow < top) {
-        const float k = IntToFloat(static_cast<int64_t>(top) - firstRow);
-        s.leftX += k * s.leftSlope;
-        s.rightX += k * s.rightSlope;
-        s.leftIz += k * s.leftIzStep;
-        s.leftUz += k * s.leftUzStep;
-        s.leftVz += k * s.leftVzStep;
-        part.row = top;
-    }
-
-    const SpanPartTarget target{texture, {moduleState.depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth}};
-    if (part.row < part.endRow) {
-        if (r.bands.Active() && !texelsMeetPixels) {
-            // Kept for the band's turn; the edges go on to the part's last row now.
-            r.bands.Keep(target, part);
-            rowForms.step(s, part.endRow - part.row);
-        } else {
-            // Texels that earlier parts may have drawn over are read after them.
-            if (r.bands.Active()) r.bands.BeforeDrawingAtOnce(part.row, part.endRow);
-            DrawPartRows(part, part.endRow, target);
-        }
-    }
-
-    // The next part of the same triangle continues from these edges.
-    r.span.leftX = s.leftX;
-    r.span.rightX = s.rightX;
-    r.span.leftIz = s.leftIz;
-    r.span.leftUz = s.leftUz;
-    r.span.leftVz = s.leftVz;
 }
 
 // A triangle's corners in screen space with 1/z, u/z and v/z, from its
@@ -192,6 +143,15 @@ void DrawParts(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y, 
     }
 }
 
+// Rows a band: about kBandBytes of depth cells (at least one row). The band's
+// cells, pixels and texels stay in the second-level cache while its parts are
+// drawn; larger bands mean fewer calls to the forms for each part.
+constexpr int64_t kBandBytes = 128 * 1024;
+int32_t BandRows(int32_t columns) {
+    const int64_t rows = kBandBytes / (int64_t{columns} * static_cast<int64_t>(sizeof(float)));
+    return rows < 1 ? 1 : static_cast<int32_t>(rows);
+}
+
 // A triangle within one column is a sliver seen edge on, skipped: at most a
 // column of pixels that the span rule would give it. In a viewport narrower
 // than this the pieces of a picture are that narrow themselves, and skipping
@@ -199,7 +159,62 @@ void DrawParts(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y, 
 // this width up the skip stays, and with it every frame drawn so far.
 constexpr int32_t kSliverSkipWidth = 8;
 
-VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y) {
+}  // namespace
+
+namespace single_precision {
+
+VS_PRECISION_BOUNDARY void DrawSpans(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y, int32_t slotIndex,
+                                     int32_t firstRow, int32_t endRow) {
+    if (!CanDraw(r, destination) || !SlotUsable(r, slotIndex)) return;
+    const TextureSlot slot = r.textureSlots[slotIndex];
+    uint8_t* const textureAddress = slot.surface->PixelAddress(0, 0);
+    const int32_t texturePitch = slot.surface->Pitch();
+    uint8_t* const destinationAddress = destination->PixelAddress(x, y);
+    const int32_t destinationPitch = destination->Pitch();
+    if (textureAddress == nullptr || destinationAddress == nullptr) return;
+    const SpanTexture texture{textureAddress + static_cast<ptrdiff_t>(static_cast<int64_t>(slot.y) * texturePitch +
+                                                                      static_cast<int64_t>(slot.x) * 3),
+                              texturePitch, slot.width - 1, slot.height - 1};
+    const bool texelsMeetPixels =
+        TexelsMeetPixels(texture, destinationAddress, destinationPitch, r.viewportWidth, r.viewportHeight);
+    const SpanRowForms rowForms = r.forms.rows;
+    KeptSpanPart part{r.span, firstRow, endRow < r.viewportHeight ? endRow : r.viewportHeight, rowForms.walk,
+                      SelectSpanFill(r.forms.fill, texture, texelsMeetPixels)};
+    SpanState& s = part.state;
+    // Rows above the viewport are stepped over in one go.
+    const int32_t top = endRow < 0 ? endRow : 0;
+    if (firstRow < top) {
+        const float k = IntToFloat(static_cast<int64_t>(top) - firstRow);
+        s.leftX += k * s.leftSlope;
+        s.rightX += k * s.rightSlope;
+        s.leftIz += k * s.leftIzStep;
+        s.leftUz += k * s.leftUzStep;
+        s.leftVz += k * s.leftVzStep;
+        part.row = top;
+    }
+
+    const SpanPartTarget target{texture, {moduleState.depthBuffer.rowPointers, destinationAddress, destinationPitch, r.viewportWidth}};
+    if (part.row < part.endRow) {
+        if (r.bands.Active() && !texelsMeetPixels) {
+            // Kept for the band's turn; the edges go on to the part's last row now.
+            r.bands.Keep(target, part);
+            rowForms.step(s, part.endRow - part.row);
+        } else {
+            // Texels that earlier parts may have drawn over are read after them.
+            if (r.bands.Active()) r.bands.BeforeDrawingAtOnce(part.row, part.endRow);
+            DrawPartRows(part, part.endRow, target);
+        }
+    }
+
+    // The next part of the same triangle continues from these edges.
+    r.span.leftX = s.leftX;
+    r.span.rightX = s.rightX;
+    r.span.leftIz = s.leftIz;
+    r.span.leftUz = s.leftUz;
+    r.span.leftVz = s.leftVz;
+}
+
+VS_PRECISION_BOUNDARY void DrawTriangles(SoftRenderer& r, HostSurface* destination, int32_t x, int32_t y) {
     if (!CanDraw(r, destination)) return;
     for (size_t i = 0; i < r.triangles.Size(); ++i) {
         const ScreenTriangle t = r.triangles[i];
@@ -226,18 +241,9 @@ VS_PRECISION_BOUNDARY void DrawTrianglesSingle(SoftRenderer& r, HostSurface* des
     }
 }
 
-VS_PRECISION_BOUNDARY void EndBandsSingle(SoftRenderer& r) { r.bands.End(); }
+VS_PRECISION_BOUNDARY void EndBands(SoftRenderer& r) { r.bands.End(); }
 
-// Rows a band: about kBandBytes of depth cells (at least one row). The band's
-// cells, pixels and texels stay in the second-level cache while its parts are
-// drawn; larger bands mean fewer calls to the forms for each part.
-constexpr int64_t kBandBytes = 128 * 1024;
-int32_t BandRows(int32_t columns) {
-    const int64_t rows = kBandBytes / (int64_t{columns} * static_cast<int64_t>(sizeof(float)));
-    return rows < 1 ? 1 : static_cast<int32_t>(rows);
-}
-
-}  // namespace
+}  // namespace single_precision
 
 bool SoftRenderer::ReserveBands(int32_t parts) { return bands.Reserve(parts, viewportHeight); }
 
@@ -252,30 +258,24 @@ bool SoftRenderer::BeginBands() {
 
 void SoftRenderer::EndBands() {
     platform::FpuSinglePrecision guard;
-    EndBandsSingle(*this);
+    single_precision::EndBands(*this);
 }
 
 int32_t NearestInteger(float value) {
     platform::FpuSinglePrecision guard;
-    return NearestIntegerCall(value);
+    return NearestIntegerOutOfLine(value);
 }
 
 void SoftRenderer::DrawSpans(HostSurface* destination, int32_t x, int32_t y, int32_t slotIndex, int32_t firstRow,
                              int32_t endRow) {
     platform::FpuSinglePrecision guard;
-    DrawSpansSingle(*this, destination, x, y, slotIndex, firstRow, endRow);
+    single_precision::DrawSpans(*this, destination, x, y, slotIndex, firstRow, endRow);
 }
 
 void SoftRenderer::DrawTriangles(HostSurface* destination, int32_t x, int32_t y) {
     platform::FpuSinglePrecision guard;
-    DrawTrianglesSingle(*this, destination, x, y);
+    single_precision::DrawTriangles(*this, destination, x, y);
 }
 
-namespace single_precision {
-void DrawTriangles(SoftRenderer& renderer, HostSurface* destination, int32_t x, int32_t y) {
-    DrawTrianglesSingle(renderer, destination, x, y);
-}
-void EndBands(SoftRenderer& renderer) { EndBandsSingle(renderer); }
-}  // namespace single_precision
 
 }  // namespace veilshift

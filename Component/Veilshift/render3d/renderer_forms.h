@@ -12,7 +12,7 @@
 namespace veilshift {
 
 struct RendererForms {
-    MatrixForms matrix{detail::MultiplyMatrixUnguarded, detail::TransformPointUnguarded};
+    MatrixForms matrix{single_precision::MultiplyMatrix, single_precision::TransformPoint};
     SpanRowForms rows{WalkSpanRows_Scalar, StepSpanRows_Scalar};
     SpanFillForms fill{};
 };

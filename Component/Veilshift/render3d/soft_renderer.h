@@ -62,9 +62,24 @@ inline constexpr float NearInsideZ = 0.001f;
 // The depth at which an edge crossing the near limit is cut.
 inline constexpr float NearCrossingZ = 0.1f;
 
-// Not final: DrawTriangles calls DrawSpans through the table, and tests watch
-// those calls from a derived class. Nothing deletes a renderer through a base
-// pointer, so the destructor stays out of the table.
+// The camera's two rotations as last built and the angles (their bits) they
+// were built for. The camera stays put through a frame (through a whole
+// transition), so its sines and cosines are taken once, not for every piece.
+struct CameraTurn {
+    bool built = false;
+    uint32_t angleYBits = 0;
+    uint32_t angleXBits = 0;
+    Matrix4 rotationY{};
+    Matrix4 rotationX{};
+};
+
+// The table of two operations is the renderer's contract: DrawTriangles hands
+// each part of a triangle to DrawSpans through the table, so a derived renderer
+// may take over the span drawing (the tests watch the edges handed from part to
+// part that way). The call costs one precision guard a part, which only reads
+// the control word under the frame's own guard. Not final for the same reason;
+// nothing deletes a renderer through a base pointer, so the destructor stays
+// out of the table.
 class SoftRenderer {
 public:
     SoftRenderer() = default;
@@ -104,7 +119,7 @@ public:
     bool BeginBands();
     void EndBands();
 
-    // Fields, in this order.
+    // The fields in the order of the renderer's description; the caches after them.
     int32_t viewportWidth = 0;
     int32_t viewportHeight = 0;
     GrowableArray<SceneTriangle> sceneTriangles;
@@ -124,6 +139,7 @@ public:
     SpanBands bands;
     // The processor forms the stages run; the scalar ones until a transition hands its own.
     RendererForms forms{};
+    CameraTurn cameraTurn;
 };
 
 // Cuts every scene triangle at the near limit and appends the remaining
@@ -145,16 +161,19 @@ void ProjectTriangles(SoftRenderer& renderer);
 // NaN gives 0.
 int32_t NearestInteger(float value);
 
-// The stages for code that already holds a single-precision guard (a frame
-// that draws many scenes sets the precision once): the same work as the
-// public operations above without a guard of their own. Everywhere else call
-// those.
+// Every stage has one name in two places: the public `X` sets single
+// precision for its own duration, and `single_precision::X` does the same work
+// for code that already holds a single-precision guard (a frame that draws
+// many scenes sets the precision once). Everywhere else call the public ones.
 namespace single_precision {
 void TransformScene(SoftRenderer& renderer);
 void BuildScreenTriangles(SoftRenderer& renderer);
 void ProjectTriangles(SoftRenderer& renderer);
 void DrawTriangles(SoftRenderer& renderer, HostSurface* destination, int32_t x, int32_t y);
+void DrawSpans(SoftRenderer& renderer, HostSurface* destination, int32_t x, int32_t y, int32_t slotIndex,
+               int32_t firstRow, int32_t endRow);
 void EndBands(SoftRenderer& renderer);
+ScreenVertex IntersectNearPlane(const ScreenVertex& a, const ScreenVertex& b);
 }  // namespace single_precision
 
 }  // namespace veilshift

@@ -26,8 +26,8 @@ void FillSpanFrom_Scalar(const Span& span, const SpanGradient& d, const SpanText
         if (!(iz > depth[i])) continue;
         depth[i] = iz;
         const float w = 1.0f / iz;
-        int32_t iu = NearestIntegerSingle((uz0 + k * dUz) * w);
-        int32_t iv = NearestIntegerSingle((vz0 + k * dVz) * w);
+        int32_t iu = single_precision::NearestInteger((uz0 + k * dUz) * w);
+        int32_t iv = single_precision::NearestInteger((vz0 + k * dVz) * w);
         // Clamp, don't wrap: coordinates a little past 0 or 1 repeat the edge texels.
         iu = iu < 0 ? 0 : (iu > lastU ? lastU : iu);
         iv = iv < 0 ? 0 : (iv > lastV ? lastV : iv);

@@ -105,8 +105,9 @@ SpanFillFn SelectSpanFill(const SpanFillForms& forms, const SpanTexture& texture
 // the range above. NaN gives 0. For callers already at single precision. Each
 // file keeps its own copy, compiled with its own flags (the SSE2 row walk
 // uses it too).
+namespace single_precision {
 namespace {
-inline int32_t NearestIntegerSingle(float value) {
+inline int32_t NearestInteger(float value) {
     if (value >= -4194304.0f && value <= 8388608.0f) {
         const float sum = value + 8388608.0f;
         int32_t bits;  // positive: the sum lies in [2^22, 2^24]
@@ -118,6 +119,7 @@ inline int32_t NearestIntegerSingle(float value) {
     return 0;  // NaN
 }
 }  // namespace
+}  // namespace single_precision
 
 // The float count of pixel k from the span start, as the running count
 // (+1 per pixel, single precision) has it: stuck at 2^24 once there. The

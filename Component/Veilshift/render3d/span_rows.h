@@ -2,7 +2,7 @@
 // edges, then the edges one row down.
 //
 // For every row: the span runs from the pixel nearest the left edge to the one
-// nearest the right edge (NearestIntegerSingle), clipped to the viewport's
+// nearest the right edge (single_precision::NearestInteger), clipped to the viewport's
 // columns; its interpolants are those of the left edge carried to the first
 // pixel's centre. A row whose span is empty after clipping gives none. Then
 // leftX, rightX, leftIz, leftUz and leftVz each take one step down.

@@ -63,8 +63,8 @@ inline int32_t WalkRows(SpanState& state, int32_t& rowInOut, int32_t endRow, con
     int32_t row = rowInOut;
     int32_t written = 0;
     for (; row < endRow && written < room; ++row) {
-        int32_t xs = NearestIntegerSingle(e.leftX);
-        const int32_t xe = NearestIntegerSingle(e.rightX);
+        int32_t xs = single_precision::NearestInteger(e.leftX);
+        const int32_t xe = single_precision::NearestInteger(e.rightX);
         // From the edge to the first pixel centre; xs's own rounding cancels out.
         const float q = 1.0f - (e.leftX - RowFloat(xs));
         float iz = e.leftIz + q * dIz;

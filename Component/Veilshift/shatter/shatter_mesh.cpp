@@ -60,9 +60,10 @@ void SubdivideTriangle(GrowableArray<ShatterPiece>& pieces, ShatterRandom& rando
     SubdivideTriangle(pieces, random, p01, p12, p20, depth - 1);
 }
 
+namespace single_precision {
 namespace {
 // Two halves either side of the top-right to bottom-left diagonal, first half first.
-VS_PRECISION_BOUNDARY void CutPictureSingle(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
+VS_PRECISION_BOUNDARY void CutPicture(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
     ShatterRandom random;
     random.Seed(seed);
     const float x = corner.x, y = corner.y;
@@ -70,12 +71,13 @@ VS_PRECISION_BOUNDARY void CutPictureSingle(GrowableArray<ShatterPiece>& pieces,
     SubdivideTriangle(pieces, random, {-x, y, 1, 0}, {-x, -y, 1, 1}, {x, -y, 0, 1}, kShatterDepth);
 }
 }  // namespace
+}  // namespace single_precision
 
 bool BuildShatterPieces(GrowableArray<ShatterPiece>& pieces, Vec3 corner, uint32_t seed) {
     platform::FpuSinglePrecision singlePrecision;
     pieces.Release();
     if (!pieces.Reserve(kShatterPieceCount)) return false;
-    CutPictureSingle(pieces, corner, seed);
+    single_precision::CutPicture(pieces, corner, seed);
     return true;
 }
 
