@@ -19,7 +19,6 @@
 #include <utility>
 #include <vector>
 
-#include "Veilshift/effect_catalog.h"
 #include "Veilshift/form_rules.h"
 #include "Veilshift/host_interfaces.h"
 #include "Veilshift/startup_settings.h"
@@ -34,7 +33,7 @@ namespace benchsupport {
 
 // What selects a form: the start-up switches "MMX" and "SSE", and the vector
 // features allowed (the others masked off). A benchmark selects it with the
-// start-up switches' scope, as connection and the dispatch would:
+// module forms' scope, as connection and the dispatch would:
 //   const refhost::ModuleForms selection(request.Values(), request.Allowed());
 // and everything is back as it was at the scope's end.
 // Kernels with forms with gathers and without (the ripple's passes) take
@@ -77,25 +76,11 @@ struct NamedForm {
     FormRequest request;
 };
 
-// The catalog's name of the effect a key names ("Effect31": "ripple crossfade"),
-// for the run's context (effect_name:<key>), so that a report names each
-// effect as the module does; nothing for a key that names no effect.
-inline void PublishEffectName(std::string_view key) {
-    constexpr std::string_view kPrefix = "Effect";
-    if (key.substr(0, kPrefix.size()) != kPrefix) return;
-    const std::string number(key.substr(kPrefix.size()));
-    if (number.empty() || number.size() > 2 || number.find_first_not_of("0123456789") != std::string::npos) return;
-    const char* name = veilshift::EffectDisplayName(std::atoi(number.c_str()));
-    if (name != nullptr) benchmark::AddCustomContext(std::string("effect_name:").append(key), name);
-}
-
 // The form the module chooses for a kernel on this processor, for the run's
 // context (chosen_form:<key>), beside the others a report compares it with;
-// several (one per arithmetic) are listed with spaces between them. An effect's
-// key publishes its name too (PublishEffectName).
+// several (one per arithmetic) are listed with spaces between them.
 inline void PublishChosenForms(const char* key, const std::vector<FormRequest>& settings,
                                const std::function<std::string()>& name) {
-    PublishEffectName(key);
     std::string chosen;
     for (const FormRequest& setting : settings) {
         const refhost::ModuleForms selection(setting.Values(), setting.Allowed(), setting.gathers);
