@@ -328,6 +328,9 @@ TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     // Offsets past what a 32-bit lane holds.
     EXPECT_EQ(ChooseSpanFill({texel, 1 << 20, 1919, 4096}, false, Vector(true, true)), FillSpans_Sse2);
     EXPECT_EQ(ChooseSpanFill({texel, -(1 << 20), 1919, 4096}, false, Vector(true, true)), FillSpans_Sse2);
+    // The last texel's byte after it at 2^31 - 1 (932 x 2304167 + 3) still fits, one texel more does not.
+    EXPECT_EQ(ChooseSpanFill({texel, 932, 0, 2304167}, false, Vector(true, true)), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, 932, 1, 2304167}, false, Vector(true, true)), FillSpans_Sse2);
     // Last texel indices that are no exact float.
     EXPECT_EQ(ChooseSpanFill({texel, 3, 1 << 24, 0}, false, Vector(true, true)), FillSpans_Scalar);
     EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, false, Vector(true, false)), FillSpans_Scalar);
