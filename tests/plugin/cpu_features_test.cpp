@@ -7,7 +7,6 @@
 #include <string>
 
 #include "Veilshift/form_rules.h"
-#include "Veilshift/platform/platform.h"
 #include "Veilshift/startup_settings.h"
 #include "processor_forms.h"
 
@@ -132,18 +131,8 @@ TEST(ProcessorFeatures, ReadsTheLeavesOfferedAndNoOthers) {
 }
 
 #if VEILSHIFT_WIDE_FORMS
-// XCR0 as read on this machine, in every build (the DLL's AVX2 forms hang on
-// it): a system that enables XSAVE saves the x87 and SSE state with it.
-TEST(ProcessorFeatures, Xcr0ReadHoldsTheX87AndSseStateWhereTheSystemSavesIt) {
-    uint32_t regs[4];
-    platform::CpuId(1, regs);
-    if ((regs[2] & (1u << 27)) == 0) GTEST_SKIP() << "the system does not enable XSAVE";
-    EXPECT_EQ(platform::ReadXcr0() & 3u, 3u);
-}
-#endif
-
-#if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)
-// The compiler's run-time checks read CPUID and XCR0 their own way.
+// The compiler's run-time checks read CPUID and XCR0 their own way; in the
+// DLL's suite too, whose detection decides the forms a user's game runs.
 TEST(ProcessorFeatures, DetectionAgreesWithTheCompilersRuntime) {
     const ProcessorFeatures detected = DetectProcessorFeatures();
     EXPECT_EQ(detected.mmx, __builtin_cpu_supports("mmx") != 0);
