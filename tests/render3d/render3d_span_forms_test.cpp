@@ -364,6 +364,7 @@ TEST(Render3dSpanForms, TexelsMeetPixelsWhereTheirBytesShareMemory) {
     EXPECT_FALSE(meets(0, 0, 10, 4));  // the rows above
     EXPECT_FALSE(meets(0, 7, 10, 1));  // the row below
     EXPECT_FALSE(meets(0, 4, 5, 1));   // left of the slot's first row
+    EXPECT_FALSE(meets(9, 6, 1, 1));   // right of its last texel
     // Between the slot's rows, outside its columns: counted as meeting (the
     // test is on the span of memory from its first byte to its last).
     EXPECT_TRUE(meets(0, 5, 5, 1));
