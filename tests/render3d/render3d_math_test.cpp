@@ -307,6 +307,22 @@ TEST(Render3dMath, ResultsIgnoreTheHostsPrecisionControl) {
         EXPECT_EQ(FloatBits(rotation.At(0, 0)), 0xbf3cbe35u) << word;
     }
 }
+
+// A host that masked every exception may read the flags its own arithmetic
+// raised: a guard that changed the precision leaves them standing.
+TEST(Render3dMath, GuardsKeepTheFlagsOfAHostThatMasksEveryException) {
+    const uint16_t original = platform::ReadFpuControlWord();
+    platform::WriteFpuControlWord(0x027F);  // 53 bits, every exception masked
+    volatile double zero = 0.0;
+    volatile double quotient = 1.0 / zero;  // raises zero-divide
+    (void)quotient;
+    Vec3 corner{-1, 1, 1};
+    TransformPoint(corner, MakeProjection());
+    uint16_t status;
+    __asm__ __volatile__("fnstsw %0" : "=m"(status));
+    platform::WriteFpuControlWord(original);
+    EXPECT_NE(status & 0x0004u, 0u);
+}
 #endif
 
 }  // namespace
