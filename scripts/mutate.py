@@ -23,7 +23,7 @@ cannot change an output, are reported apart, so a run shows what is new.
 
   python3 scripts/mutate.py --seed 23 --count 200           # a run
   python3 scripts/mutate.py --list                          # the sites by folder
-  python3 scripts/mutate.py --check 'host_connection.cpp:22:FreeBytes(data_); =>'
+  python3 scripts/mutate.py --check 'host_connection.cpp:16:FreeBytes(data_); =>'
                                                             # a hand-made fault, every test it fails
   python3 scripts/mutate.py --win32 ...                     # also the DLL's suite under Wine
   python3 scripts/mutate.py --lines windows-only --seed 5 --count 200 --jobs 1
