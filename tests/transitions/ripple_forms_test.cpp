@@ -36,14 +36,20 @@ void WithPassBlock(const veilshift::RippleFrame& frame) {
 
 std::vector<RippleForm> AllRippleForms() {
     std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar},
-                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>}};
+                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>},
+                                     {"fused_scalar", WithPassBlock<veilshift::RippleFused_Scalar>}};
 #if VEILSHIFT_WIDE_FORMS
     const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
-    if (features.sse2) forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
+    if (features.sse2) {
+        forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
+        forms.push_back({"fused_sse2", WithPassBlock<veilshift::RippleFused_Sse2>});
+    }
     if (features.avx2) {
         forms.push_back({"avx2", veilshift::Ripple_Avx2});
         forms.push_back({"passes_avx2", WithPassBlock<veilshift::RipplePasses_Avx2>});
         forms.push_back({"passes_avx2_loads", WithPassBlock<veilshift::RipplePasses_Avx2Loads>});
+        forms.push_back({"fused_avx2", WithPassBlock<veilshift::RippleFused_Avx2>});
+        forms.push_back({"fused_avx2_loads", WithPassBlock<veilshift::RippleFused_Avx2Loads>});
     }
 #endif
     return forms;
