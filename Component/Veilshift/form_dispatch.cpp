@@ -18,7 +18,8 @@
 //     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
 //     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
 //     MMX form; on a processor other than x86, in portable code.
-// The mosaic's row mix, patterns and copies, the ripple's two passes and the
+// The mosaic's row mix, patterns and copies, the ripple's passes (the fused
+// order: transitions/ripple_forms.h) and the
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
 // SSE2, else scalar code, whatever the switches say (the ripple's AVX2 passes
 // with gathers or without, below). The ripple's direct walk
@@ -34,8 +35,7 @@
 // that is x87 code under the single-precision guard, whose bits the SSE2
 // forms give without the x87 unit.
 //
-// Gathers. The ripple's AVX2 passes read their pixels, and their rows'
-// moves, eight at a time with AVX2's 32-bit gather (vpgatherdd), whose cost
+// Gathers. The ripple's AVX2 passes read their pixels eight at a time with AVX2's 32-bit gather (vpgatherdd), whose cost
 // differs by a factor of several between processors with the same feature
 // bits: uops.info measures the eight-lane form at 5 micro-ops and one per 5
 // cycles on Skylake, against 39 micro-ops and one per 8 cycles on Zen 3 (AMD
@@ -44,7 +44,7 @@
 // the cores from Skylake to Ice Lake, Tiger Lake and Rocket Lake, which
 // Intel's own analysis says rendering software may feel. The ripple
 // therefore has a second AVX2 form of its passes that reads each word with a
-// load of its own into the vector's lanes (RipplePasses_Avx2Loads, the same
+// load of its own into the vector's lanes (RippleFused_Avx2Loads, the same
 // bytes), and the processor's identity decides between them
 // (DecideFastGather in processor_features.h, decoded from CPUID and tested on
 // answers recorded on real processors). Gathers count as slow on:
@@ -138,10 +138,10 @@ RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSo
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RipplePasses_Avx2Loads : RipplePasses_Avx2;
-        case InstructionSet::Sse2: return RipplePasses_Sse2;
+        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RippleFused_Avx2Loads : RippleFused_Avx2;
+        case InstructionSet::Sse2: return RippleFused_Sse2;
 #endif
-        default: return RipplePasses_Scalar;
+        default: return RippleFused_Scalar;
     }
 }
 

@@ -207,16 +207,16 @@ TEST(ChooseRipple, WidestFormOrOnePictureForSharedBytes) {
         EXPECT_EQ(veilshift::ChooseRipple(features, true), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipple(none, false), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipple(sse2, false), veilshift::Ripple_Scalar);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(none), veilshift::RipplePasses_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(none), veilshift::RippleFused_Scalar);
 #if VEILSHIFT_WIDE_FORMS
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Avx2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RipplePasses_Sse2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Avx2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(slowGathers), veilshift::RipplePasses_Avx2Loads);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RippleFused_Sse2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RippleFused_Avx2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(slowGathers), veilshift::RippleFused_Avx2Loads);
     EXPECT_EQ(veilshift::ChooseRipple(slowGathers, false), veilshift::Ripple_Avx2);  // it reads without gathers
 #else
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Scalar);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RippleFused_Scalar);
 #endif
 }
 

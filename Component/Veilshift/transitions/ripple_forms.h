@@ -129,8 +129,8 @@ void RippleFused_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers
 void RippleFused_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RippleFused_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
-// The form for the processor's features (form_dispatch.cpp): the gathers only
-// where they are fast.
+// The form for the processor's features (form_dispatch.cpp): the fused
+// passes, the gathers only where they are fast.
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
 
 // A transition's forms: the passes, the direct walk, and the direct walk
