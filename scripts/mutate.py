@@ -26,12 +26,33 @@ cannot change an output, are reported apart, so a run shows what is new.
   python3 scripts/mutate.py --check 'host_connection.cpp:22:FreeBytes(data_); =>'
                                                             # a hand-made fault, every test it fails
   python3 scripts/mutate.py --win32 ...                     # also the DLL's suite under Wine
+  python3 scripts/mutate.py --lines windows-only --seed 5 --count 200 --jobs 1
+  python3 scripts/mutate.py --lines 32-bit --seed 6 --count 50 --jobs 1
+
+The checkout is never edited: the sources (tracked files and new ones not
+ignored, as they are in the working tree) are copied into a tree of their own
+(build/mutation-tree by default, --tree elsewhere), brought up to date with the
+checkout at every start, and the mutants are written and built there, each in a
+build folder inside that tree. A run that is killed leaves at most the copy
+mutated, and the next start puts it right. --in-place mutates the checkout
+itself, as before, for a quick --check.
 
 With --win32 a mutant that the native suite does not kill, or that changes
 nothing natively (the x87 paths, the 32-bit forms), is built into the Windows
-DLL and test program too and run under Wine. The report (Markdown and JSON)
-lands in the build folder; --resume goes on from an interrupted run's log.
-Not part of CI: a run of 200 mutants takes about an hour on two cores.
+DLL and test program too and run under Wine.
+
+--lines chooses the lines drawn from. `all` (the default): every line some
+build compiles. `windows-only`: lines only the 32-bit Windows build compiles,
+and the files whose code in the DLL is a form of its own (WINDOWS_FORMS: the
+MMX and SSE forms, the x87 guards and paths, the Windows platform layer, the
+exports). `32-bit`: the other lines both builds compile whose behaviour may
+differ in the 32-bit build: floating-point arithmetic (x87 code there) and
+pointer, size and pitch arithmetic (32 bits wide there). Both run in the Windows build
+only, its suite under Wine, with the x87 unit as each test sets it.
+
+The report (Markdown and JSON) lands in the build folder; --resume goes on from
+an interrupted run's log. Not part of CI: a run of 200 mutants takes about an
+hour on two cores.
 """
 
 import argparse
@@ -49,9 +70,28 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+CHECKOUT = Path(__file__).resolve().parent.parent
+EQUIVALENTS = CHECKOUT / "scripts" / "mutation-equivalents.txt"
+# The tree that is mutated and built: the checkout's copy unless --in-place (use_tree).
+ROOT = CHECKOUT
 MODULE = ROOT / "Component" / "Veilshift"
-EQUIVALENTS = ROOT / "scripts" / "mutation-equivalents.txt"
+
+# Code whose form in the DLL is its own, though other builds compile the same
+# lines: the MMX and SSE crossfade forms (MMX code on a 32-bit unit), the x87
+# guards and 32-bit rounding helpers, the renderer's forms that run as x87 code
+# where SSE2 is off (matrix math, row walk, span fill), the exports, and the
+# Windows platform layer.
+WINDOWS_FORMS = {
+    "transitions/crossfade_mmx.cpp", "transitions/crossfade_sse.cpp", "transitions/crossfade_grouped.h",
+    "platform/fpu_precision.h", "platform/platform_win32.cpp", "platform/cpu_id.cpp", "module.cpp",
+    "render3d/math3d.cpp", "render3d/span_rows.cpp", "render3d/span_rows_walk.h", "render3d/span_fill.cpp",
+}
+
+# A line whose result may differ in the 32-bit build: float arithmetic (x87 code
+# there) or pointer, size and pitch arithmetic (32 bits wide there).
+THIRTY_TWO_BIT_LINE = re.compile(
+    r"\b(float|double|size_t|ptrdiff_t|u?intptr_t|sizeof|[pP]itch\w*|[A-Za-z]*Float\w*|Truncate\w*|Nearest\w*)\b"
+    r"|\d\.\d*f?\b|\d+\.?f\b")
 TEST_TARGET = "veilshift_tests"
 
 # ---------------------------------------------------------------------------
@@ -442,6 +482,44 @@ def classify_statement(tokens, first, semicolon):
 
 
 # ---------------------------------------------------------------------------
+# The tree that is mutated
+
+
+def use_tree(path):
+    global ROOT, MODULE
+    ROOT = path
+    MODULE = ROOT / "Component" / "Veilshift"
+
+
+def checkout_files():
+    """The checkout's files as the working tree has them: tracked ones, and new ones not ignored."""
+    r = subprocess.run(["git", "-C", str(CHECKOUT), "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                       stdout=subprocess.PIPE, check=True)
+    return [name for name in r.stdout.decode().split("\0") if name and (CHECKOUT / name).is_file()]
+
+
+def sync_copy(copy, say):
+    """Brings the copy up to date with the checkout: a file is written only where its bytes differ, so
+    that the copy's builds rebuild only what changed (and put right a mutant a killed run left)."""
+    written = 0
+    for name in checkout_files():
+        source, target = CHECKOUT / name, copy / name
+        data = source.read_bytes()
+        if target.is_file() and target.read_bytes() == data:
+            continue
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data)
+        shutil.copymode(source, target)
+        written += 1
+    head = subprocess.run(["git", "-C", str(CHECKOUT), "rev-parse", "--short", "HEAD"], stdout=subprocess.PIPE,
+                          text=True).stdout.strip()
+    dirty = subprocess.run(["git", "-C", str(CHECKOUT), "status", "--porcelain", "--", "Component"],
+                           stdout=subprocess.PIPE, text=True).stdout.strip()
+    (copy / ".source-commit").write_text(head + (" with local changes" if dirty else "") + "\n")
+    say(f"sources copied to {copy} ({written} files written)")
+
+
+# ---------------------------------------------------------------------------
 # Builds
 
 
@@ -500,6 +578,23 @@ class Build:
         for obj in changed:
             shutil.copyfile(self.pristine / obj.relative_to(self.folder), obj)
 
+    def wine_env(self):
+        return {**os.environ, "WINEPREFIX": str(self.wine_prefix), "WINEARCH": "win32", "WINEDEBUG": "-all"}
+
+    def keep_wine_running(self):
+        """One Wine server for the whole run: each suite then starts in a second, not several."""
+        if not (self.wine_prefix / "system.reg").exists():
+            self.wine_prefix.mkdir(parents=True, exist_ok=True)
+            subprocess.run(["wineboot", "--init"], env={**self.wine_env(), "WINEDLLOVERRIDES": "mscoree,mshtml="},
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.wine_env())
+        subprocess.run(["wineserver", "-p"], env=self.wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def stop_wine(self):
+        subprocess.run(["wineserver", "-k"], env=self.wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
     def test_program(self):
         return self.folder / "bin" / (TEST_TARGET + (".exe" if self.win32 else ""))
 
@@ -520,12 +615,16 @@ class Build:
             os.killpg(proc.pid, 9)
             proc.communicate()
             if self.win32:
-                subprocess.run(["wineserver", "-k"], env={**env, "WINEPREFIX": str(self.wine_prefix)},
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                # Everything in the run's own prefix ends; a new server serves the rest of the run.
+                subprocess.run(["wineserver", "-k"], env=self.wine_env(), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+                self.keep_wine_running()
             return "timeout", time.monotonic() - began, ""
         seconds = time.monotonic() - began
         failed = sorted(set(re.findall(r"^\[  FAILED  \] ([A-Za-z_][\w/]*\.[\w/]+)", out, re.M)))
-        if proc.returncode == 0:
+        # Passed only with the suite's own summary: a program that ends early
+        # with status 0 (a mutant that wrecks the stack can, under Wine) crashed.
+        if proc.returncode == 0 and re.search(r"^\[  PASSED  \] \d+ tests?\.", out, re.M):
             return "passed", seconds, ""
         if failed:
             return "failed", seconds, " ".join(failed)
@@ -623,8 +722,14 @@ class Runner:
     def __init__(self, args):
         self.args = args
         self.logfile = None
-        self.native = None if args.no_native else Build(ROOT / args.build_dir, False, args.jobs, self.say)
-        self.windows = Build(ROOT / args.win32_build_dir, True, args.jobs, self.say) if args.win32 else None
+        windows_lines = args.lines != "all"
+        native = Build(ROOT / args.build_dir, False, args.jobs, self.say)
+        # Drawing from the Windows build's own lines needs the native build's
+        # list of lines to leave out, but never builds or runs it.
+        self.native_lines = native if windows_lines else None
+        self.native = None if args.no_native or windows_lines else native
+        win32 = args.win32 or windows_lines
+        self.windows = Build(ROOT / args.win32_build_dir, True, args.jobs, self.say) if win32 else None
         self.baseline = {}
 
     def say(self, text):
@@ -634,6 +739,10 @@ class Runner:
         return [b for b in (self.native, self.windows) if b is not None]
 
     def prepare(self):
+        if self.native_lines is not None:
+            self.native_lines.configure()
+        if self.windows is not None:
+            self.windows.keep_wine_running()
         for b in self.builds():
             b.configure()
             self.say(f"building {b.folder.relative_to(ROOT)} ...")
@@ -648,21 +757,33 @@ class Runner:
             b.snapshot()
 
     def sites(self):
-        """Every mutant on a line that some build compiles: {key: (mutant, builds that compile it)}."""
+        """Every mutant on a line of the kind --lines asks for: [(mutant, builds that compile it)]."""
         active = {b: b.active_lines() for b in self.builds()}
+        native_only = self.native_lines.active_lines() if self.native_lines is not None else None
         found = []
         for path in sorted(list(MODULE.rglob("*.cpp")) + list(MODULE.rglob("*.h"))):
             real = path.resolve()
             if not any(real in lines for lines in active.values()):
                 continue
-            for m in find_mutants(path, path.read_text()):
+            text = path.read_text()
+            lines = text.split("\n")
+            for m in find_mutants(path, text):
                 where = [b for b in self.builds() if m.line in active[b].get(real, ())]
-                if where:
-                    found.append((m, where))
+                if not where:
+                    continue
+                if native_only is not None:
+                    own_form = str(Path(m.path).relative_to("Component/Veilshift")) in WINDOWS_FORMS
+                    on_native = m.line in native_only.get(real, ())
+                    if self.args.lines == "windows-only" and on_native and not own_form:
+                        continue
+                    if self.args.lines == "32-bit" and (own_form or not on_native or
+                                                        not THIRTY_TWO_BIT_LINE.search(lines[m.line - 1])):
+                        continue
+                found.append((m, where))
         return found
 
     def timeout(self, build):
-        return max(self.args.timeout, 10 * self.baseline[build])
+        return max(self.args.timeout, self.args.timeout_factor * self.baseline[build])
 
     def run_one(self, mutant, where, fail_fast=True):
         """Builds and runs one mutant in each build that compiles its line, native first."""
@@ -716,6 +837,8 @@ class Runner:
         # Link the pristine objects again, so that the build folder holds the unmutated programs.
         for b in self.builds():
             b.ninja()
+        if self.windows is not None:
+            self.windows.stop_wine()
 
 
 def report(results, args, equivalents, baseline_seconds):
@@ -740,9 +863,12 @@ def report(results, args, equivalents, baseline_seconds):
         scored = f["killed"] + f["survived"]
         return f"{100.0 * f['killed'] / scored:.1f} %" if scored else "-"
 
-    out = [f"# Mutation run: seed {args.seed}, {len(counted)} mutants", ""]
-    out.append(f"Sources: {git_describe()}. Suite: `{TEST_TARGET}` (native"
-               + (", and the Windows build under Wine" if args.win32 else "") + "), "
+    windows_only = args.lines != "all"
+    out = [f"# Mutation run: seed {args.seed}, {len(counted)} mutants"
+           + ("" if not windows_only else f" of the {args.lines} lines"), ""]
+    suites = "the Windows build under Wine" if windows_only else "native" + (
+        ", and the Windows build under Wine" if args.win32 else "")
+    out.append(f"Sources: {git_describe()}. Suite: `{TEST_TARGET}` ({suites}), "
                + ", ".join(f"{s:.1f} s a run" for s in baseline_seconds) + " unmutated.")
     out.append("")
     out.append("| folder | mutants | killed | survived | known equivalent | killed of the rest |")
@@ -756,7 +882,7 @@ def report(results, args, equivalents, baseline_seconds):
     out.append("")
     out.append(f"Also drawn and set aside: {skipped['no-build']} that did not compile, {skipped['unchanged']} "
                "whose objects came out unchanged.")
-    if args.win32 and not args.no_native:
+    if args.win32 and not args.no_native and not windows_only:
         out.append(f"Killed only by the Windows suite: {by_win32}.")
     if per_mutant:
         out.append(f"Time per mutant (build and suite): mean {sum(per_mutant) / len(per_mutant):.1f} s, "
@@ -835,7 +961,7 @@ def parse_check(request):
     return m
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=200, help="mutants that compile and change the code")
@@ -843,12 +969,20 @@ def main():
                         help="paths under Component/Veilshift to draw from (prefixes; repeatable)")
     parser.add_argument("--skip", action="append", default=[],
                         help="paths under Component/Veilshift to leave out (prefixes; repeatable)")
-    parser.add_argument("--build-dir", default="build/mutation")
+    parser.add_argument("--lines", choices=("all", "windows-only", "32-bit"), default="all",
+                        help="the lines drawn from (see above); the last two run in the Windows build only")
+    parser.add_argument("--tree", default="build/mutation-tree",
+                        help="where the copy of the sources lives (relative to the checkout)")
+    parser.add_argument("--in-place", action="store_true", help="mutate the checkout itself, not a copy")
+    parser.add_argument("--build-dir", default="build/mutation", help="native build folder, inside the tree")
     parser.add_argument("--win32", action="store_true", help="also the Windows build, its suite under Wine")
-    parser.add_argument("--win32-build-dir", default="build/mutation-win32")
+    parser.add_argument("--win32-build-dir", default="build/mutation-win32",
+                        help="Windows build folder, inside the tree")
     parser.add_argument("--jobs", type=int, default=2)
-    parser.add_argument("--timeout", type=float, default=60, help="seconds a suite run may take (at least 10x "
-                        "the unmutated run); longer is a hang, and a hang kills")
+    parser.add_argument("--timeout", type=float, default=60, help="seconds a suite run may take at least; "
+                        "longer is a hang, and a hang kills")
+    parser.add_argument("--timeout-factor", type=float, default=10,
+                        help="a suite run may also take this many times the unmutated run")
     parser.add_argument("--build-timeout", type=float, default=900)
     parser.add_argument("--list", action="store_true", help="count the sites by folder and kind, build nothing "
                         "but the first time")
@@ -861,41 +995,41 @@ def main():
                         help="instead of drawing, run again the mutants of an earlier run's log (its .jsonl) "
                         "that survived or changed no object, in the builds asked for: with --win32 --no-native, "
                         "what the Windows suite makes of the native run's survivors")
-    args = parser.parse_args()
+    return parser.parse_args()
 
-    runner = Runner(args)
-    equivalents = load_equivalents()
-    if args.list:
-        for b in runner.builds():
-            b.configure()
-            ok, out = b.ninja()
-            if not ok:
-                sys.exit(out[-4000:])
-        counts = {}
-        for m, where in runner.sites():
-            key = (folder_of(m.path), m.kind)
-            counts[key] = counts.get(key, 0) + 1
-        for (folder, kind), n in sorted(counts.items()):
-            print(f"{folder:16} {kind:11} {n}")
-        print(f"{'all':16} {'':11} {sum(counts.values())}")
-        return
 
-    checks = [parse_check(request) for request in args.check]
+def list_sites(runner):
+    """--list: the sites by folder and kind."""
+    if runner.native_lines is not None:
+        runner.native_lines.configure()
+    for b in runner.builds():
+        b.configure()
+        ok, out = b.ninja()
+        if not ok:
+            sys.exit(out[-4000:])
+    counts = {}
+    for m, where in runner.sites():
+        key = (folder_of(m.path), m.kind)
+        counts[key] = counts.get(key, 0) + 1
+    for (folder, kind), n in sorted(counts.items()):
+        print(f"{folder:16} {kind:11} {n}")
+    print(f"{'all':16} {'':11} {sum(counts.values())}")
+
+
+def run_checks(runner, requests):
+    """--check: hand-made mutants, every test each one fails."""
+    checks = [parse_check(request) for request in requests]
     runner.prepare()
-    if checks:
-        where_all = runner.builds()
-        for m in checks:
-            r = runner.run_one(m, where_all, fail_fast=False)
-            steps = "; ".join(f"{s['build']}: {s['verdict']} {s.get('failed', '')}".strip() for s in r["builds"])
-            print(f"{m.path}:{m.line}: {m.describe()}: {r['verdict']} ({steps}; {r['seconds']:.1f} s)")
-        runner.finish()
-        return
+    for m in checks:
+        r = runner.run_one(m, runner.builds(), fail_fast=False)
+        steps = "; ".join(f"{s['build']}: {s['verdict']} {s.get('failed', '')}".strip() for s in r["builds"])
+        print(f"{m.path}:{m.line}: {m.describe()}: {r['verdict']} ({steps}; {r['seconds']:.1f} s)")
+    runner.finish()
 
-    if args.again:
-        sites = again_sites(Path(args.again), runner.builds())
-        args.count = len(sites)
-    else:
-        sites = runner.sites()
+
+def chosen_sites(runner, args):
+    """The sites of a run, in the order they are tried: drawn from the seed, or an earlier run's survivors."""
+    sites = again_sites(Path(args.again), runner.builds()) if args.again else runner.sites()
     if args.only:
         prefixes = [str(Path("Component/Veilshift") / p) for p in args.only]
         sites = [(m, w) for m, w in sites if any(m.path.startswith(p) for p in prefixes)]
@@ -904,14 +1038,21 @@ def main():
         sites = [(m, w) for m, w in sites if not any(m.path.startswith(p) for p in left_out)]
     if args.again:
         args.count = len(sites)
-    rng = random.Random(args.seed)
+        return sites
     order = list(range(len(sites)))
-    if not args.again:
-        rng.shuffle(order)
-    runner.say(f"{len(sites)} sites; seed {args.seed}; drawing until {args.count} mutants have run")
+    random.Random(args.seed).shuffle(order)
+    return [sites[i] for i in order]
 
+
+def run_mutants(runner, args, equivalents):
+    """A run: mutants until --count of them have been built and tested, then the report."""
+    runner.prepare()
+    sites = chosen_sites(runner, args)
+    runner.say(f"{len(sites)} sites ({args.lines} lines); seed {args.seed}; drawing until {args.count} mutants "
+               "have run")
     folder = ROOT / (args.build_dir if runner.native is not None else args.win32_build_dir)
-    stem = f"mutation-{args.seed}" + ("-again" if args.again else "")
+    stem = f"mutation-{args.seed}" + ("-again" if args.again else "") + \
+        ("" if args.lines == "all" else f"-{args.lines}")
     log_path = folder / f"{stem}.jsonl"
     done = {}
     if args.resume and log_path.exists():
@@ -920,10 +1061,9 @@ def main():
             done[r["key"]] = r
     results = []
     with open(log_path, "a" if args.resume else "w") as log:
-        for index in order:
+        for m, where in sites:
             if sum(1 for r in results if r["verdict"] in ("killed", "survived")) >= args.count:
                 break
-            m, where = sites[index]
             if m.key in done:
                 results.append(done[m.key])
                 continue
@@ -940,6 +1080,23 @@ def main():
     (folder / f"{stem}.md").write_text(text)
     (folder / f"{stem}.json").write_text(json.dumps(results, indent=1))
     print(text)
+
+
+def main():
+    args = parse_arguments()
+    if not args.in_place:
+        copy = (CHECKOUT / args.tree).resolve()
+        if copy == CHECKOUT or CHECKOUT.is_relative_to(copy):
+            sys.exit("--tree must name a folder apart from the checkout")
+        sync_copy(copy, print)
+        use_tree(copy)
+    runner = Runner(args)
+    if args.list:
+        list_sites(runner)
+    elif args.check:
+        run_checks(runner, args.check)
+    else:
+        run_mutants(runner, args, load_equivalents())
 
 
 if __name__ == "__main__":

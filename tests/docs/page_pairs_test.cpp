@@ -203,8 +203,11 @@ TEST(ReleaseReadmes, AgreeWithEachOtherAndWithTheModule) {
     const std::string key = std::string("HKEY_CURRENT_USER\\") + veilshift::platform::kStartupKeyPath;
     for (const Text* t : {&en, &ja}) {
         EXPECT_EQ(t->page.registry.count(key), 1u) << key;
-        for (const std::string& name : t->page.registry)
-            if (name.rfind("HKEY_", 0) == 0) EXPECT_EQ(name, key);
+        for (const std::string& name : t->page.registry) {
+            if (name.rfind("HKEY_", 0) == 0) {
+                EXPECT_EQ(name, key);
+            }
+        }
     }
     EXPECT_GE(en.commands.size(), 7u) << "certutil, findstr, reg query, add and delete of both values";
 }

@@ -130,8 +130,9 @@ TEST(ProcessorFeatures, ReadsTheLeavesOfferedAndNoOthers) {
     EXPECT_EQ(r.highestLeaf, 0u);
 }
 
-#if VEILSHIFT_WIDE_FORMS && !defined(_WIN32)
-// The compiler's run-time checks read CPUID and XCR0 their own way.
+#if VEILSHIFT_WIDE_FORMS
+// The compiler's run-time checks read CPUID and XCR0 their own way; in the
+// DLL's suite too, whose detection decides the forms a user's game runs.
 TEST(ProcessorFeatures, DetectionAgreesWithTheCompilersRuntime) {
     const ProcessorFeatures detected = DetectProcessorFeatures();
     EXPECT_EQ(detected.mmx, __builtin_cpu_supports("mmx") != 0);

@@ -251,30 +251,36 @@ TEST(Render3dMath, Sse2ProductsGiveTheScalarBits) {
 // int32 range, saturated outside it, and 0 for NaN.
 TEST(PrecisionHelpers, TruncationSaturatesAtTheInt32Range) {
     using platform::TruncateToInt32;
+    // Through memory: a constant argument lets the compiler fold the conversion,
+    // and its folding saturates where the processor's conversion does not.
+    const auto atRunTime = [](auto value) {
+        volatile decltype(value) held = value;
+        return held;
+    };
     const float kFloatNaN = std::numeric_limits<float>::quiet_NaN();
     const float kFloatInf = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(TruncateToInt32(1.9f), 1);
-    EXPECT_EQ(TruncateToInt32(-1.9f), -1);
-    EXPECT_EQ(TruncateToInt32(2147483520.0f), 2147483520);  // the largest float below 2^31
-    EXPECT_EQ(TruncateToInt32(2147483648.0f), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(-2147483648.0f), INT32_MIN);
-    EXPECT_EQ(TruncateToInt32(-2147483904.0f), INT32_MIN);  // the next float below -2^31
-    EXPECT_EQ(TruncateToInt32(3e38f), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(-kFloatInf), INT32_MIN);
-    EXPECT_EQ(TruncateToInt32(kFloatInf), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(kFloatNaN), 0);
+    EXPECT_EQ(TruncateToInt32(atRunTime(1.9f)), 1);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-1.9f)), -1);
+    EXPECT_EQ(TruncateToInt32(atRunTime(2147483520.0f)), 2147483520);  // the largest float below 2^31
+    EXPECT_EQ(TruncateToInt32(atRunTime(2147483648.0f)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-2147483648.0f)), INT32_MIN);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-2147483904.0f)), INT32_MIN);  // the next float below -2^31
+    EXPECT_EQ(TruncateToInt32(atRunTime(3e38f)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-kFloatInf)), INT32_MIN);
+    EXPECT_EQ(TruncateToInt32(atRunTime(kFloatInf)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(kFloatNaN)), 0);
 
     const double kNaN = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(TruncateToInt32(-39.99), -39);
-    EXPECT_EQ(TruncateToInt32(2147483647.9), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(2147483648.0), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(-2147483647.5), -2147483647);
-    EXPECT_EQ(TruncateToInt32(-2147483648.5), INT32_MIN);  // truncates to -2^31 itself
-    EXPECT_EQ(TruncateToInt32(-2147483649.0), INT32_MIN);
-    EXPECT_EQ(TruncateToInt32(1e300), INT32_MAX);
-    EXPECT_EQ(TruncateToInt32(-1e300), INT32_MIN);
-    EXPECT_EQ(TruncateToInt32(kNaN), 0);
-    EXPECT_EQ(TruncateToInt32(-kNaN), 0);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-39.99)), -39);
+    EXPECT_EQ(TruncateToInt32(atRunTime(2147483647.9)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(2147483648.0)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-2147483647.5)), -2147483647);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-2147483648.5)), INT32_MIN);  // truncates to -2^31 itself
+    EXPECT_EQ(TruncateToInt32(atRunTime(-2147483649.0)), INT32_MIN);
+    EXPECT_EQ(TruncateToInt32(atRunTime(1e300)), INT32_MAX);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-1e300)), INT32_MIN);
+    EXPECT_EQ(TruncateToInt32(atRunTime(kNaN)), 0);
+    EXPECT_EQ(TruncateToInt32(atRunTime(-kNaN)), 0);
 }
 
 #if defined(VEILSHIFT_X87_MATH)
@@ -300,6 +306,22 @@ TEST(Render3dMath, ResultsIgnoreTheHostsPrecisionControl) {
         EXPECT_EQ(FloatBits(tie.m[15]), 0x3d9649c6u) << word;
         EXPECT_EQ(FloatBits(rotation.At(0, 0)), 0xbf3cbe35u) << word;
     }
+}
+
+// A host that masked every exception may read the flags its own arithmetic
+// raised: a guard that changed the precision leaves them standing.
+TEST(Render3dMath, GuardsKeepTheFlagsOfAHostThatMasksEveryException) {
+    const uint16_t original = platform::ReadFpuControlWord();
+    platform::WriteFpuControlWord(0x027F);  // 53 bits, every exception masked
+    volatile double zero = 0.0;
+    volatile double quotient = 1.0 / zero;  // raises zero-divide
+    (void)quotient;
+    Vec3 corner{-1, 1, 1};
+    TransformPoint(corner, MakeProjection());
+    uint16_t status;
+    __asm__ __volatile__("fnstsw %0" : "=m"(status));
+    platform::WriteFpuControlWord(original);
+    EXPECT_NE(status & 0x0004u, 0u);
 }
 #endif
 

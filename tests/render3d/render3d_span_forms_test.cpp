@@ -328,6 +328,9 @@ TEST(Render3dSpanForms, ChooserTakesTheWidestFormThatCanAddressTheSlot) {
     // Offsets past what a 32-bit lane holds.
     EXPECT_EQ(ChooseSpanFill({texel, 1 << 20, 1919, 4096}, false, Vector(true, true)), FillSpans_Sse2);
     EXPECT_EQ(ChooseSpanFill({texel, -(1 << 20), 1919, 4096}, false, Vector(true, true)), FillSpans_Sse2);
+    // The last texel's byte after it at 2^31 - 1 (932 x 2304167 + 3) still fits, one texel more does not.
+    EXPECT_EQ(ChooseSpanFill({texel, 932, 0, 2304167}, false, Vector(true, true)), FillSpans_Avx2);
+    EXPECT_EQ(ChooseSpanFill({texel, 932, 1, 2304167}, false, Vector(true, true)), FillSpans_Sse2);
     // Last texel indices that are no exact float.
     EXPECT_EQ(ChooseSpanFill({texel, 3, 1 << 24, 0}, false, Vector(true, true)), FillSpans_Scalar);
     EXPECT_EQ(ChooseSpanFill({texel, 3, 1, 1 << 24}, false, Vector(true, false)), FillSpans_Scalar);
@@ -361,6 +364,7 @@ TEST(Render3dSpanForms, TexelsMeetPixelsWhereTheirBytesShareMemory) {
     EXPECT_FALSE(meets(0, 0, 10, 4));  // the rows above
     EXPECT_FALSE(meets(0, 7, 10, 1));  // the row below
     EXPECT_FALSE(meets(0, 4, 5, 1));   // left of the slot's first row
+    EXPECT_FALSE(meets(9, 6, 1, 1));   // right of its last texel
     // Between the slot's rows, outside its columns: counted as meeting (the
     // test is on the span of memory from its first byte to its last).
     EXPECT_TRUE(meets(0, 5, 5, 1));

@@ -383,6 +383,7 @@ TEST_F(Ripple, OneSurfaceInSeveralRolesGivesOnePictureInEveryForm) {
         {"over B moved", {1, 6, 3, 0, 5, 2, 97, 53}, false, true, true},
         {"over both", {3, 0, 0, 4, 6, 2, 97, 53}, true, true, true},
         {"beside A", {0, 0, 100, 3, 2, 2, 97, 53}, true, false, false},
+        {"over A, one row, a pixel on", {5, 3, 4, 3, 0, 0, 97, 1}, true, false, true},
     };
     const std::pair<int32_t, int32_t> frames[] = {{30, 60}, {0, 60}, {59, 60}, {1, 3}};
     for (const Layout& layout : layouts)
