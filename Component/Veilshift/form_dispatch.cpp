@@ -18,7 +18,8 @@
 //     chosen when "MMX" allows it (UseMMX; UseSSE only with UseMMX). It runs
 //     in AVX2 code, else SSE2, else the SSE form where UseSSE is on, else the
 //     MMX form; on a processor other than x86, in portable code.
-// The mosaic's row mix, patterns and copies, the ripple's two passes and the
+// The mosaic's row mix, patterns and copies, the ripple's passes (the fused
+// order: transitions/ripple_forms.h) and the
 // shatter's span filler have one arithmetic each: they run in AVX2 code, else
 // SSE2, else scalar code, whatever the switches say (the ripple's AVX2 passes
 // with gathers or without, below). The ripple's direct walk
@@ -34,21 +35,21 @@
 // that is x87 code under the single-precision guard, whose bits the SSE2
 // forms give without the x87 unit.
 //
-// Gathers. The ripple's AVX2 passes read their pixels, and their rows'
-// moves, eight at a time with AVX2's 32-bit gather (vpgatherdd), whose cost
-// differs by a factor of several between processors with the same feature
-// bits. The ripple therefore has a second AVX2 form of its passes that reads
-// each word with a load of its own into the vector's lanes
-// (RipplePasses_Avx2Loads, the same bytes), and the processor's identity
-// decides between them (DecideFastGather in processor_features.h, decoded
-// from CPUID and tested on answers recorded on real processors). Gathers
-// count as slow on every AMD and Hygon processor; on Intel's Haswell and
-// Broadwell, the cores fenced against gather data sampling (Skylake to Rocket
-// Lake), the processors with cores of two kinds and those of efficient cores
-// only; and on processors of makers this module does not know. Everywhere
-// else the gather forms stay. The measurements and sources behind that list
-// are in docs/arithmetic.md ("Gathers"). The direct walk's AVX2 form reads
-// with loads on every processor; no other kernel gathers.
+// Gathers. The ripple's AVX2 passes read their pixels eight at a time with
+// AVX2's 32-bit gather (vpgatherdd), whose cost differs by a factor of
+// several between processors with the same feature bits. The ripple
+// therefore has a second AVX2 form of its passes that reads each word with a
+// load of its own into the vector's lanes (RippleFused_Avx2Loads, the same
+// bytes), and the processor's identity decides between them
+// (DecideFastGather in processor_features.h, decoded from CPUID and tested on
+// answers recorded on real processors). Gathers count as slow on every AMD
+// and Hygon processor; on Intel's Haswell and Broadwell, the cores fenced
+// against gather data sampling (Skylake to Rocket Lake), the processors with
+// cores of two kinds and those of efficient cores only; and on processors of
+// makers this module does not know. Everywhere else the gather forms stay.
+// The measurements and sources behind that list are in docs/arithmetic.md
+// ("Gathers"). The direct walk's AVX2 form reads with loads on every
+// processor; no other kernel gathers.
 // A processor's forms never change while the module runs: nothing is timed.
 //
 // Streaming stores. Where the crossfade's and the mosaic's vector forms store
@@ -112,10 +113,10 @@ RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSo
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features) {
     switch (DecideVectorSet(features)) {
 #if VEILSHIFT_WIDE_FORMS
-        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RipplePasses_Avx2Loads : RipplePasses_Avx2;
-        case InstructionSet::Sse2: return RipplePasses_Sse2;
+        case InstructionSet::Avx2: return DecideLoadsForGathers(features) ? RippleFused_Avx2Loads : RippleFused_Avx2;
+        case InstructionSet::Sse2: return RippleFused_Sse2;
 #endif
-        default: return RipplePasses_Scalar;
+        default: return RippleFused_Scalar;
     }
 }
 

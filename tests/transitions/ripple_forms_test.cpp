@@ -36,14 +36,20 @@ void WithPassBlock(const veilshift::RippleFrame& frame) {
 
 std::vector<RippleForm> AllRippleForms() {
     std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar},
-                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>}};
+                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>},
+                                     {"fused_scalar", WithPassBlock<veilshift::RippleFused_Scalar>}};
 #if VEILSHIFT_WIDE_FORMS
     const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
-    if (features.sse2) forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
+    if (features.sse2) {
+        forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
+        forms.push_back({"fused_sse2", WithPassBlock<veilshift::RippleFused_Sse2>});
+    }
     if (features.avx2) {
         forms.push_back({"avx2", veilshift::Ripple_Avx2});
         forms.push_back({"passes_avx2", WithPassBlock<veilshift::RipplePasses_Avx2>});
         forms.push_back({"passes_avx2_loads", WithPassBlock<veilshift::RipplePasses_Avx2Loads>});
+        forms.push_back({"fused_avx2", WithPassBlock<veilshift::RippleFused_Avx2>});
+        forms.push_back({"fused_avx2_loads", WithPassBlock<veilshift::RippleFused_Avx2Loads>});
     }
 #endif
     return forms;
@@ -201,16 +207,16 @@ TEST(ChooseRipple, WidestFormOrOnePictureForSharedBytes) {
         EXPECT_EQ(veilshift::ChooseRipple(features, true), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipple(none, false), veilshift::Ripple_Scalar);
     EXPECT_EQ(veilshift::ChooseRipple(sse2, false), veilshift::Ripple_Scalar);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(none), veilshift::RipplePasses_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(none), veilshift::RippleFused_Scalar);
 #if VEILSHIFT_WIDE_FORMS
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Avx2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RipplePasses_Sse2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Avx2);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(slowGathers), veilshift::RipplePasses_Avx2Loads);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(sse2), veilshift::RippleFused_Sse2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RippleFused_Avx2);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(slowGathers), veilshift::RippleFused_Avx2Loads);
     EXPECT_EQ(veilshift::ChooseRipple(slowGathers, false), veilshift::Ripple_Avx2);  // it reads without gathers
 #else
     EXPECT_EQ(veilshift::ChooseRipple(avx2, false), veilshift::Ripple_Scalar);
-    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RipplePasses_Scalar);
+    EXPECT_EQ(veilshift::ChooseRipplePasses(avx2), veilshift::RippleFused_Scalar);
 #endif
 }
 

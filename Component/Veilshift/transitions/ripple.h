@@ -52,7 +52,7 @@ struct RippleScratch {
 // shift tables for the frame, and if either cannot be had, nothing is drawn.
 // With the passes' block every frame that moves columns more than 16 rows
 // apart, and every frame whose destination may share bytes with a source,
-// goes through the two passes: such a frame is drawn from the sources as they
+// goes through the passes (the fused order, ripple_forms.h): such a frame is drawn from the sources as they
 // were before it. The others, and every frame without the block, are walked
 // directly: a destination that shares bytes with a source is then drawn pixel
 // by pixel in the scalar form's order, each pixel reading what the surface
@@ -64,7 +64,7 @@ void RippleRect(HostSurface* dst, int32_t dx, int32_t dy, HostSurface* srcA, int
                 HostSurface* srcB, int32_t bx, int32_t by, int32_t width, int32_t height, int32_t progress,
                 int32_t total, const RippleForms& forms, const RippleScratch* scratch = nullptr);
 
-// The traversal of a frame whose shift tables are filled: the two passes when
+// The traversal of a frame whose shift tables are filled: the passes when
 // `passes` is given and the frame moves columns more than 16 rows apart or its
 // destination may share bytes with a source; else the direct walk, in the
 // scalar form where bytes may be shared.

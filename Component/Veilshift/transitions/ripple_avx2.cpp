@@ -17,6 +17,7 @@
 
 #include "mix_vector.h"
 #include "ripple_forms.h"
+#include "ripple_fused.h"
 #include "ripple_passes.h"
 #include "ripple_strips.h"
 
@@ -250,7 +251,76 @@ struct Avx2Passes {
     }
 };
 
+// The fused passes' move, eight pixels at a time: each reads its word of M
+// with a load of its own (or, with `kGather`, the eight with one gather) from
+// the row's start and the strip's column terms. A whole row of a whole strip
+// is stored as whole groups, each but the last spilling into the next; other
+// rows take their whole groups whose pixels all read inside M, and the rest
+// pixel by pixel.
+static_assert(kFusedStrip % 8 == 0, "whole groups of eight in every strip but the last");
+template <bool kGather>
+struct Avx2FusedRows {
+    static constexpr int32_t kGroups = kFusedStrip / 8;
+    Avx2FusedRows(const FusedFrame& frame, const FusedStrip& strip)
+        : f(frame), s(strip), wholeGroups((strip.end - strip.first) / 8) {
+        for (int32_t g = 0; g < wholeGroups; ++g) {
+            terms[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnTerms + s.first + g * 8));
+            shifts[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + s.first + g * 8));
+        }
+    }
+    const FusedFrame& f;
+    const FusedStrip& s;
+    const int32_t wholeGroups;
+    __m256i terms[kGroups], shifts[kGroups];
+
+    // Group g of row r: each lane's offset is the row's start plus its
+    // column's term, inside M (the start alone need not be).
+    __m256i Group(const FusedRow& r, int32_t g) const {
+        if (kGather) {
+            const __m256i offsets = _mm256_add_epi32(terms[g], _mm256_set1_epi32(static_cast<int32_t>(r.start)));
+            return GatherWords<1>(reinterpret_cast<const int*>(f.mixed), offsets);
+        }
+        const int32_t* const t = f.columnTerms + s.first + g * 8;
+        return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(f.mixed + (r.start + t[k]))); });
+    }
+
+    void operator()(const FusedRow& r) const {
+        uint8_t* const out = f.dst + r.j * f.dstPitch + ptrdiff_t{s.first} * 3;
+        if (r.allInside && wholeGroups == kGroups && r.span.begin == s.first && r.span.end == s.end) {
+            for (int32_t g = 0; g + 1 < kGroups; ++g) StorePixelsSpilling(out + g * 24, Group(r, g));
+            StorePixels(out + (kGroups - 1) * 24, Group(r, kGroups - 1));
+            return;
+        }
+        const int32_t groupsFrom = (r.span.begin - s.first + 7) / 8;
+        const int32_t groupsTo = std::max(groupsFrom, std::min(wholeGroups, (r.span.end - s.first) / 8));
+        MovePixels(f, r, r.span.begin, std::min(r.span.end, s.first + groupsFrom * 8));
+        const __m256i belowTop = _mm256_set1_epi32(-r.j - 1);
+        const __m256i belowBottom = _mm256_set1_epi32(f.height - r.j);
+        for (int32_t g = groupsFrom; g < groupsTo; ++g) {
+            if (!r.allInside) {
+                const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(shifts[g], belowTop),
+                                                        _mm256_cmpgt_epi32(belowBottom, shifts[g]));
+                const int lanesInside = _mm256_movemask_ps(_mm256_castsi256_ps(inside));
+                if (lanesInside != 0xFF) {
+                    if (lanesInside != 0) MovePixels(f, r, s.first + g * 8, s.first + g * 8 + 8);
+                    continue;
+                }
+            }
+            StorePixels(out + g * 24, Group(r, g));
+        }
+        MovePixels(f, r, std::max(r.span.begin, s.first + groupsTo * 8), r.span.end);
+    }
+};
+
 }  // namespace
+
+void RippleFused_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunFusedPasses<Avx2FusedRows<true>>(frame, buffers, MixRow_Avx2);
+}
+
+void RippleFused_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunFusedPasses<Avx2FusedRows<false>>(frame, buffers, MixRow_Avx2);
+}
 
 void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers) {
     RunRipplePasses<Avx2Passes<GatheredWords>>(frame, buffers, MixRow_Avx2);

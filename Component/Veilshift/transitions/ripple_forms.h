@@ -87,6 +87,9 @@ struct RipplePassBuffers {
     int32_t* columnShifts;   // width entries, bounded to -height..height
     int32_t* negatedShifts;  // width entries: each column's bounded shift negated
     int32_t* rowMoves;       // 3 * height entries: each row's bounded shift in bytes, between height zeros either side
+    // The fused passes (below) keep their mixed image M in the same bytes as D.
+    ptrdiff_t mixedPitch;    // M's row v at image + v * mixedPitch: width pixels, then at least one spare byte
+    int32_t* columnTerms;    // width entries: where column i reads in M, relative to the row's start
 };
 
 // Bytes of the block for a width x height rectangle (both at least 1); 0 where
@@ -106,8 +109,28 @@ void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffer
 // eight with a gather: for processors that run gathers slowly.
 void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
-// The form for the processor's features (form_dispatch.cpp): the gathers only
-// where they are fast.
+// The same frame in the other order, fused. With M the mix of the sources,
+// pixel (i, j) is M(i + rowShift[j], j + columnShift[i]):
+//   1. Every source row is mixed once, whole, into M (the sources read as a
+//      stream, before any destination byte is written).
+//   2. The destination in strips of kRippleFusedStripColumns columns, each
+//      top to bottom: in row j every pixel of the strip reads one word of M at
+//      j * mixedPitch + 3 * rowShift[j] + columnTerms[i], the row's shift one
+//      number and the column terms a plain vector. The rows of M a strip
+//      reads (as many as its columns' shifts span) stay in the first-level
+//      cache from one destination row to the next.
+// A pixel whose position leaves the rectangle keeps its value, as in the
+// direct walk; where the destination shares bytes with a source the frame is
+// drawn from the sources as they were, as in the two passes. Same buffers.
+inline constexpr int32_t kRippleFusedStripColumns = 32;
+
+void RippleFused_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
+void RippleFused_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+void RippleFused_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+void RippleFused_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
+
+// The form for the processor's features (form_dispatch.cpp): the fused
+// passes, the gathers only where they are fast.
 RipplePassesFn ChooseRipplePasses(const ProcessorFeatures& features);
 
 // A transition's forms: the passes, the direct walk, and the direct walk

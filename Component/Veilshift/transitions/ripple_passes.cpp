@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ripple_forms.h"
+#include "ripple_fused.h"
 #include "ripple_passes.h"
 
 namespace veilshift {
@@ -16,7 +17,7 @@ constexpr uint64_t RoundUpToLine(uint64_t bytes) { return (bytes + kCacheLine - 
 // every strip; with an odd number of cache lines from one strip to the next,
 // those rows fall into different sets of the cache.
 struct PassLayout {
-    uint64_t stripStride, mixedRow, columnShifts, rowMoves, bytes;
+    uint64_t stripStride, mixedPitch, mixedRow, columnShifts, rowMoves, bytes;
 };
 
 PassLayout LayoutOf(int32_t width, int32_t height) {
@@ -26,11 +27,16 @@ PassLayout LayoutOf(int32_t width, int32_t height) {
     layout.stripStride = RoundUpToLine(static_cast<uint64_t>(height) * kRipplePassStripRowBytes + 4);
     if ((layout.stripStride / kCacheLine) % 2 == 0) layout.stripStride += kCacheLine;
     const uint64_t strips = (static_cast<uint64_t>(width) + kRipplePassStripColumns - 1) / kRipplePassStripColumns;
-    layout.mixedRow = strips * layout.stripStride;
+    // M in the same bytes: rows of width pixels and a spare byte (a word read
+    // at the last pixel), an odd number of cache lines apart so that the band
+    // of rows a strip of the fused passes reads spreads over every set.
+    layout.mixedPitch = RoundUpToLine(static_cast<uint64_t>(width) * 3 + 1);
+    if ((layout.mixedPitch / kCacheLine) % 2 == 0) layout.mixedPitch += kCacheLine;
+    layout.mixedRow = std::max(strips * layout.stripStride, static_cast<uint64_t>(height) * layout.mixedPitch);
     // The mixed row and its margins: pixels -width..2 * width - 1, and the byte after.
     layout.columnShifts = layout.mixedRow + RoundUpToLine(static_cast<uint64_t>(width) * 9 + 1);
-    // The column shifts, and the same negated.
-    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 8);
+    // The column shifts, the same negated, and M's column terms.
+    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 12);
     layout.bytes = layout.rowMoves + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
     return layout;
 }
@@ -54,11 +60,16 @@ RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t hei
     std::memset(base, 0, static_cast<size_t>(layout.bytes - kCacheLine));
     return {base, static_cast<ptrdiff_t>(layout.stripStride), base + layout.mixedRow,
             reinterpret_cast<int32_t*>(base + layout.columnShifts),
-            reinterpret_cast<int32_t*>(base + layout.columnShifts) + width, reinterpret_cast<int32_t*>(base + layout.rowMoves)};
+            reinterpret_cast<int32_t*>(base + layout.columnShifts) + width, reinterpret_cast<int32_t*>(base + layout.rowMoves),
+            static_cast<ptrdiff_t>(layout.mixedPitch), reinterpret_cast<int32_t*>(base + layout.columnShifts) + 2 * width};
 }
 
 void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {
     RunRipplePasses<ScalarPasses>(frame, buffers, MixRow_Scalar);
+}
+
+void RippleFused_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {
+    RunFusedPasses<ScalarFusedRows>(frame, buffers, MixRow_Scalar);
 }
 
 }  // namespace veilshift
