@@ -1,5 +1,6 @@
 // Whole effect-34 frames through the module and the reference host, over the
-// whole transition: every tenth frame of 100 (progress0 ... progress90), in
+// whole transition: every tenth frame of 100 (progress0 ... progress90) and
+// progress1, the first frame the renderer draws (frame 0 is source A copied), in
 // every span form the processor has. Their floor is Floor/copy_depth_clear (the
 // background copy and the depth clear every frame makes).
 //
@@ -43,7 +44,10 @@ const bool registered = [] {
                                     "Effect34");
     for (const FrameSize size : benchsupport::kFrameSizes) {
         const std::string sizeName = benchsupport::SizeName(size);
-        for (int32_t progress = 0; progress < kTotal; progress += kTotal / 10) {
+        std::vector<int32_t> points;
+        for (int32_t progress = 0; progress < kTotal; progress += kTotal / 10) points.push_back(progress);
+        points.insert(points.begin() + 1, 1);
+        for (const int32_t progress : points) {
             const std::string point = "progress" + std::to_string(progress);
             for (const NamedForm& form : forms)
                 benchmark::RegisterBenchmark(BenchName({"Effect34", form.name, sizeName, point}).c_str(), Effect34,

@@ -157,11 +157,15 @@ struct Effect {
     const char* label;               // of the cycling frames (none: no label)
 };
 
-// Every tenth frame of 100: the whole transition.
-std::vector<FixedFrame> WholeTransition() {
+// Every tenth frame of 100: the whole transition; with `firstMoving` also
+// frame 1, the shatter's first frame drawn through the renderer (its frame 0
+// is a copy of source A).
+std::vector<FixedFrame> WholeTransition(bool firstMoving = false) {
     std::vector<FixedFrame> frames;
-    for (int32_t progress = 0; progress < 100; progress += 10)
+    for (int32_t progress = 0; progress < 100; progress += 10) {
         frames.push_back({progress, "progress" + std::to_string(progress)});
+        if (progress == 0 && firstMoving) frames.push_back({1, "progress1"});
+    }
     return frames;
 }
 
@@ -171,7 +175,7 @@ const Effect kEffects[] = {
     {1, {}, nullptr},
     {6, {{1, "block1"}, {10, "block19"}, {50, "block97"}}, nullptr},
     {31, WholeTransition(), nullptr},
-    {34, WholeTransition(), nullptr},
+    {34, WholeTransition(true), nullptr},
     {40, {}, "draw"},
     {41, {}, "draw"},
 };
