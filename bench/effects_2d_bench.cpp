@@ -83,7 +83,7 @@ void Ripple(benchmark::State& state, FormRequest form, FrameSize size, int32_t p
     CountPerPixel(state, size);
 }
 
-// The ripple's form (its two passes): the instruction set the module decides
+// The ripple's form (its fused passes): the instruction set the module decides
 // (avx2-loads for the AVX2 passes without gathers), unless the ripple has no
 // form in it and runs its scalar form there.
 std::string RippleFormName() {

@@ -1,4 +1,4 @@
-// The ripple's processor forms, the direct walk's and the two passes', called
+// The ripple's processor forms, the direct walk's and the fused passes', called
 // directly with shift tables of our own:
 // random moves far past every edge (the terms of a pixel that is not drawn may
 // lie anywhere), columns that alternate so that no two neighbours read the
@@ -26,7 +26,7 @@ struct RippleForm {
     veilshift::RippleFn fill;
 };
 
-// The two-pass forms with a block of their own for every frame.
+// The fused forms with a block of their own for every frame.
 template <veilshift::RipplePassesFn kPasses>
 void WithPassBlock(const veilshift::RippleFrame& frame) {
     std::vector<uint8_t> block(veilshift::RipplePassBytes(frame.width, frame.height));
@@ -36,18 +36,14 @@ void WithPassBlock(const veilshift::RippleFrame& frame) {
 
 std::vector<RippleForm> AllRippleForms() {
     std::vector<RippleForm> forms = {{"scalar", veilshift::Ripple_Scalar},
-                                     {"passes_scalar", WithPassBlock<veilshift::RipplePasses_Scalar>},
                                      {"fused_scalar", WithPassBlock<veilshift::RippleFused_Scalar>}};
 #if VEILSHIFT_WIDE_FORMS
     const veilshift::ProcessorFeatures features = veilshift::DetectProcessorFeatures();
     if (features.sse2) {
-        forms.push_back({"passes_sse2", WithPassBlock<veilshift::RipplePasses_Sse2>});
         forms.push_back({"fused_sse2", WithPassBlock<veilshift::RippleFused_Sse2>});
     }
     if (features.avx2) {
         forms.push_back({"avx2", veilshift::Ripple_Avx2});
-        forms.push_back({"passes_avx2", WithPassBlock<veilshift::RipplePasses_Avx2>});
-        forms.push_back({"passes_avx2_loads", WithPassBlock<veilshift::RipplePasses_Avx2Loads>});
         forms.push_back({"fused_avx2", WithPassBlock<veilshift::RippleFused_Avx2>});
         forms.push_back({"fused_avx2_loads", WithPassBlock<veilshift::RippleFused_Avx2Loads>});
     }

@@ -7,10 +7,10 @@
 // rectangle, and the last column of each source row, go through the scalar
 // pixel code.
 //
-// The two passes: the source rows mixed 32 bytes at a time, then eight pixels
-// at a time gathered (their row shifts too) and packed into 24 bytes; in the
-// form for processors whose gathers are slow, the eight read one load each,
-// as the direct walk reads its pixels.
+// The fused passes: the source rows mixed 32 bytes at a time, then eight
+// pixels at a time gathered and packed into 24 bytes; in the form for
+// processors whose gathers are slow, the eight read one load each, as the
+// direct walk reads its pixels.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -18,7 +18,6 @@
 #include "mix_vector.h"
 #include "ripple_forms.h"
 #include "ripple_fused.h"
-#include "ripple_passes.h"
 #include "ripple_strips.h"
 
 #if !defined(__AVX2__)
@@ -140,10 +139,6 @@ void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& 
     }
 }
 
-// The two passes eight pixels at a time, each pixel read as a 32-bit word:
-// with the gather instruction, or one load at a time (WordsIntoLanes) for
-// processors that run gathers slowly.
-//
 // Eight 32-bit words at base + offsets[k] * kScale bytes. The gather writes
 // only the lanes its mask selects and keeps the others, so the register it
 // writes is one of its inputs: without a fresh zero register each time, every
@@ -157,99 +152,6 @@ inline __m256i GatherWords(const int* base, __m256i offsets) {
     asm("" : "+x"(kept), "+x"(mask));
     return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, kScale);
 }
-
-// How the passes read their words. Pass 1: the words of D's row v at columns
-// i..i + 7 from the mixed row, `columnBytes` holding 3 * (i + k); pass 2:
-// group g of a tile's row from the row of D at `row`, `terms` the group's
-// offsets (PassTile::terms) in lanes.
-struct GatheredWords {
-    static __m256i Pass1(const PassFrame& f, const int* moves, int32_t i, __m256i columnBytes) {
-        const __m256i shifts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + i));
-        const __m256i move = GatherWords<4>(moves, _mm256_sub_epi32(_mm256_setzero_si256(), shifts));
-        return GatherWords<1>(reinterpret_cast<const int*>(f.mixed), _mm256_add_epi32(columnBytes, move));
-    }
-    static __m256i Pass2(const uint8_t* row, const PassTile&, int32_t, __m256i terms) {
-        return GatherWords<1>(reinterpret_cast<const int*>(row), terms);
-    }
-};
-struct LoadedWords {
-    static __m256i Pass1(const PassFrame& f, const int* moves, int32_t i, __m256i) {
-        // Column k's word lies 3 k bytes from column i's position, moved.
-        const uint8_t* const base = f.mixed + ptrdiff_t{i} * 3;
-        const int32_t* const rows = f.negatedShifts + i;  // moves[rows[k]]: column k's move
-        return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(base + 3 * k + ptrdiff_t{moves[rows[k]]})); });
-    }
-    static __m256i Pass2(const uint8_t* row, const PassTile& t, int32_t g, __m256i) {
-        const int32_t* const terms = t.terms + g * 8;
-        return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(row + terms[k])); });
-    }
-};
-
-static_assert(kPassStrip % 8 == 0, "whole groups of eight in every strip but the last");
-template <typename Words>
-struct Avx2Passes {
-    // Columns [from, to) of D's row v; `from` the first column of a strip. The
-    // bytes a group spills are the next group's, or past the last group of a
-    // strip's row the next row's first bytes (or the 4 bytes after the strip).
-    static void GatherRow(const PassFrame& f, int32_t v, int32_t from, int32_t to) {
-        const int* const moves = f.rowMoves + v;
-        const __m256i groupBytes = _mm256_set1_epi32(24);
-        __m256i columnBytes = _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(from), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)),
-                                                 _mm256_set1_epi32(3));
-        int32_t i = from;
-        while (to - i >= 8) {
-            uint8_t* out = ImagePixel(f, i, v);
-            const int32_t stripEnd = std::min(to, i + kPassStrip);
-            for (; stripEnd - i >= 8; i += 8, out += 24) {
-                StorePixelsSpilling(out, Words::Pass1(f, moves, i, columnBytes));
-                columnBytes = _mm256_add_epi32(columnBytes, groupBytes);
-            }
-        }
-        GatherColumns(f, v, i, to);
-    }
-
-    static void MoveTile(const PassFrame& f, const PassTile& t) {
-        constexpr int32_t kGroups = kPassStrip / 8;
-        const int32_t wholeGroups = (t.end - t.first) / 8;
-        __m256i terms[kGroups], shifts[kGroups];
-        for (int32_t g = 0; g < wholeGroups; ++g) {
-            terms[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.terms + g * 8));
-            shifts[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(f.columnShifts + t.first + g * 8));
-        }
-        auto wholeRow = [&](int32_t j) {
-            const uint8_t* const row = t.strip + j * kPassStripRow;
-            uint8_t* const out = f.dst + j * f.dstPitch + ptrdiff_t{t.first} * 3;
-            // Each group but the last spills into the next one.
-            for (int32_t g = 0; g + 1 < kGroups; ++g) StorePixelsSpilling(out + g * 24, Words::Pass2(row, t, g, terms[g]));
-            StorePixels(out + (kGroups - 1) * 24, Words::Pass2(row, t, kGroups - 1, terms[kGroups - 1]));
-        };
-        auto row = [&](int32_t j, ColumnSpan span, bool allInside) {
-            const uint8_t* const rowOfD = t.strip + j * kPassStripRow;
-            uint8_t* const out = f.dst + j * f.dstPitch;
-            // The whole groups inside the span; the columns around them one by one.
-            const int32_t groupsFrom = (span.begin - t.first + 7) / 8;
-            const int32_t groupsTo = std::max(groupsFrom, std::min(wholeGroups, (span.end - t.first) / 8));
-            MoveColumns(f, t, j, span.begin, std::min(span.end, t.first + groupsFrom * 8), allInside);
-            const __m256i belowTop = _mm256_set1_epi32(-j - 1);
-            const __m256i belowBottom = _mm256_set1_epi32(f.height - j);
-            for (int32_t g = groupsFrom; g < groupsTo; ++g) {
-                const int32_t i = t.first + g * 8;
-                if (!allInside) {
-                    const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(shifts[g], belowTop),
-                                                            _mm256_cmpgt_epi32(belowBottom, shifts[g]));
-                    const int lanesInside = _mm256_movemask_ps(_mm256_castsi256_ps(inside));
-                    if (lanesInside != 0xFF) {
-                        if (lanesInside != 0) MoveColumns(f, t, j, i, i + 8, false);
-                        continue;
-                    }
-                }
-                StorePixels(out + ptrdiff_t{i} * 3, Words::Pass2(rowOfD, t, g, terms[g]));
-            }
-            MoveColumns(f, t, j, std::max(span.begin, t.first + groupsTo * 8), span.end, allInside);
-        };
-        WalkTile(f, t, wholeRow, row);
-    }
-};
 
 // The fused passes' move, eight pixels at a time: each reads its word of M
 // with a load of its own (or, with `kGather`, the eight with one gather) from
@@ -320,14 +222,6 @@ void RippleFused_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers
 
 void RippleFused_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers) {
     RunFusedPasses<Avx2FusedRows<false>>(frame, buffers, MixRow_Avx2);
-}
-
-void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers) {
-    RunRipplePasses<Avx2Passes<GatheredWords>>(frame, buffers, MixRow_Avx2);
-}
-
-void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers) {
-    RunRipplePasses<Avx2Passes<LoadedWords>>(frame, buffers, MixRow_Avx2);
 }
 
 void Ripple_Avx2(const RippleFrame& frame) {

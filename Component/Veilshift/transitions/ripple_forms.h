@@ -50,46 +50,13 @@ void Ripple_Avx2(const RippleFrame& frame);
 // for every processor where the destination may share bytes with a source.
 RippleFn ChooseRipple(const ProcessorFeatures& features, bool destinationMeetsSource);
 
-// The same frame in two passes over a scratch image D, so that no pass reads
-// a different source row at every pixel. With
-// D(i, v) = C(i + rowShift[v - columnShift[i]], v), C the mix of the sources,
-// pixel (i, j) is D(i, j + columnShift[i]):
-//   1. Row v of D gathers within row v of the sources: their mix goes into one
-//      row buffer, which stays cached while D's row picks its pixels from it
-//      (and the sources' next row is asked for meanwhile).
-//   2. Each column of D moves down or up by its column's shift into the
-//      destination, in tiles of kRipplePassTileRows rows and a strip of
-//      kRipplePassStripColumns columns, so that the rows of D a tile reads
-//      stay cached for all its columns.
-// D is stored a strip at a time (the strip's rows one after the other), so a
-// tile of the second pass reads one short run of memory.
-// The second pass reads D(i, v) only where v - columnShift[i] is a row of the
-// rectangle and i + rowShift[v - columnShift[i]] a column of it, the entries
-// the first pass takes from the sources (the others it fills from anywhere in
-// its row buffer): pixels whose displaced position leaves the rectangle keep
-// their value, as in the direct walk.
-//
-// Every source byte is read in the first pass, before the second writes any
-// destination byte: where the destination shares bytes with a source the
-// frame is drawn from the sources as they were before it, in every form.
-//
-// Shift tables may hold any value; a frame's shifts are bounded to the
-// rectangle's extent (further moves leave it just the same) before use.
-inline constexpr int32_t kRipplePassStripColumns = 32;
-inline constexpr ptrdiff_t kRipplePassStripRowBytes = kRipplePassStripColumns * 3;
-inline constexpr int32_t kRipplePassTileRows = 32;
-
 // The passes' buffers, carved from one block by CarveRipplePassBuffers.
 struct RipplePassBuffers {
-    uint8_t* image;          // D: strip s's row v at s * stripStride + v * kRipplePassStripRowBytes
-    ptrdiff_t stripStride;   // height strip rows and 4 bytes more, an odd number of cache lines
-    uint8_t* mixedRow;       // the mix of one source row, with width pixels of margin on either side
-    int32_t* columnShifts;   // width entries, bounded to -height..height
-    int32_t* negatedShifts;  // width entries: each column's bounded shift negated
-    int32_t* rowMoves;       // 3 * height entries: each row's bounded shift in bytes, between height zeros either side
-    // The fused passes (below) keep their mixed image M in the same bytes as D.
-    ptrdiff_t mixedPitch;    // M's row v at image + v * mixedPitch: width pixels, then at least one spare byte
-    int32_t* columnTerms;    // width entries: where column i reads in M, relative to the row's start
+    uint8_t* image;         // M, the mix of the sources
+    int32_t* columnShifts;  // width entries, bounded to -height..height
+    int32_t* rowMoves;      // height entries: each row's shift, bounded to -width..width
+    ptrdiff_t mixedPitch;   // M's row v at image + v * mixedPitch: width pixels, then at least one spare byte
+    int32_t* columnTerms;   // width entries: where column i reads in M, relative to the row's start
 };
 
 // Bytes of the block for a width x height rectangle (both at least 1); 0 where
@@ -102,15 +69,10 @@ RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t hei
 
 using RipplePassesFn = void (*)(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
-void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
-void RipplePasses_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
-void RipplePasses_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
-// The same passes with a load of its own for each pixel where the other reads
-// eight with a gather: for processors that run gathers slowly.
-void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
-
-// The same frame in the other order, fused. With M the mix of the sources,
-// pixel (i, j) is M(i + rowShift[j], j + columnShift[i]):
+// The same frame in two passes over a scratch image M, the mix of the sources,
+// so that no pass reads a different source row at every pixel (the fused
+// passes: the mix and the move of the frame in one block). Pixel (i, j) is
+// M(i + rowShift[j], j + columnShift[i]):
 //   1. Every source row is mixed once, whole, into M (the sources read as a
 //      stream, before any destination byte is written).
 //   2. The destination in strips of kRippleFusedStripColumns columns, each
@@ -120,13 +82,19 @@ void RipplePasses_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& b
 //      reads (as many as its columns' shifts span) stay in the first-level
 //      cache from one destination row to the next.
 // A pixel whose position leaves the rectangle keeps its value, as in the
-// direct walk; where the destination shares bytes with a source the frame is
-// drawn from the sources as they were, as in the two passes. Same buffers.
+// direct walk. Every source byte is read in the first pass, before the second
+// writes any destination byte: where the destination shares bytes with a
+// source the frame is drawn from the sources as they were, in every form.
+//
+// Shift tables may hold any value; a frame's shifts are bounded to the
+// rectangle's extent (further moves leave it just the same) before use.
 inline constexpr int32_t kRippleFusedStripColumns = 32;
 
 void RippleFused_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RippleFused_Sse2(const RippleFrame& frame, const RipplePassBuffers& buffers);
 void RippleFused_Avx2(const RippleFrame& frame, const RipplePassBuffers& buffers);
+// The same passes with a load of its own for each pixel where the other reads
+// eight with a gather: for processors that run gathers slowly.
 void RippleFused_Avx2Loads(const RippleFrame& frame, const RipplePassBuffers& buffers);
 
 // The form for the processor's features (form_dispatch.cpp): the fused

@@ -1,10 +1,8 @@
-// The ripple's two passes: the layout of their block and the scalar form.
-#include <algorithm>
+// The ripple's fused passes: the layout of their block and the scalar form.
 #include <cstring>
 
 #include "ripple_forms.h"
 #include "ripple_fused.h"
-#include "ripple_passes.h"
 
 namespace veilshift {
 namespace {
@@ -13,31 +11,22 @@ constexpr uint64_t kCacheLine = 64;
 
 constexpr uint64_t RoundUpToLine(uint64_t bytes) { return (bytes + kCacheLine - 1) / kCacheLine * kCacheLine; }
 
-// Offsets from the block's first cache line. Pass 1 writes the same row of
-// every strip; with an odd number of cache lines from one strip to the next,
-// those rows fall into different sets of the cache.
+// Offsets from the block's first cache line.
 struct PassLayout {
-    uint64_t stripStride, mixedPitch, mixedRow, columnShifts, rowMoves, bytes;
+    uint64_t mixedPitch, columnShifts, rowMoves, bytes;
 };
 
 PassLayout LayoutOf(int32_t width, int32_t height) {
     PassLayout layout{};
-    // The last row of a strip gets 4 bytes after it: the words and groups of
-    // pixels stored into D reach up to 4 bytes past their last pixel.
-    layout.stripStride = RoundUpToLine(static_cast<uint64_t>(height) * kRipplePassStripRowBytes + 4);
-    if ((layout.stripStride / kCacheLine) % 2 == 0) layout.stripStride += kCacheLine;
-    const uint64_t strips = (static_cast<uint64_t>(width) + kRipplePassStripColumns - 1) / kRipplePassStripColumns;
-    // M in the same bytes: rows of width pixels and a spare byte (a word read
-    // at the last pixel), an odd number of cache lines apart so that the band
-    // of rows a strip of the fused passes reads spreads over every set.
+    // M: rows of width pixels and a spare byte (a word read at the last
+    // pixel), an odd number of cache lines apart so that the band of rows a
+    // strip reads spreads over every set.
     layout.mixedPitch = RoundUpToLine(static_cast<uint64_t>(width) * 3 + 1);
     if ((layout.mixedPitch / kCacheLine) % 2 == 0) layout.mixedPitch += kCacheLine;
-    layout.mixedRow = std::max(strips * layout.stripStride, static_cast<uint64_t>(height) * layout.mixedPitch);
-    // The mixed row and its margins: pixels -width..2 * width - 1, and the byte after.
-    layout.columnShifts = layout.mixedRow + RoundUpToLine(static_cast<uint64_t>(width) * 9 + 1);
-    // The column shifts, the same negated, and M's column terms.
-    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 12);
-    layout.bytes = layout.rowMoves + RoundUpToLine(static_cast<uint64_t>(height) * 12) + kCacheLine;
+    // The column shifts and M's column terms.
+    layout.columnShifts = static_cast<uint64_t>(height) * layout.mixedPitch;
+    layout.rowMoves = layout.columnShifts + RoundUpToLine(static_cast<uint64_t>(width) * 8);
+    layout.bytes = layout.rowMoves + RoundUpToLine(static_cast<uint64_t>(height) * 4) + kCacheLine;
     return layout;
 }
 
@@ -51,21 +40,16 @@ size_t RipplePassBytes(int32_t width, int32_t height) {
     return bytes > kRipplePassMaxBytes ? 0 : static_cast<size_t>(bytes);
 }
 
-// All of it zeroed: the words the passes move carry a byte beyond the pixel,
-// which must hold something, and the mixed row's margins are never written again.
+// All of it zeroed: the words the passes move carry a byte beyond the pixel
+// (M's spare byte after a row's last pixel), which must hold something.
 RipplePassBuffers CarveRipplePassBuffers(void* block, int32_t width, int32_t height) {
     const PassLayout layout = LayoutOf(width, height);
     const uintptr_t address = reinterpret_cast<uintptr_t>(block);
     uint8_t* const base = static_cast<uint8_t*>(block) + (kCacheLine - address % kCacheLine) % kCacheLine;
     std::memset(base, 0, static_cast<size_t>(layout.bytes - kCacheLine));
-    return {base, static_cast<ptrdiff_t>(layout.stripStride), base + layout.mixedRow,
-            reinterpret_cast<int32_t*>(base + layout.columnShifts),
-            reinterpret_cast<int32_t*>(base + layout.columnShifts) + width, reinterpret_cast<int32_t*>(base + layout.rowMoves),
-            static_cast<ptrdiff_t>(layout.mixedPitch), reinterpret_cast<int32_t*>(base + layout.columnShifts) + 2 * width};
-}
-
-void RipplePasses_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {
-    RunRipplePasses<ScalarPasses>(frame, buffers, MixRow_Scalar);
+    int32_t* const columnShifts = reinterpret_cast<int32_t*>(base + layout.columnShifts);
+    return {base, columnShifts, reinterpret_cast<int32_t*>(base + layout.rowMoves),
+            static_cast<ptrdiff_t>(layout.mixedPitch), columnShifts + width};
 }
 
 void RippleFused_Scalar(const RippleFrame& frame, const RipplePassBuffers& buffers) {

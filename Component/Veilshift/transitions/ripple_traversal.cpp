@@ -30,8 +30,8 @@ bool DestinationMeetsSource(const RippleFrame& f) {
 }
 
 // Where the columns' shifts lie this close together the direct walk's strips
-// read few source rows each, and it was faster than the two passes (the
-// threshold has not been measured again against the fused passes).
+// read few source rows each, and it was faster than the former two-pass forms
+// (the threshold has not been measured again against the fused passes).
 constexpr int64_t kDirectWalkSpread = 16;
 
 bool ColumnsMoveClose(const int32_t* columnShift, int32_t width) {
