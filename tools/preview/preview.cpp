@@ -229,6 +229,13 @@ std::string TakeSheetFrames(const std::string& value, Options& o) {
     return {};
 }
 
+// An option whose value is kept as given (a file or folder name).
+template <std::string Options::*field>
+std::string TakeText(const std::string& value, Options& o) {
+    o.*field = value;
+    return {};
+}
+
 const ValueOption kValueOptions[] = {
     // Any number is handed to the module, which has its own word for those it lacks.
     {"--effect", "-e",
@@ -258,26 +265,10 @@ const ValueOption kValueOptions[] = {
          o.form = v;
          return {};
      }},
-    {"--frames-dir", "-o",
-     [](const std::string& v, Options& o) {
-         o.framesDir = v;
-         return std::string();
-     }},
-    {"--animation", "-w",
-     [](const std::string& v, Options& o) {
-         o.animationFile = v;
-         return std::string();
-     }},
-    {"--sheet", "-s",
-     [](const std::string& v, Options& o) {
-         o.sheet = v;
-         return std::string();
-     }},
-    {"--gallery", "-g",
-     [](const std::string& v, Options& o) {
-         o.gallery = v;
-         return std::string();
-     }},
+    {"--frames-dir", "-o", TakeText<&Options::framesDir>},
+    {"--animation", "-w", TakeText<&Options::animationFile>},
+    {"--sheet", "-s", TakeText<&Options::sheet>},
+    {"--gallery", "-g", TakeText<&Options::gallery>},
     {"--delay", nullptr,
      [](const std::string& v, Options& o) -> std::string {
          return ParseInt32(v, 1, 10000, o.delayMs) ? "" : "1 to 10000 ms";

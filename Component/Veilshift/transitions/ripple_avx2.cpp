@@ -139,18 +139,17 @@ void MixStrip_Avx2(const RippleFrame& frame, const RippleStrip& s, const Lanes& 
     }
 }
 
-// Eight 32-bit words at base + offsets[k] * kScale bytes. The gather writes
+// Eight 32-bit words at base + offsets[k] bytes. The gather writes
 // only the lanes its mask selects and keeps the others, so the register it
 // writes is one of its inputs: without a fresh zero register each time, every
 // gather of a loop would wait for the one before it that happened to get the
 // same register. The empty asm keeps the compiler from dropping the zero and
 // the all-ones mask as having no effect.
-template <int kScale>
 inline __m256i GatherWords(const int* base, __m256i offsets) {
     __m256i kept = _mm256_setzero_si256();
     __m256i mask = _mm256_set1_epi32(-1);
     asm("" : "+x"(kept), "+x"(mask));
-    return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, kScale);
+    return _mm256_mask_i32gather_epi32(kept, base, offsets, mask, 1);
 }
 
 // The fused passes' move, eight pixels at a time: each reads its word of M
@@ -180,7 +179,7 @@ struct Avx2FusedRows {
     __m256i Group(const FusedRow& r, int32_t g) const {
         if (kGather) {
             const __m256i offsets = _mm256_add_epi32(terms[g], _mm256_set1_epi32(static_cast<int32_t>(r.start)));
-            return GatherWords<1>(reinterpret_cast<const int*>(f.mixed), offsets);
+            return GatherWords(reinterpret_cast<const int*>(f.mixed), offsets);
         }
         const int32_t* const t = f.columnTerms + s.first + g * 8;
         return WordsIntoLanes([&](int k) { return static_cast<int>(LoadWord(f.mixed + (r.start + t[k]))); });
